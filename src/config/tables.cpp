@@ -1,0 +1,48 @@
+#include "config/tables.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "api/errors.h"
+
+namespace quillon {
+
+bool getScanType(SpectrometerSession& session, std::map<int, std::string>& table) {
+    table.emplace(0, "Column");
+    table.emplace(1, "Hadamard");
+    QUILLON_LOG(session, "getScanType", LOG_DEBUG, "Get scan type success");
+    lastErrorCode = kNoError;
+    return true;
+}
+
+bool getWidthPixels(SpectrometerSession& session, std::vector<double>& table) {
+    // Widths are multiples of the column pitch, rounded to two decimals the way
+    // they are shown to people, so the values compare equal to what callers type.
+    double value = 0.0;
+    for (int k = 2; value < 60.0; ++k) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f", k * 1.17096018735363);
+        value = std::strtod(text, nullptr);
+        table.push_back(value);
+    }
+    QUILLON_LOG(session, "getWidthPixels", LOG_DEBUG, "Get width pixels success");
+    lastErrorCode = kNoError;
+    return true;
+}
+
+bool getExposureTimes(SpectrometerSession& session, std::vector<double>& table) {
+    table.insert(table.end(), {0.635, 1.27, 2.54, 5.08, 15.24, 30.48, 60.96});
+    QUILLON_LOG(session, "getExposureTimes", LOG_DEBUG, "Get exposure times success");
+    lastErrorCode = kNoError;
+    return true;
+}
+
+int findTableValue(const std::vector<double>& table, double value) {
+    for (size_t i = 0; i < table.size(); ++i) {
+        double d = table[i] - value;
+        if (-1e-7 < d && d < 1e-7) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace quillon

@@ -1,0 +1,23 @@
+// The fixed tables that translate between stored indexes and caller values:
+// scan types, pattern widths and exposure times. Built anew on every use.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "api/session.h"
+
+namespace quillon {
+
+constexpr int kWidthTableSize = 51;
+constexpr int kExposureTableSize = 7;
+
+bool getScanType(SpectrometerSession& session, std::map<int, std::string>& table);
+bool getWidthPixels(SpectrometerSession& session, std::vector<double>& table);
+bool getExposureTimes(SpectrometerSession& session, std::vector<double>& table);
+
+// Position of `value` in `table` within 1e-7, or -1.
+int findTableValue(const std::vector<double>& table, double value);
+
+}  // namespace quillon

@@ -1,0 +1,50 @@
+// Message framing over 64-byte HID reports: requests cut into reports with
+// flags, sequence and length; replies put together again and their failure
+// flags and time-outs turned into link result codes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "link/transport.h"
+
+namespace quillon::link {
+
+constexpr int kReportSize = 64;
+constexpr int kHeaderSize = 4;
+constexpr int kMaxReplyPayload = 580;
+constexpr int kDefaultReadTimeoutMs = 20000;
+
+// Link result codes.
+constexpr int kLinkNoModule = -1;  // no module, or a write/read failure
+constexpr int kLinkFlag4 = -2;     // failure flag bit 4 (also: length 0, oversized)
+constexpr int kLinkFlag5 = -3;     // failure flag bit 5
+constexpr int kLinkTimeout = -4;
+
+constexpr uint8_t kReadFlags = 0xC0;
+constexpr uint8_t kWriteFlags = 0x40;
+
+// Opens/closes the module through the active transport; the handle is process-wide.
+bool openModule(uint16_t vendorId, uint16_t productId, const wchar_t* serial);
+void closeModule();
+bool moduleOpen();
+
+void setReadTimeout(int milliseconds);
+int readTimeout();
+
+// Sends a whole request message (header + body). Positive bytes sent, or -1.
+int sendRequest(const uint8_t* message, size_t messageCapacity);
+// Reads the status reply of a write request. See the link result codes.
+int readStatus();
+// Sends a one-report read request (command code and data) and reads its reply.
+// Positive number of reply bytes received, 0, or a negative link code.
+int exchange(uint8_t command, uint8_t group, const uint8_t* data, size_t dataLength);
+
+// The last reply: its payload and the payload length announced in its header.
+const uint8_t* replyPayload();
+size_t replyPayloadLength();
+
+// Next sequence number for a write request (advances the counter).
+uint8_t nextSequence();
+
+}  // namespace quillon::link
