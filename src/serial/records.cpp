@@ -1,5 +1,6 @@
 #include "serial/records.h"
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -91,31 +92,43 @@ int decodeRecord(const uint8_t* image, size_t size, int kind, void* record) {
     return kRecordOk;
 }
 
-// Sum of the image sizes of `kinds` mapped onto `records`.
-int imageSizeSum(std::initializer_list<std::pair<const void*, int>> parts, size_t& total) {
+// Image size of a kind; 0 when the kind cannot be bound. The sizes do not
+// depend on the record's values, so they are taken once.
+size_t kindImageSize(int kind) {
+    static const auto sizes = [] {
+        std::array<size_t, kKindCount> out{};
+        alignas(ScanDataWhole) static uint8_t scratch[sizeof(ScanDataWhole)];
+        for (int k = 0; k < kKindCount; ++k)
+            if (recordImageSize(scratch, k, out[k]) != kRecordOk) out[k] = 0;
+        return out;
+    }();
+    return kind >= 0 && kind < kKindCount ? sizes[kind] : 0;
+}
+
+using Parts = std::initializer_list<std::pair<const void*, int>>;
+
+// Sum of the image sizes of the kinds in `parts`.
+int imageSizeSum(Parts parts, size_t& total) {
     total = 0;
-    for (auto [record, kind] : parts) {
-        size_t size = 0;
-        if (int rc = recordImageSize(record, kind, size); rc != kRecordOk) return rc;
+    for (auto part : parts) {
+        size_t size = kindImageSize(part.second);
+        if (size == 0) return kRecordSerializationFailed;
         total += size;
     }
     return kRecordOk;
 }
 
 // Writes the images of `parts` one after another into buffer.
-int encodeParts(std::initializer_list<std::pair<const void*, int>> parts, uint8_t* buffer,
-                size_t size, size_t& written) {
+int encodeParts(Parts parts, uint8_t* buffer, size_t size, size_t& written) {
     written = 0;
     if (!buffer) return kRecordMissingPointer;
     size_t total = 0;
     if (int rc = imageSizeSum(parts, total); rc != kRecordOk) return rc;
     if (size < total) return kRecordBufferTooSmall;
     for (auto [record, kind] : parts) {
-        size_t partSize = 0;
-        if (int rc = recordImageSize(record, kind, partSize); rc != kRecordOk) return rc;
         if (int rc = encodeRecord(record, kind, buffer + written, size - written); rc != kRecordOk)
             return rc;
-        written += partSize;
+        written += kindImageSize(kind);
     }
     return kRecordOk;
 }
@@ -131,7 +144,7 @@ int scanConfigImageSize(const ScanConfig& config, size_t& size) {
     if (config.scanType == kSectionedScanType)
         return imageSizeSum(
             {{&config, kScanConfigHead}, {config.sectioned.sections, kScanSectionList}}, size);
-    return recordImageSize(&config, kScanConfigSingle, size);
+    return imageSizeSum({{&config, kScanConfigSingle}}, size);
 }
 
 int encodeScanConfig(const ScanConfig& config, uint8_t* buffer, size_t size) {
@@ -154,19 +167,17 @@ int decodeScanConfig(const uint8_t* buffer, size_t size, ScanConfig& config) {
     ScanConfig decoded{};
     int rc;
     if (scanType == kSectionedScanType) {
-        size_t headSize = 0, listSize = 0;
-        if ((rc = recordImageSize(&decoded, kScanConfigHead, headSize)) != kRecordOk) return rc;
-        if ((rc = recordImageSize(decoded.sectioned.sections, kScanSectionList, listSize)) !=
-            kRecordOk)
-            return rc;
+        size_t headSize = kindImageSize(kScanConfigHead);
+        size_t listSize = kindImageSize(kScanSectionList);
+        if (headSize == 0 || listSize == 0) return kRecordSerializationFailed;
         if (size < headSize + listSize) return kRecordBufferTooSmall;
         if ((rc = decodeRecord(buffer, headSize, kScanConfigHead, &decoded)) != kRecordOk)
             return rc;
         rc = decodeRecord(buffer + headSize, size - headSize, kScanSectionList,
                           decoded.sectioned.sections);
     } else {
-        size_t singleSize = 0;
-        if ((rc = recordImageSize(&decoded, kScanConfigSingle, singleSize)) != kRecordOk) return rc;
+        size_t singleSize = kindImageSize(kScanConfigSingle);
+        if (singleSize == 0) return kRecordSerializationFailed;
         if (size < singleSize) return kRecordBufferTooSmall;
         rc = decodeRecord(buffer, size, kScanConfigSingle, &decoded);
     }
@@ -181,7 +192,9 @@ int encodeCalibration(const CalibrationCoefficients& cal, uint8_t* buffer, size_
 
 int decodeCalibration(const uint8_t* buffer, size_t size, CalibrationCoefficients& cal) {
     if (!buffer) return kRecordMissingPointer;
-    if (size < kCalibrationImageSize) return kRecordBufferTooSmall;
+    size_t imageSize = kindImageSize(kCalibrationRecord);
+    if (imageSize == 0) return kRecordSerializationFailed;
+    if (size < imageSize) return kRecordBufferTooSmall;
     CalibrationCoefficients decoded{};
     int rc = decodeRecord(buffer, size, kCalibrationRecord, &decoded);
     if (rc == kRecordOk) cal = decoded;
@@ -223,8 +236,8 @@ int decodeScanData(const uint8_t* buffer, size_t size, ScanDataRecord& record) {
     size_t sizes[4];
     size_t total = 0;
     for (int k = 0; k < 4; ++k) {
-        if (int rc = recordImageSize(parts[k].first, parts[k].second, sizes[k]); rc != kRecordOk)
-            return rc;
+        sizes[k] = kindImageSize(parts[k].second);
+        if (sizes[k] == 0) return kRecordSerializationFailed;
         total += sizes[k];
     }
     if (total > size) return kRecordBufferTooSmall;
