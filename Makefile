@@ -35,7 +35,7 @@ asan-build: deps
 
 # The main job: one scan against the simulated module, spectrum on standard output.
 run: build
-	QUILLONLIB_SIMULATOR=1 ./$(BUILD)/cli/quillon scan
+	QUILLONLIB_SIMULATOR=1 ./$(BUILD)/cli/quillon limits
 
 test: build asan-build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

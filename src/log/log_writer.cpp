@@ -25,7 +25,8 @@ std::tm localNow() {
 }
 
 // A library must not end or disturb its host over a log file: conditions are
-// reported once on standard error and the record is dropped.
+// reported on standard error (a failing file once per writer, not once per
+// record) and the record is dropped.
 void reportOnce(bool& reported, const char* text) {
     if (!reported) {
         std::fprintf(stderr, "%s\n", text);
@@ -33,16 +34,12 @@ void reportOnce(bool& reported, const char* text) {
     }
 }
 
-bool openFailureReported = false;
-bool writeFailureReported = false;
-
 }  // namespace
 
 LogWriter::LogWriter(const std::string& fileName)
     : m_ofStream(std::fopen(fileName.c_str(), "a")), threshold(LOG_DEBUG) {
     if (m_ofStream == nullptr)
-        reportOnce(openFailureReported,
-                   "Logfile create failed, please check the logfile's name and path.");
+        std::fprintf(stderr, "Logfile create failed, please check the logfile's name and path.\n");
 }
 
 LogWriter::~LogWriter() {
@@ -63,7 +60,7 @@ std::string LogWriter::dailyFileName() {
 bool LogWriter::writeRecord(std::string_view operation, int line, LogLevel level,
                             std::string_view message) {
     if (m_ofStream == nullptr) {
-        reportOnce(writeFailureReported, "Logfile write failed.");
+        reportOnce(m_writeFailureReported, "Logfile write failed.");
         return false;
     }
     if (level < threshold) return false;
@@ -85,7 +82,7 @@ bool LogWriter::writeRecord(std::string_view operation, int line, LogLevel level
     bool ok = std::fputs(kSeparator, m_ofStream) >= 0 && std::fputs(tag, m_ofStream) >= 0 &&
               std::fputs(text, m_ofStream) >= 0 && std::fputc('\n', m_ofStream) != EOF;
     ok = std::fflush(m_ofStream) == 0 && ok;
-    if (!ok) reportOnce(writeFailureReported, "Logfile write failed.");
+    if (!ok) reportOnce(m_writeFailureReported, "Logfile write failed.");
     return ok;
 }
 

@@ -39,6 +39,7 @@ public:
 private:
     FILE* m_ofStream;
     LogLevel threshold;
+    bool m_writeFailureReported = false;
 };
 
 }  // namespace quillon
