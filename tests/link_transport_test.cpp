@@ -66,7 +66,10 @@ TEST_F(LinkTransportTest, OneModuleIsOpenedWithoutSerialNumber) {
     EXPECT_FALSE(link::openModule(link::kModuleVendorId, link::kModuleProductId, nullptr));
     EXPECT_EQ(fakeHid().openCalls, 1);
     uint8_t count = 0;
+    link::setReadTimeout(1234);
     EXPECT_GT(link::readScanConfigCount(count), 0);
+    // Stale input is looked for without waiting; the reply is waited for.
+    EXPECT_EQ(fakeHid().readTimeouts, (std::vector<int>{0, 1234}));
     link::closeModule();
     EXPECT_FALSE(link::moduleOpen());
     EXPECT_EQ(fakeHid().liveHandles, 0);
