@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "serial/records.h"
 #include "spectrum/geometry.h"
 #include "spectrum/interpret.h"
 #include "spectrum/measurement.h"
@@ -215,6 +216,57 @@ TEST(SpectrumMeasurement, SampleLayout) {
         EXPECT_EQ(results->intensity[k], static_cast<int32_t>(expected->value[k]) + 1);
     EXPECT_EQ(record->whole.numRepeats, 3);
     EXPECT_STREQ(record->whole.configName, "single");
+}
+
+// The module's image of a record, in a scan data buffer.
+std::vector<uint8_t> imageOf(const ScanDataRecord& record) {
+    std::vector<uint8_t> image(kScanDataBufferSize, 0);
+    size_t written = 0;
+    const int rc = record.form == ScanDataForm::Split
+                       ? encodeScanDataSplit(record.split, image.data(), image.size(), written)
+                       : encodeScanDataWhole(record.whole, image.data(), image.size(), written);
+    EXPECT_EQ(rc, 0);
+    return image;
+}
+
+TEST(SpectrumMeasurement, ImagesInterpretLikeTheirRecords) {
+    const std::vector<ScanSection> sections = {sectionOf(1, 2, 1100, 1400, 120, 2),
+                                               sectionOf(0, 5, 1400, 1500, 40, 3)};
+    const ScanConfig configs[] = {singleConfig(sectionOf(1, 2, 900, 1700, 624)),
+                                  singleConfig(sectionOf(0, 3, 900, 1700, 300)),
+                                  sectionedConfig({sections[0], sections[1]})};
+    for (const ScanConfig& config : configs) {
+        auto record = std::make_unique<ScanDataRecord>();
+        ASSERT_EQ(synthesizeScanData(config, kCal, scrambled, 1000.0, 7, *record), 0);
+        std::strcpy(record->whole.scanName, "image scan");  // same place in both forms
+        auto direct = std::make_unique<ScanResults>();
+        auto viaImage = std::make_unique<ScanResults>();
+        ASSERT_EQ(interpretScanRecord(*record, *direct), 0);
+        const std::vector<uint8_t> image = imageOf(*record);
+        ASSERT_EQ(interpretScanData(image.data(), image.size(), *viaImage), 0);
+        EXPECT_EQ(viaImage->length, direct->length);
+        EXPECT_STREQ(viaImage->scanName, "image scan");
+        EXPECT_EQ(std::memcmp(viaImage.get(), direct.get(), sizeof(ScanResults)), 0);
+    }
+
+    // Refusals leave the results as they were.
+    auto results = std::make_unique<ScanResults>();
+    std::memset(results.get(), 0x5A, sizeof(ScanResults));
+    auto before = std::make_unique<ScanResults>(*results);
+    EXPECT_EQ(interpretScanData(nullptr, kScanDataBufferSize, *results), -6);
+    auto record = std::make_unique<ScanDataRecord>();
+    ASSERT_EQ(synthesizeScanData(configs[0], kCal, scrambled, 1000.0, 7, *record), 0);
+    record->whole.headerVersion = 2;
+    std::vector<uint8_t> image = imageOf(*record);
+    EXPECT_EQ(interpretScanData(image.data(), image.size(), *results), -1);
+    record->whole.headerVersion = 1;
+    record->whole.darkPatternPeriod = 0;
+    image = imageOf(*record);
+    EXPECT_EQ(interpretScanData(image.data(), image.size(), *results), -2);
+    std::vector<uint8_t> garbage(kScanDataBufferSize, 0xEE);
+    EXPECT_LT(interpretScanData(garbage.data(), garbage.size(), *results), 0);
+    EXPECT_LT(interpretScanData(image.data(), 100, *results), 0);
+    EXPECT_EQ(std::memcmp(results.get(), before.get(), sizeof(ScanResults)), 0);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ struct Scratch {
     ScanDataWhole section;
     ScanResults sectionResults;
     ScanResults output;
+    ScanDataRecord image;
 };
 
 std::unique_ptr<Scratch> newScratch() {
@@ -239,6 +240,8 @@ int sectionedScan(const ScanDataSplit& record, ScanResults& results, Scratch& sc
         ScanResults& part = scratch.sectionResults;
         int rc = extractSection(corrected, s, section, scratch.plan);
         if (rc != kSpecOk) return rc;
+        // Cleared, so that nothing of an earlier call reaches the caller.
+        std::memset(&part, 0, sizeof part);
         switch (section.scanType) {
             case 0:
                 rc = interpretColumnScan(section, part);
@@ -365,6 +368,19 @@ int interpretSectionedScan(const ScanDataSplit& record, ScanResults& results) {
     auto scratch = newScratch();
     if (!scratch) return kSpecNoMemory;
     return sectionedScan(record, results, *scratch);
+}
+
+int interpretScanData(const uint8_t* image, size_t size, ScanResults& results) {
+    if (!image) return kSpecMissingArgument;
+    auto scratch = newScratch();
+    if (!scratch) return kSpecNoMemory;
+    // An image occupies at most the scan data buffer; bytes past it are not read.
+    if (size > kScanDataBufferSize) size = kScanDataBufferSize;
+    const int decoded = decodeScanData(image, size, scratch->image);
+    if (decoded != kRecordOk) return decoded;
+    const int rc = interpretRecord(scratch->image, scratch->output, *scratch);
+    if (rc == kSpecOk) results = scratch->output;
+    return rc;
 }
 
 int interpretScanRecord(const ScanDataRecord& record, ScanResults& results) {
