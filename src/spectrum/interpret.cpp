@@ -28,23 +28,10 @@ std::unique_ptr<Scratch> newScratch() {
     return std::unique_ptr<Scratch>(new (std::nothrow) Scratch);
 }
 
-template <typename Head>
-void copyHead(const Head& from, ScanResults& to) {
-    to.headerVersion = from.headerVersion;
-    std::memcpy(to.scanName, from.scanName, sizeof to.scanName);
-    std::memcpy(to.hdrBytes7, from.hdrBytes7, sizeof to.hdrBytes7);
-    to.hdrSigned1 = from.hdrSigned1;
-    to.hdrSigned2 = from.hdrSigned2;
-    to.hdrUnsigned1 = from.hdrUnsigned1;
-    to.hdrUnsigned2 = from.hdrUnsigned2;
-    to.hdrWord = from.hdrWord;
-    to.calibration = from.calibration;
-    std::memcpy(to.hdrBytes8, from.hdrBytes8, sizeof to.hdrBytes8);
-    to.hdrLastByte = from.hdrLastByte;
-}
-
-template <typename Head>
-void copyHeadToRecord(const Head& from, ScanDataWhole& to) {
+// The head members that travel unchanged from a record into its results, or
+// from a split-form record into one of its sections.
+template <typename From, typename To>
+void copyHead(const From& from, To& to) {
     to.headerVersion = from.headerVersion;
     std::memcpy(to.scanName, from.scanName, sizeof to.scanName);
     std::memcpy(to.hdrBytes7, from.hdrBytes7, sizeof to.hdrBytes7);
@@ -198,7 +185,7 @@ int extractSection(const ScanDataSplit& record, int s, ScanDataWhole& out, Hadam
     }
 
     std::memset(&out, 0, sizeof out);
-    copyHeadToRecord(record, out);
+    copyHead(record, out);
     out.sampleCount = static_cast<uint16_t>(span);
     out.darkPatternPeriod = static_cast<uint8_t>(period);
     out.darkPatternFirst = static_cast<uint8_t>(record.darkPatternFirst - start % period);
