@@ -5,6 +5,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
 PACKAGES   := cmake g++ make pkg-config libhidapi-dev libgtest-dev libgmock-dev libbenchmark-dev
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
@@ -44,10 +45,11 @@ test: build asan-build
 bench: build
 	./$(BUILD)/bench/quillon_bench
 
+# Every fuzz target for FUZZ_SECONDS (default 60) each; only the fuzz programs are built.
 fuzz: deps fuzz-deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_FUZZ=ON -DQUILLON_BENCH=OFF >/dev/null
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
-	cd $(FUZZ_BUILD) && ../fuzz/run_all.sh
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
+	cd $(FUZZ_BUILD) && FUZZ_SECONDS=$(FUZZ_SECONDS) ../fuzz/run_all.sh
 
 install: build
 	cmake --install $(BUILD)

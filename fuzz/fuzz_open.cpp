@@ -1,0 +1,18 @@
+// Opening a module whose every reply comes from the input: configuration
+// retrieval, the queries on what was read, and saving an edit back.
+#include <cstddef>
+#include <cstdint>
+
+#include "link/transport.h"
+#include "reply_stream.h"
+#include "scenarios.h"
+
+using namespace quillon;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    link::useTransport(&fuzz::streamTransport());
+    fuzz::playStream(data, size);
+    fuzz::runOpenScenario();
+    link::useTransport(nullptr);
+    return 0;
+}

@@ -1,0 +1,191 @@
+// Writes the seed corpora of the fuzz targets from what the simulated module
+// really sends: record images it stores and measures, and recorded
+// conversations of the link and of opening (some of them with faults), in the
+// stream format the link and opening targets play back.
+//
+//   quillon_fuzz_seeds <corpus directory>   (creates one folder per target)
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "link/command_codes.h"
+#include "link/protocol.h"
+#include "link/transport.h"
+#include "reply_stream.h"
+#include "scenarios.h"
+#include "serial/records.h"
+#include "sim/bus.h"
+#include "sim/module_clock.h"
+#include "sim/module_state.h"
+#include "sim/scan_producer.h"
+
+using namespace quillon;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+fs::path g_root;
+size_t g_written = 0;
+
+void write(const std::string& target, const std::string& name, const Bytes& bytes) {
+    const fs::path dir = g_root / target;
+    fs::create_directories(dir);
+    std::ofstream out(dir / name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    g_written += bytes.size();
+}
+
+Bytes prefixed(uint8_t selector, const Bytes& image) {
+    Bytes out(image.size() + 1, selector);
+    std::copy(image.begin(), image.end(), out.begin() + 1);
+    return out;
+}
+
+Bytes calibrationImage(const CalibrationCoefficients& cal) {
+    Bytes image(kCalibrationImageSize);
+    encodeCalibration(cal, image.data(), image.size());
+    return image;
+}
+
+// The scan data image the module makes for each of its factory configurations.
+std::vector<Bytes> scanImages(const sim::ModuleState& state) {
+    std::vector<Bytes> images;
+    const sim::ScanProducer produce = sim::defaultScanProducer();
+    for (const sim::Image& stored : state.configImages) {
+        sim::ScanContext context{};
+        if (!sim::decodeStoredConfig(stored, context.config)) continue;
+        context.calibration = state.calibration;
+        context.averageCount = 1;
+        context.lampOn = true;
+        context.scanNumber = 1;
+        images.push_back(produce(context));
+    }
+    return images;
+}
+
+void recordSeeds(const sim::ModuleState& state) {
+    for (size_t i = 0; i < state.configImages.size(); ++i)
+        write("fuzz_records", "config-" + std::to_string(i), prefixed(0, state.configImages[i]));
+    const Bytes cal = calibrationImage(state.calibration);
+    write("fuzz_records", "calibration", prefixed(1, cal));
+    const std::vector<Bytes> scans = scanImages(state);
+    for (size_t i = 0; i < scans.size(); ++i)
+        write("fuzz_records", "scan-" + std::to_string(i), prefixed(2, scans[i]));
+
+    // Each record kind alone, cut from the images above, for the raw load and unpack.
+    const Bytes& whole = scans.at(0);
+    const Bytes& split = scans.at(1);
+    const Bytes& single = state.configImages.at(0);
+    const Bytes& sectioned = state.configImages.at(1);
+    auto cut = [](const Bytes& from, size_t at, size_t length) {
+        return Bytes(from.begin() + static_cast<long>(at),
+                     from.begin() + static_cast<long>(at + length));
+    };
+    write("fuzz_records", "kind-0", prefixed(3, whole));
+    write("fuzz_records", "kind-1", prefixed(4, single));
+    write("fuzz_records", "kind-2", prefixed(5, cal));
+    write("fuzz_records", "kind-4", prefixed(6, cut(sectioned, 0, kScanConfigHeadImageSize)));
+    write("fuzz_records", "kind-5",
+          prefixed(7, cut(sectioned, kScanConfigHeadImageSize, kScanSectionListImageSize)));
+    write("fuzz_records", "kind-6", prefixed(8, cut(split, 0, kScanDataHeadImageSize)));
+    write("fuzz_records", "kind-7",
+          prefixed(9, cut(split, split.size() - kScanAdcDataImageSize, kScanAdcDataImageSize)));
+
+    for (size_t i = 0; i < scans.size(); ++i)
+        write("fuzz_interpret", "scan-" + std::to_string(i), scans[i]);
+}
+
+// A fresh simulated module whose time runs at once, and the recorder in front of it.
+sim::Module& freshModule() {
+    sim::bus().reset(1);
+    sim::setTimeScale(0.0);
+    fuzz::startRecording(link::simTransport());
+    link::useTransport(&fuzz::recordingTransport());
+    return sim::bus().module(0);
+}
+
+void linkSeed(const std::string& name, std::initializer_list<uint8_t> selectors,
+              const std::function<void(sim::Module&)>& prepare = {}) {
+    sim::Module& module = freshModule();
+    link::openModule(link::kModuleVendorId, link::kModuleProductId, nullptr);
+    if (prepare) prepare(module);
+    for (uint8_t selector : selectors) fuzz::runLinkStep(fuzz::record(selector));
+    link::closeModule();
+    link::useTransport(nullptr);
+    write("fuzz_link", name, fuzz::takeRecording());
+}
+
+void linkSeeds() {
+    const char* names[fuzz::kLinkSteps] = {
+        "versions",    "active-index", "set-active", "estimate",  "lamp-off",     "lamp-on",
+        "calibration", "config-count", "config",     "erase",     "write-config", "average",
+        "pre-scan",    "start-scan",   "status",     "data-size", "chunk"};
+    for (int s = 0; s < fuzz::kLinkSteps; ++s) {
+        if (s >= 15) {
+            // Size and pieces only exist after a scan.
+            linkSeed(names[s], {13, static_cast<uint8_t>(s), 16, 16});
+        } else {
+            linkSeed(names[s], {static_cast<uint8_t>(s)});
+        }
+    }
+    linkSeed("everything", {0,  1,  2,  3,  4,  5,  6,  7,  8,  8 + 17, 9,  10,
+                            11, 12, 13, 14, 15, 16, 16, 16, 16, 16,     16, 16});
+    linkSeed("late-reply", {0, 0, 1},
+             [](sim::Module& m) { m.injectFault(sim::Fault::LateReply, link::kReadVersions); });
+    linkSeed("oversized", {6, 0}, [](sim::Module& m) {
+        m.injectFault(sim::Fault::OversizedLength, link::kReadCalibrationCoefficients, 1, 900);
+    });
+    linkSeed("truncated", {8, 0}, [](sim::Module& m) {
+        m.injectFault(sim::Fault::TruncatedRead, link::kReadScanConfig, 1, 40);
+    });
+    linkSeed("unplugged", {0, 1},
+             [](sim::Module& m) { m.injectFault(sim::Fault::Unplug, link::kReadVersions, 1, 2); });
+}
+
+void openSeed(const std::string& name, const std::function<void(sim::Module&)>& prepare = {}) {
+    sim::Module& module = freshModule();
+    if (prepare) prepare(module);
+    fuzz::runOpenScenario();
+    link::useTransport(nullptr);
+    write("fuzz_open", name, fuzz::takeRecording());
+}
+
+void openSeeds() {
+    openSeed("factory");
+    openSeed("twelve-configs", [](sim::Module& m) {
+        auto& images = m.state().configImages;
+        while (images.size() < 12) images.push_back(images[images.size() % 3]);
+    });
+    openSeed("config-lost", [](sim::Module& m) {
+        m.injectFault(sim::Fault::NoReply, link::kReadScanConfig, 1, 0, 1);
+    });
+    openSeed("save-refused", [](sim::Module& m) {
+        m.injectFault(sim::Fault::WriteStatus, link::kWriteScanConfig, 1, 1, 2);
+    });
+    openSeed("late-calibration", [](sim::Module& m) {
+        m.injectFault(sim::Fault::LateReply, link::kReadCalibrationCoefficients);
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <corpus directory>\n", argv[0]);
+        return 2;
+    }
+    g_root = argv[1];
+    recordSeeds(sim::factoryState());
+    linkSeeds();
+    openSeeds();
+    std::printf("wrote %zu bytes of seeds under %s\n", g_written, argv[1]);
+    return 0;
+}

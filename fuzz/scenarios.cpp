@@ -1,0 +1,219 @@
+#include "scenarios.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/errors.h"
+#include "api/session.h"
+#include "config/model.h"
+#include "config/retrieval.h"
+#include "link/commands.h"
+#include "link/protocol.h"
+#include "quillonlib.h"
+#include "sim/module_state.h"
+
+namespace quillon::fuzz {
+namespace {
+
+constexpr uint32_t kCanaryWord = 0xC0FFEE11u;
+
+// Stored images as the factory module holds them: what WRITE_SCAN_CONFIG sends.
+const std::vector<sim::Image>& factoryImages() {
+    static const std::vector<sim::Image> images = sim::factoryState().configImages;
+    return images;
+}
+
+// Whatever a read command returned, the accepted reply fits the reply buffer
+// and a positive count covers the payload it announced.
+void checkReply(int result) {
+    FUZZ_CHECK(link::replyPayloadLength() <= static_cast<size_t>(link::kMaxReplyPayload));
+    if (result > 0) {
+        FUZZ_CHECK(static_cast<size_t>(result) >= link::kHeaderSize + link::replyPayloadLength());
+        FUZZ_CHECK(result <= link::kReplyBufferSize);
+    }
+}
+
+void versionsStep() {
+    uint32_t words[7];
+    std::fill(std::begin(words), std::end(words), kCanaryWord);
+    const int result = link::readVersions(words);
+    checkReply(result);
+    if (result <= 0) {
+        for (uint32_t word : words) FUZZ_CHECK(word == kCanaryWord);
+    }
+}
+
+void calibrationStep() {
+    CalibrationCoefficients cal;
+    std::memset(&cal, 0xA5, sizeof cal);
+    CalibrationCoefficients before = cal;
+    const int result = link::readCalibrationCoefficients(cal);
+    checkReply(result);
+    if (result <= 0) FUZZ_CHECK(std::memcmp(&cal, &before, sizeof cal) == 0);
+}
+
+void configStep(uint32_t index) {
+    // Exactly the retrieval's work buffer, on the heap, so any write past it is caught.
+    auto buffer = std::make_unique<uint8_t[]>(kConfigWorkBufferSize);
+    size_t size = 0xDEAD;
+    const int result = link::readScanConfig(index, buffer.get(), kConfigWorkBufferSize, size);
+    checkReply(result);
+    if (result <= 0) {
+        FUZZ_CHECK(size == 0xDEAD);
+        return;
+    }
+    FUZZ_CHECK(size <= kConfigWorkBufferSize);
+    FUZZ_CHECK(size + 4 <= link::replyPayloadLength());
+    ScanConfig config{};
+    if (size > 0) decodeScanConfig(buffer.get(), size, config);
+}
+
+void chunkStep(uint8_t parameter) {
+    const size_t capacity = parameter == 0 ? link::kMaxReplyPayload : parameter * 40u;
+    auto piece = std::make_unique<uint8_t[]>(capacity);
+    size_t length = 0xDEAD;
+    const int result = link::readScanDataChunk(piece.get(), capacity, length);
+    checkReply(result);
+    if (result <= 0) {
+        FUZZ_CHECK(length == 0xDEAD);
+        return;
+    }
+    FUZZ_CHECK(length <= capacity);
+    FUZZ_CHECK(length == link::replyPayloadLength());
+}
+
+template <typename T>
+void valueStep(int (*read)(T&)) {
+    T value = static_cast<T>(0x5A);
+    const int result = read(value);
+    checkReply(result);
+    if (result <= 0) FUZZ_CHECK(value == static_cast<T>(0x5A));
+}
+
+// Write commands end in readStatus: any value the module sends is a result,
+// and nothing of its reply is kept as a payload.
+void statusStep(int result) {
+    FUZZ_CHECK(link::replyPayloadLength() <= static_cast<size_t>(link::kMaxReplyPayload));
+    if (result != link::kLinkNoModule) FUZZ_CHECK(link::replyPayloadLength() == 0);
+}
+
+}  // namespace
+
+void runLinkStep(uint8_t selector) {
+    const uint8_t parameter = static_cast<uint8_t>(selector / kLinkSteps);
+    switch (selector % kLinkSteps) {
+        case 0:
+            versionsStep();
+            break;
+        case 1:
+            valueStep<uint8_t>(link::readActiveScanIndex);
+            break;
+        case 2:
+            statusStep(link::setActiveScanIndexCommand(parameter));
+            break;
+        case 3:
+            valueStep<uint32_t>(link::readEstimatedScanTime);
+            break;
+        case 4:
+            statusStep(link::lampOffControl(parameter & 1));
+            break;
+        case 5:
+            statusStep(link::lampOnControl(parameter & 1));
+            break;
+        case 6:
+            calibrationStep();
+            break;
+        case 7:
+            valueStep<uint8_t>(link::readScanConfigCount);
+            break;
+        case 8:
+            configStep(parameter);
+            break;
+        case 9:
+            statusStep(link::eraseScanConfigs());
+            break;
+        case 10: {
+            const sim::Image& image = factoryImages()[parameter % factoryImages().size()];
+            statusStep(link::writeScanConfig(parameter, image.data(), image.size()));
+            break;
+        }
+        case 11:
+            statusStep(link::setAverageCount(parameter));
+            break;
+        case 12: {
+            const int result = link::preScanSetting();
+            FUZZ_CHECK(result == 0 || result == 1);
+            break;
+        }
+        case 13:
+            statusStep(link::startScan());
+            break;
+        case 14:
+            valueStep<uint32_t>(link::readDeviceStatus);
+            break;
+        case 15:
+            valueStep<uint32_t>(link::readScanDataSize);
+            break;
+        default:
+            chunkStep(parameter);
+            break;
+    }
+}
+
+void runOpenScenario() {
+    closeSpectrometer();
+    destroySession();
+    lastErrorCode = kNoError;
+    unsigned count = 0;
+    FUZZ_CHECK(enumerateDevices(&count) == 0 && count == 1);
+    const int opened = openSpectrometer(0);
+    FUZZ_CHECK(opened == 0 || opened == -1);
+    FUZZ_CHECK(std::strcmp(getLastException(), "unknow") != 0);
+
+    SpectrometerSession& session = *obtainSession();
+    FUZZ_CHECK(session.scanConfigs.size() <= 255);
+    const int names = getScanSectionNumber();
+    FUZZ_CHECK(names >= 0 && static_cast<size_t>(names) <= session.scanConfigs.size());
+    for (int i = 0; i < names; ++i) {
+        // Exactly sized caller buffers: the copies must stay inside them.
+        auto name = std::make_unique<char[]>(kConfigNameSize);
+        std::memset(name.get(), 0, kConfigNameSize);
+        FUZZ_CHECK(getScanSectionName(i, name.get(), kConfigNameSize) == 0);
+        const std::string text(name.get(), strnlen(name.get(), kConfigNameSize));
+        const int sections = getScanSectionNameNumber(text.c_str());
+        FUZZ_CHECK(sections >= 0 && sections <= kMaxSections * 255);
+        for (int s = 0; s < std::min(sections, kMaxSections); ++s) {
+            auto type = std::make_unique<char[]>(8);
+            double width = 0, exposure = 0;
+            unsigned short start = 0, end = 0, patterns = 0;
+            FUZZ_CHECK(getScanSectionNameCfg(text.c_str(), s, type.get(), 8, &width, &start, &end,
+                                             &patterns, &exposure) == 0);
+            FUZZ_CHECK(std::memcmp(type.get(), "Column", 6) == 0 ||
+                       std::memcmp(type.get(), "Hadamard", 8) == 0);
+        }
+        unsigned short remaining = 0;
+        getRemainPatternNum(text.c_str(), 1, &remaining);
+    }
+    unsigned length = 0;
+    getFormattedSpectrumLengths(&length);
+    getMaxPattern("fuzz", 900, 1700, 6, 1, 1);
+
+    // An edit and its removal: both save the whole list through the stream.
+    const size_t before = session.scanConfigs.size();
+    setTgtCfg("Fuzz", 0, "Column", 1000, 1100, 7.03, 10, 0.635);
+    const int committed = setTgtCfgs("Fuzz", 1);
+    if (committed == 0) {
+        FUZZ_CHECK(findConfig(session.scanConfigs, "Fuzz") >= 0);
+        const int removed = removeTgtCfg("Fuzz");
+        if (removed == 0) FUZZ_CHECK(findConfig(session.scanConfigs, "Fuzz") < 0);
+    } else {
+        FUZZ_CHECK(session.scanConfigs.size() == before);
+    }
+    closeSpectrometer();
+    destroySession();
+}
+
+}  // namespace quillon::fuzz
