@@ -21,10 +21,14 @@ bool getScanSection(SpectrometerSession& session) {
         return false;
     }
     uint8_t count = 0;
-    if (link::readScanConfigCount(count) <= 0 || count == 0) {
+    const int counted = link::readScanConfigCount(count);
+    if (counted <= 0 || count == 0) {
         QUILLON_LOG(session, "getScanSection", LOG_ERROR, "Get number of scan configuration fail");
         lastErrorCode = kDeviceReturnError;
-        session.configsComplete = false;
+        // A module that stores nothing has nothing a save could erase: it must
+        // stay writable (a new module, or one whose save was cut off after
+        // the erase, which the host's list then restores).
+        session.configsComplete = counted > 0;
         return false;
     }
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kConfigWorkBufferSize]());

@@ -10,10 +10,18 @@ namespace quillon {
 
 int exportTargetList(SpectrometerSession& session, const std::deque<ScanConfig>& configs,
                      uint8_t activeIndex) {
-    link::eraseScanConfigs();
+    // Writing overwrites positions 0..n-1 only: a module that did not confirm
+    // the erase may still hold configurations past the new list's end (a
+    // removed one among them), so the save is not complete.
     int result = 0;
+    if (link::eraseScanConfigs() != 0) {
+        QUILLON_LOG(session, "exportTargetList", LOG_ERROR, "Erase scan cfg in EVM error");
+        lastErrorCode = kDeviceReturnError;
+        result = -1;
+    }
     uint8_t position = 0;
     for (const ScanConfig& config : configs) {
+        if (result != 0) break;
         size_t size = 0;
         if (scanConfigImageSize(config, size) != kRecordOk) {
             result = -4;

@@ -1,0 +1,741 @@
+// Every device command the library sends, times every fault the simulated
+// module can show, through each export that sends the command. Each cell runs
+// the export once with the fault, checks its documented result, code, text,
+// standard output and log, the caller's memory and the module's stored
+// configurations, then checks that the same export works again without it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "api/errors.h"
+#include "config/model.h"
+#include "link/command_codes.h"
+#include "quillonlib.h"
+#include "sim/module_state.h"
+#include "support/library_fixture.h"
+#include "support/scratch_dir.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define GUARD_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define GUARD_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define GUARD_POISON(p, n) ((void)(p), (void)(n))
+#define GUARD_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace quillon::test {
+namespace {
+
+using link::CommandCode;
+using sim::Fault;
+
+// ---- The matrix --------------------------------------------------------
+
+struct FaultColumn {
+    Fault fault;
+    uint32_t value;
+    const char* name;
+};
+
+// The columns, in the order of the letters in each row below.
+constexpr FaultColumn kFaults[] = {
+    {Fault::NoReply, 0, "TimeOut"},           {Fault::FailureFlag4, 0, "FailureFlag4"},
+    {Fault::FailureFlag5, 0, "FailureFlag5"}, {Fault::BothFailureFlags, 0, "BothFlags"},
+    {Fault::ZeroLength, 0, "LengthZero"},     {Fault::OversizedLength, 600, "Oversized"},
+    {Fault::ShortReply, 100, "ShortReply"},   {Fault::TruncatedRead, 2, "TruncatedRead"},
+    {Fault::Garbled, 0, "Garbled"},           {Fault::WrongSizeField, 4000, "WrongSizeField"},
+    {Fault::WriteStatus, 1, "WriteStatus"},   {Fault::LateReply, 0, "LateReply"},
+    {Fault::Unplug, 0, "UnplugOnRequest"},    {Fault::Unplug, 1, "UnplugAfterRequest"},
+    {Fault::Unplug, 2, "UnplugMidReply"},
+};
+constexpr int kFaultCount = sizeof kFaults / sizeof kFaults[0];
+
+enum class Op {
+    Open,
+    Versions,
+    Estimate,
+    GetActive,
+    SetActive,
+    Lamp,
+    Average,
+    Commit,
+    Remove,
+    Scan
+};
+
+// One row: an export, the command it sends that the fault hits (the `skip`
+// earlier requests of that command pass), and one letter per fault column.
+//
+// Letters common to all rows:
+//   S  the success path, exactly as without the fault
+//   A  success with the values that arrived on the wire (the library cannot
+//      tell a garbled or misstated number from a true one)
+//   F  the export's documented failure
+// Letters of one export are explained with its check below.
+struct Row {
+    Op op;
+    CommandCode command;
+    const char* name;
+    int skip;
+    const char* letters;
+};
+
+const Row kRows[] = {
+    //                                                    T45BZOSRGWXLUUU
+    {Op::Open, link::kReadActiveScanIndex, "Open_ReadActiveIndex", 0, "FFFSFFFFAASFFFE"},
+    {Op::Open, link::kSetActiveScanIndex, "Open_SetActiveIndex", 0, "SSSSSSSSSSSSEEE"},
+    {Op::Open, link::kReadCalibrationCoefficients, "Open_ReadCalibration", 0, "CCCSCCCCCCSCEYE"},
+    {Op::Open, link::kReadScanConfigCount, "Open_ReadConfigCount", 0, "VVVSVVVVAISVVVV"},
+    {Op::Open, link::kReadScanConfig, "Open_ReadSecondConfig", 1, "PPPSPPPPPPSPQQQ"},
+    {Op::Versions, link::kReadVersions, "GetVersions", 0, "FFFSFFFFAASFFFS"},
+    {Op::Estimate, link::kReadEstimatedScanTime, "GetEstimatedScanTime", 0, "423S2242AAS410S"},
+    {Op::GetActive, link::kReadActiveScanIndex, "GetActiveIndex", 0, "423S2242AAS410S"},
+    {Op::SetActive, link::kSetActiveScanIndex, "SetActiveIndex", 0, "FEESSSSEASNEFFS"},
+    {Op::Lamp, link::kLampOffControl, "SetLamp_LampOff", 0, "SSSSSSSSSSSSOOO"},
+    {Op::Lamp, link::kLampOnControl, "SetLamp_LampOn", 0, "OSSSSSSSSSOSOOS"},
+    {Op::Average, link::kSetAverageCount, "SetAverageTime", 0, "OSSSSSSSSSOSOOS"},
+    {Op::Commit, link::kEraseScanConfigs, "Commit_Erase", 0, "RRRSSSSRRRRRUUU"},
+    {Op::Commit, link::kWriteScanConfig, "Commit_WriteSecond", 1, "RRRSSSSRRRRRUUU"},
+    {Op::Commit, link::kSetActiveScanIndex, "Commit_SetActive", 0, "SSSSSSSSSSSSKKK"},
+    {Op::Remove, link::kEraseScanConfigs, "Remove_Erase", 0, "RRRSSSSRRRRRUUU"},
+    {Op::Remove, link::kWriteScanConfig, "Remove_WriteLast", 1, "RRRSSSSRRRRRUUK"},
+    {Op::Remove, link::kSetActiveScanIndex, "Remove_SetActive", 0, "SSSSSSSSSSSSKKK"},
+    {Op::Scan, link::kPreScanSetting, "Scan_PreScan", 0, "SSSSSSSSSSSSDDD"},
+    {Op::Scan, link::kSetAverageCount, "Scan_SetAverage", 0, "SSSSSSSSSSSSDDD"},
+    {Op::Scan, link::kSetActiveScanIndex, "Scan_SetActive", 0, "SSSSSSSSSSSSDDD"},
+    {Op::Scan, link::kReadEstimatedScanTime, "Scan_ReadEstimate", 0, "SSSSSSSSSSSSDDD"},
+    {Op::Scan, link::kStartScan, "Scan_StartScan", 0, "ISSSSSSSSSISDDD"},
+    {Op::Scan, link::kReadDeviceStatus, "Scan_ReadStatus", 0, "DDDSDDDDSSSDDDR"},
+    {Op::Scan, link::kReadScanDataSize, "Scan_ReadDataSize", 0, "RRRSRRRRRRSRRRR"},
+    {Op::Scan, link::kReadScanDataChunk, "Scan_ReadSecondChunk", 1, "RRRSRRRRGGSRRRR"},
+};
+constexpr int kRowCount = sizeof kRows / sizeof kRows[0];
+static_assert(kRowCount * kFaultCount == 390);
+
+// ---- What went over the wire ---------------------------------------------
+
+// A transport in front of the tests' hidapi stand-in that keeps every report,
+// so a cell can check what the module really answered.
+struct WireEvent {
+    bool write;
+    int result;
+    std::array<uint8_t, 64> bytes;
+};
+std::vector<WireEvent> g_wire;
+
+const link::Transport& inner() {
+    return link::hidTransport();
+}
+int tapInit() {
+    return inner().init();
+}
+int tapEnumerate(std::vector<link::DeviceEntry>& out) {
+    return inner().enumerate(out);
+}
+void* tapOpen(uint16_t vendor, uint16_t product, const wchar_t* serial) {
+    return inner().open(vendor, product, serial);
+}
+void tapClose(void* handle) {
+    inner().close(handle);
+}
+int tapWrite(void* handle, const uint8_t* report, size_t length) {
+    WireEvent event{true, 0, {}};
+    std::memcpy(event.bytes.data(), report + 1, std::min<size_t>(64, length - 1));
+    event.result = inner().write(handle, report, length);
+    g_wire.push_back(event);
+    return event.result;
+}
+int tapRead(void* handle, uint8_t* buffer, size_t length, int timeoutMs) {
+    WireEvent event{false, inner().read(handle, buffer, length, timeoutMs), {}};
+    if (event.result > 0) std::memcpy(event.bytes.data(), buffer, event.result);
+    g_wire.push_back(event);
+    return event.result;
+}
+const link::Transport kTap{"tap", tapInit, tapEnumerate, tapOpen, tapClose, tapWrite, tapRead};
+
+uint32_t le32(const std::vector<uint8_t>& bytes, size_t at) {
+    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
+           (static_cast<uint32_t>(bytes[at + 3]) << 24);
+}
+
+// The reply payload the module sent to the (skip+1)-th request of `command`
+// since the tap was cleared: the reports read after that request, up to the
+// next write or the first read that brought nothing.
+std::vector<uint8_t> arrivedPayload(CommandCode command, int skip) {
+    for (size_t i = 0; i < g_wire.size(); ++i) {
+        const WireEvent& event = g_wire[i];
+        if (!event.write) continue;
+        const size_t length = event.bytes[2] | (event.bytes[3] << 8);
+        const size_t reports = (4 + length + 63) / 64;
+        const bool match = event.bytes[4] == command.number && event.bytes[5] == command.group;
+        i += reports - 1;  // continuation reports carry no header of their own
+        if (!match || skip-- > 0) continue;
+        std::vector<uint8_t> reply;
+        for (size_t j = i + 1; j < g_wire.size() && !g_wire[j].write && g_wire[j].result > 0; ++j)
+            reply.insert(reply.end(), g_wire[j].bytes.begin(),
+                         g_wire[j].bytes.begin() + g_wire[j].result);
+        if (reply.size() < 4) return {};
+        const size_t announced = reply[2] | (reply[3] << 8);
+        return std::vector<uint8_t>(reply.begin() + 4,
+                                    reply.begin() + std::min(reply.size(), 4 + announced));
+    }
+    return {};
+}
+
+// ---- Caller memory --------------------------------------------------------
+
+// An array of exactly `count` entries followed by guard entries. The guard
+// holds a canary and, in the sanitizer build, is poisoned: a write past the
+// array is reported at once.
+template <typename T>
+class GuardedArray {
+  public:
+    static constexpr size_t kGuard = 8;
+    GuardedArray(size_t count, T canary) : count_(count), canary_(canary) {
+        data_ = new T[count + kGuard];
+        std::fill(data_, data_ + count + kGuard, canary);
+        GUARD_POISON(data_ + count, kGuard * sizeof(T));
+    }
+    ~GuardedArray() {
+        GUARD_UNPOISON(data_ + count_, kGuard * sizeof(T));
+        delete[] data_;
+    }
+    GuardedArray(const GuardedArray&) = delete;
+    GuardedArray& operator=(const GuardedArray&) = delete;
+    T* data() { return data_; }
+    bool guardIntact() {
+        GUARD_UNPOISON(data_ + count_, kGuard * sizeof(T));
+        const bool intact =
+            std::all_of(data_ + count_, data_ + count_ + kGuard, [&](T v) { return v == canary_; });
+        GUARD_POISON(data_ + count_, kGuard * sizeof(T));
+        return intact;
+    }
+    bool untouched() const {
+        return std::all_of(data_, data_ + count_, [&](T v) { return v == canary_; });
+    }
+    bool allWritten() const {
+        return std::none_of(data_, data_ + count_, [&](T v) { return v == canary_; });
+    }
+    std::vector<T> values() const { return std::vector<T>(data_, data_ + count_); }
+
+  private:
+    T* data_;
+    size_t count_;
+    T canary_;
+};
+
+// ---- The cell -------------------------------------------------------------
+
+constexpr double kCanaryNm = -4242.5;
+constexpr int kCanaryCounts = 0x5A5A5A5A;
+constexpr uint32_t kCanaryWord = 0xDEADBEEF;
+constexpr int kHangLimitMs = 5000;
+
+const std::vector<std::string> kFactoryNames = {"Column 900-1700", "Hadamard 900-1700",
+                                                "Column + Hadamard"};
+
+struct Cell {
+    int row;
+    int fault;
+};
+
+void PrintTo(const Cell& cell, std::ostream* out) {
+    *out << kRows[cell.row].name << " x " << kFaults[cell.fault].name << " (expects '"
+         << kRows[cell.row].letters[cell.fault] << "')";
+}
+
+class FaultMatrix : public LibraryTest, public ::testing::WithParamInterface<Cell> {
+  protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        scratch_ = std::make_unique<ScratchDir>();
+        link::useTransport(&kTap);
+        g_wire.clear();
+        setLogSwitch(1);
+        factoryImages_ = module().state().configImages;
+    }
+    void TearDown() override {
+        LibraryTest::TearDown();
+        scratch_.reset();
+    }
+
+    const Row& row() const { return kRows[GetParam().row]; }
+    const FaultColumn& column() const { return kFaults[GetParam().fault]; }
+    char letter() const { return row().letters[GetParam().fault]; }
+
+    void inject() {
+        module().injectFault(column().fault, row().command, 1, column().value, row().skip);
+        module().clearLog();
+        g_wire.clear();
+        stdoutText_.clear();
+    }
+    // Runs one call of the export with standard output captured and timed.
+    template <typename F>
+    auto run(F&& call) {
+        testing::internal::CaptureStdout();
+        auto start = std::chrono::steady_clock::now();
+        auto result = call();
+        auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count();
+        stdoutText_ = testing::internal::GetCapturedStdout();
+        EXPECT_LT(waited, kHangLimitMs) << "the module reports time-outs at once";
+        return result;
+    }
+    std::string logText() { return readFile(scratch_->only_file()); }
+    bool logHas(const std::string& message) {
+        return logText().find("\n" + message + "\n") != std::string::npos;
+    }
+    // Unplugged by the fault: the handle died with the plug.
+    void reopenIfUnplugged() {
+        module().clearFaults();
+        if (module().plugged()) return;
+        closeSpectrometer();
+        module().replug();
+        ASSERT_TRUE(openModule());
+    }
+    std::vector<std::string> sessionNames() {
+        std::vector<std::string> names;
+        for (const ScanConfig& c : session().scanConfigs) names.emplace_back(configNameOf(c));
+        return names;
+    }
+    void expectFactoryConfigurations() {
+        EXPECT_EQ(module().state().configImages, factoryImages_) << "stored configurations intact";
+    }
+
+    void openCell();
+    void versionsCell();
+    void valueCell();
+    void setActiveCell();
+    void stateCell();
+    void saveCell();
+    void scanCell();
+
+    std::unique_ptr<ScratchDir> scratch_;
+    std::vector<sim::Image> factoryImages_;
+    std::string stdoutText_;
+};
+
+// Letters: S, A (open succeeds with the index that arrived, which it sends
+// back), F ("device return error", nothing read), E (opened, but the module
+// went: "cali error" and no configurations), Y (the same with the calibration
+// exchange bringing nothing, so no "cali error"), C (the configurations but
+// not the calibration), V (calibration but no configurations), I (all three
+// configurations, but the count said more: not complete, so never saved over
+// the module), P (the first configuration only, not complete), Q (as P, and
+// the active index read failed too).
+void FaultMatrix::openCell() {
+    unsigned count = 0;
+    ASSERT_EQ(enumerateDevices(&count), 0);
+    inject();
+    const int result = run([] { return openSpectrometer(0); });
+    const char l = letter();
+    SpectrometerSession& s = session();
+    const CalibrationCoefficients& moduleCal = module().state().calibration;
+    const bool calibrated = std::memcmp(&s.calibration, &moduleCal, sizeof moduleCal) == 0;
+    const bool zeroCal =
+        std::all_of(s.calibration.pixelToNmCoeffs, s.calibration.pixelToNmCoeffs + 3,
+                    [](double v) { return v == 0.0; });
+    const std::string cali = (l == 'E') ? "cali error\r\n" : "";
+    EXPECT_EQ(stdoutText_, cali);
+    if (l == 'F') {
+        EXPECT_EQ(result, -1);
+        EXPECT_STREQ(getLastException(), "device return error");
+        EXPECT_TRUE(logHas("Get active cfg index error"));
+        EXPECT_TRUE(s.scanConfigs.empty());
+        EXPECT_EQ(module().requests().size(), 1u) << "no index sent back, nothing else read";
+    } else {
+        EXPECT_EQ(result, 0);
+        EXPECT_STREQ(getLastException(), "no error");
+    }
+    size_t views = 3;
+    bool complete = true;
+    switch (l) {
+        case 'F':
+        case 'E':
+        case 'Y':
+        case 'V':
+            views = 0;
+            complete = false;
+            break;
+        case 'P':
+        case 'Q':
+            views = 1;
+            complete = false;
+            break;
+        case 'I':
+            complete = false;
+            break;
+        case 'A':
+            if (row().command.number == link::kReadScanConfigCount.number) {
+                const std::vector<uint8_t> arrived = arrivedPayload(row().command, row().skip);
+                ASSERT_FALSE(arrived.empty());
+                views = std::min<size_t>(arrived[0], 3);
+                complete = arrived[0] > 0 && arrived[0] <= 3;
+            }
+            break;
+        default:
+            break;
+    }
+    EXPECT_EQ(s.scanConfigs.size(), views) << "letter " << l;
+    EXPECT_EQ(s.configsComplete, complete) << "letter " << l;
+    EXPECT_EQ(getScanSectionNumber(), static_cast<int>(views));
+    if (l == 'C' || l == 'Y' || l == 'E' || l == 'F') {
+        EXPECT_TRUE(zeroCal) << "the calibration is taken only from a sound reply";
+    } else {
+        EXPECT_TRUE(calibrated);
+    }
+    if (l == 'Q') {
+        EXPECT_EQ(s.activeScanIndex, -1) << "the active index read failed with -1";
+    }
+    if (l == 'A' && row().command.number == link::kReadActiveScanIndex.number) {
+        const std::vector<uint8_t> arrived = arrivedPayload(row().command, 0);
+        ASSERT_FALSE(arrived.empty());
+        const uint8_t sent = arrived[0];
+        const int expected = sent < 3 ? sent : 0;  // the module refuses an index it does not store
+        EXPECT_EQ(module().state().activeIndex, expected);
+        EXPECT_EQ(s.activeScanIndex, expected);
+        EXPECT_EQ(module().requests().at(1).message.at(6), sent)
+            << "the index that arrived is sent";
+    } else if (l != 'Q') {
+        EXPECT_EQ(module().state().activeIndex, 0);
+    }
+    EXPECT_EQ(module().state().configImages, factoryImages_);
+
+    // Again, without the fault: everything is read.
+    module().clearFaults();
+    closeSpectrometer();
+    module().replug();
+    ASSERT_TRUE(openModule());
+    EXPECT_EQ(sessionNames(), kFactoryNames);
+    EXPECT_TRUE(session().configsComplete);
+    EXPECT_EQ(std::memcmp(&session().calibration, &moduleCal, sizeof moduleCal), 0);
+}
+
+// Letters: S (the module's words), A (the words that arrived), F (-1, the
+// destinations untouched). The last failure code never changes.
+void FaultMatrix::versionsCell() {
+    ASSERT_TRUE(openModule());
+    lastErrorCode = kTimedOut;
+    inject();
+    uint32_t v[7];
+    std::fill(std::begin(v), std::end(v), kCanaryWord);
+    const int result =
+        run([&] { return getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]); });
+    EXPECT_STREQ(getLastException(), "Operation timed out") << "not changed by getVersions";
+    EXPECT_EQ(stdoutText_, "");
+    const uint32_t* expected = module().state().versions;
+    std::vector<uint8_t> arrived;
+    uint32_t arrivedWords[7];
+    switch (letter()) {
+        case 'F':
+            EXPECT_EQ(result, -1);
+            for (uint32_t word : v) EXPECT_EQ(word, kCanaryWord);
+            break;
+        case 'A':
+            arrived = arrivedPayload(row().command, 0);
+            ASSERT_EQ(arrived.size(), 28u);
+            for (int i = 0; i < 7; ++i) arrivedWords[i] = le32(arrived, 4 * i);
+            expected = arrivedWords;
+            [[fallthrough]];
+        default:
+            EXPECT_EQ(result, 0);
+            for (int i = 0; i < 7; ++i) EXPECT_EQ(v[i], expected[i]) << i;
+            break;
+    }
+    expectFactoryConfigurations();
+    reopenIfUnplugged();
+    ASSERT_EQ(getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]), 0);
+    EXPECT_EQ(std::memcmp(v, module().state().versions, sizeof v), 0);
+}
+
+// getEstimatedScanTime and getActiveScanIndex: the value, or the link's code.
+// Letters: S (the module's value), A (the value that arrived), and the digit d
+// of the link code -d (0: the first reply read failed, nothing arrived).
+void FaultMatrix::valueCell() {
+    ASSERT_TRUE(openModule());
+    const bool estimate = row().op == Op::Estimate;
+    const int clean = estimate ? getEstimatedScanTime() : 1;
+    ASSERT_GT(clean, 0);
+    if (!estimate) module().state().activeIndex = 1;
+    lastErrorCode = kTimedOut;
+    inject();
+    int delivered = -99;
+    int result = run([&] {
+        if (estimate) return delivered = getEstimatedScanTime();
+        return getActiveScanIndex(&delivered);
+    });
+    EXPECT_EQ(stdoutText_, "");
+    if (estimate) {
+        EXPECT_STREQ(getLastException(), "Operation timed out") << "not changed";
+    } else {
+        EXPECT_EQ(result, 0) << "always 0";
+        EXPECT_STREQ(getLastException(), "no error");
+    }
+    const char l = letter();
+    if (l == 'S') {
+        EXPECT_EQ(delivered, clean);
+    } else if (l == 'A') {
+        const std::vector<uint8_t> arrived = arrivedPayload(row().command, 0);
+        ASSERT_GE(arrived.size(), estimate ? 4u : 1u);
+        const int64_t value = estimate ? le32(arrived, 0) : arrived[0];
+        EXPECT_EQ(delivered, std::min<int64_t>(value, INT_MAX));
+    } else {
+        EXPECT_EQ(delivered, -(l - '0')) << "letter " << l;
+    }
+    expectFactoryConfigurations();
+    reopenIfUnplugged();
+    if (estimate) {
+        EXPECT_EQ(getEstimatedScanTime(), clean);
+    } else {
+        module().state().activeIndex = 1;
+        EXPECT_EQ(getActiveScanIndex(&delivered), 0);
+        EXPECT_EQ(delivered, 1);
+    }
+}
+
+// setActiveScanIndex(2). Letters: S (0, the module and the session at 2),
+// N (0 although the module refused: a status value counts as success), F (-1
+// "Invalid parameter", nothing changed), E (-1, though the module carried it
+// out: its status never arrived), A (the status that arrived decides).
+void FaultMatrix::setActiveCell() {
+    ASSERT_TRUE(openModule());
+    inject();
+    const int result = run([] { return setActiveScanIndex(2); });
+    char l = letter();
+    if (l == 'A') {
+        const std::vector<uint8_t> arrived = arrivedPayload(row().command, 0);
+        ASSERT_EQ(arrived.size(), 4u);
+        l = static_cast<int32_t>(le32(arrived, 0)) >= 0 ? 'S' : 'E';
+    }
+    const bool success = l == 'S' || l == 'N';
+    EXPECT_EQ(result, success ? 0 : -1);
+    EXPECT_STREQ(getLastException(), success ? "no error" : "Invalid parameter");
+    EXPECT_TRUE(logHas(success ? "Set active scan index success" : "Set active scan index fail"));
+    EXPECT_EQ(session().activeScanIndex, success ? 2 : 0);
+    EXPECT_EQ(module().state().activeIndex, (l == 'S' || l == 'E') ? 2 : 0);
+    expectFactoryConfigurations();
+    reopenIfUnplugged();
+    ASSERT_EQ(setActiveScanIndex(2), 0);
+    EXPECT_EQ(module().state().activeIndex, 2);
+}
+
+// setLampStatus(1) and setSpectrumAverageTime(5): always 0 and "no error";
+// the results of their commands are not looked at. Letters: S (the module
+// took the setting), O (it did not).
+void FaultMatrix::stateCell() {
+    ASSERT_TRUE(openModule());
+    const bool lamp = row().op == Op::Lamp;
+    ASSERT_FALSE(module().state().lampOn);
+    inject();
+    const int result = run([&] { return lamp ? setLampStatus(1) : setSpectrumAverageTime(5); });
+    EXPECT_EQ(result, 0);
+    EXPECT_STREQ(getLastException(), "no error");
+    EXPECT_EQ(stdoutText_, "");
+    const bool taken = letter() == 'S';
+    if (lamp) {
+        EXPECT_EQ(module().state().lampOn, taken);
+        EXPECT_TRUE(logHas("Set lamp status success"));
+    } else {
+        EXPECT_EQ(module().state().averageCount, taken ? 5 : 1);
+        EXPECT_TRUE(logHas("Set spectrum average time success"));
+    }
+    expectFactoryConfigurations();
+    reopenIfUnplugged();
+    EXPECT_EQ(lamp ? setLampStatus(1) : setSpectrumAverageTime(5), 0);
+    if (lamp) {
+        EXPECT_TRUE(module().state().lampOn);
+    } else {
+        EXPECT_EQ(module().state().averageCount, 5);
+    }
+}
+
+// Committing "New" or removing "Hadamard 900-1700". Letters: S (0, the module
+// holds the new list), R (-1 "device return error": the save failed and the
+// module was given back the list it had), U (-1, the module went in the
+// middle: it holds the part written before; the next opening reads that),
+// K (0: the list was stored before the module went).
+void FaultMatrix::saveCell() {
+    ASSERT_TRUE(openModule());
+    const bool commit = row().op == Op::Commit;
+    const char* removed = "Hadamard 900-1700";
+    std::vector<std::string> wanted = kFactoryNames;
+    if (commit) {
+        ASSERT_EQ(setTgtCfg("New", 0, "Column", 1000, 1100, 7.03, 10, 0.635), 0);
+        wanted.push_back("New");
+    } else {
+        wanted.erase(wanted.begin() + 1);
+    }
+    inject();
+    const int result = run([&] { return commit ? setTgtCfgs("New", 1) : removeTgtCfg(removed); });
+    EXPECT_EQ(stdoutText_, "");
+    const char l = letter();
+    const bool success = l == 'S' || l == 'K';
+    EXPECT_EQ(result, success ? 0 : -1);
+    EXPECT_STREQ(getLastException(), success ? "no error" : "device return error");
+    EXPECT_EQ(sessionNames(), success ? wanted : kFactoryNames);
+    if (success) {
+        EXPECT_EQ(storedNames(), wanted);
+    } else if (l == 'R') {
+        EXPECT_EQ(storedNames(), kFactoryNames) << "the list it had, written back";
+        EXPECT_EQ(module().state().configImages, factoryImages_);
+        EXPECT_FALSE(session().moduleOutOfDate);
+    } else {
+        // Whatever the module holds is where the save or its undoing stopped:
+        // the start of one of the two lists, never anything else.
+        const std::vector<std::string> stored = storedNames();
+        auto startsOf = [&](const std::vector<std::string>& list) {
+            return stored.size() <= list.size() &&
+                   std::equal(stored.begin(), stored.end(), list.begin());
+        };
+        EXPECT_TRUE(startsOf(wanted) || startsOf(kFactoryNames));
+        EXPECT_TRUE(session().moduleOutOfDate);
+    }
+    if (l == 'R' || l == 'U') {
+        EXPECT_TRUE(logHas(row().command.number == link::kEraseScanConfigs.number
+                               ? "Erase scan cfg in EVM error"
+                               : "Save scan cfg in EVM error"));
+    }
+
+    // Again, without the fault. After a reopening the session holds what the
+    // module told it; a save makes the module hold the session's list.
+    reopenIfUnplugged();
+    std::vector<std::string> expected = sessionNames();
+    if (commit) {
+        ASSERT_EQ(setTgtCfg("New", 0, "Column", 1000, 1100, 7.03, 10, 0.635), 0);
+        ASSERT_EQ(setTgtCfgs("New", 1), 0) << getLastException();
+        if (std::find(expected.begin(), expected.end(), "New") == expected.end())
+            expected.push_back("New");
+    } else {
+        ASSERT_FALSE(expected.empty());
+        auto gone = std::find(expected.begin(), expected.end(), removed);
+        if (gone == expected.end()) gone = expected.end() - 1;
+        const std::string name = *gone;
+        ASSERT_EQ(removeTgtCfg(name.c_str()), 0) << getLastException();
+        expected.erase(gone);
+    }
+    EXPECT_EQ(sessionNames(), expected);
+    EXPECT_EQ(storedNames(), expected);
+    EXPECT_FALSE(session().moduleOutOfDate);
+}
+
+// getFormattedSpectrum with the Column configuration (228 points) into exactly
+// sized arrays. Letters: S (0, the same spectrum as the next clean scan),
+// G (0, the same wavelengths; the counts are whatever the damaged piece
+// said), D (the status read failed), R (the data read failed), I (the data
+// read did not interpret). Every failure: -1, "device return error", the
+// arrays untouched.
+void FaultMatrix::scanCell() {
+    ASSERT_TRUE(openModule());
+    unsigned length = 0;
+    ASSERT_EQ(getFormattedSpectrumLengths(&length), 0);
+    ASSERT_EQ(length, 228u);
+    GuardedArray<double> nm(length, kCanaryNm);
+    GuardedArray<int> counts(length, kCanaryCounts);
+    inject();
+    const int result = run([&] { return getFormattedSpectrum(nm.data(), counts.data()); });
+    EXPECT_TRUE(nm.guardIntact());
+    EXPECT_TRUE(counts.guardIntact());
+    const char l = letter();
+    const bool success = l == 'S' || l == 'G';
+    EXPECT_EQ(result, success ? 0 : -1);
+    EXPECT_STREQ(getLastException(), success ? "no error" : "device return error");
+    std::string out;
+    std::string logged;
+    switch (l) {
+        case 'D':
+            out = "Reading device status for scan completion failed\nScan Failed";
+            logged = "Reading device status for scan completion failed";
+            break;
+        case 'R':
+            out = "Scan Failed";
+            logged = "Scan data read from device failed";
+            break;
+        case 'I':
+            out = "scan or reference data interpret failed";
+            logged = "scan or reference data interpret failed!";
+            break;
+        default:
+            logged = "Scan success";
+            break;
+    }
+    EXPECT_EQ(stdoutText_, out);
+    EXPECT_TRUE(logHas(logged)) << logged;
+    if (success) {
+        EXPECT_TRUE(nm.allWritten());
+    } else {
+        EXPECT_TRUE(nm.untouched());
+        EXPECT_TRUE(counts.untouched());
+    }
+    expectFactoryConfigurations();
+
+    reopenIfUnplugged();
+    GuardedArray<double> nextNm(length, kCanaryNm);
+    GuardedArray<int> nextCounts(length, kCanaryCounts);
+    ASSERT_EQ(getFormattedSpectrum(nextNm.data(), nextCounts.data()), 0);
+    EXPECT_TRUE(nextNm.allWritten());
+    EXPECT_TRUE(nextNm.guardIntact());
+    EXPECT_TRUE(nextCounts.guardIntact());
+    if (success) {
+        EXPECT_EQ(nm.values(), nextNm.values());
+        if (l == 'S') {
+            EXPECT_EQ(counts.values(), nextCounts.values());
+        }
+    }
+}
+
+TEST_P(FaultMatrix, Cell) {
+    switch (row().op) {
+        case Op::Open:
+            openCell();
+            break;
+        case Op::Versions:
+            versionsCell();
+            break;
+        case Op::Estimate:
+        case Op::GetActive:
+            valueCell();
+            break;
+        case Op::SetActive:
+            setActiveCell();
+            break;
+        case Op::Lamp:
+        case Op::Average:
+            stateCell();
+            break;
+        case Op::Commit:
+        case Op::Remove:
+            saveCell();
+            break;
+        case Op::Scan:
+            scanCell();
+            break;
+    }
+    EXPECT_TRUE(module().protocolErrors().empty()) << module().protocolErrors().front();
+}
+
+std::vector<Cell> allCells() {
+    std::vector<Cell> cells;
+    for (int r = 0; r < kRowCount; ++r) {
+        EXPECT_EQ(std::strlen(kRows[r].letters), static_cast<size_t>(kFaultCount)) << r;
+        for (int f = 0; f < kFaultCount; ++f) cells.push_back(Cell{r, f});
+    }
+    return cells;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllCommandsAllFaults, FaultMatrix, ::testing::ValuesIn(allCells()),
+                         [](const ::testing::TestParamInfo<Cell>& info) {
+                             return std::string(kRows[info.param.row].name) + "__" +
+                                    kFaults[info.param.fault].name;
+                         });
+
+}  // namespace
+}  // namespace quillon::test
