@@ -13,18 +13,23 @@ namespace quillon::link {
 constexpr int kReportSize = 64;
 constexpr int kHeaderSize = 4;
 constexpr int kMaxReplyPayload = 580;
+constexpr int kMaxReplyReports = 10;
+constexpr int kReplyBufferSize = kMaxReplyReports * kReportSize;  // whole reports
 constexpr int kDefaultReadTimeoutMs = 20000;
+// The largest data part of a read request: it must fit the one report.
+constexpr size_t kMaxReadRequestData = kReportSize - kHeaderSize - 2;
 
 // Link result codes.
 constexpr int kLinkNoModule = -1;  // no module, or a write/read failure
-constexpr int kLinkFlag4 = -2;     // failure flag bit 4 (also: length 0, oversized)
+constexpr int kLinkFlag4 = -2;     // failure flag bit 4 (also: length 0, oversized, malformed)
 constexpr int kLinkFlag5 = -3;     // failure flag bit 5
 constexpr int kLinkTimeout = -4;
 
 constexpr uint8_t kReadFlags = 0xC0;
 constexpr uint8_t kWriteFlags = 0x40;
 
-// Opens/closes the module through the active transport; the handle is process-wide.
+// Opens/closes the module through the active transport; the handle is
+// process-wide. Opening fails while a module is open.
 bool openModule(uint16_t vendorId, uint16_t productId, const wchar_t* serial);
 void closeModule();
 bool moduleOpen();
@@ -32,15 +37,19 @@ bool moduleOpen();
 void setReadTimeout(int milliseconds);
 int readTimeout();
 
-// Sends a whole request message (header + body). Positive bytes sent, or -1.
+// Sends a whole request message (header + body) taken from the first
+// `messageCapacity` bytes of `message`; report bytes beyond those are zero.
+// Positive count of message bytes carried, or -1.
 int sendRequest(const uint8_t* message, size_t messageCapacity);
 // Reads the status reply of a write request. See the link result codes.
 int readStatus();
 // Sends a one-report read request (command code and data) and reads its reply.
-// Positive number of reply bytes received, 0, or a negative link code.
+// Positive number of reply bytes received, 0 when the first reply read failed,
+// or a negative link code.
 int exchange(uint8_t command, uint8_t group, const uint8_t* data, size_t dataLength);
 
-// The last reply: its payload and the payload length announced in its header.
+// The last reply that exchange accepted: its payload and the payload length
+// announced in its header (all of it arrived). Length 0 after a failure.
 const uint8_t* replyPayload();
 size_t replyPayloadLength();
 

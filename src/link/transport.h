@@ -13,8 +13,8 @@ namespace quillon::link {
 struct DeviceEntry {
     uint16_t vendorId;
     uint16_t productId;
-    std::string path;          // as the transport names the device
-    std::wstring serialNumber; // empty when the device has none
+    std::string path;           // as the transport names the device
+    std::wstring serialNumber;  // empty when the device has none
 };
 
 struct Transport {
@@ -35,7 +35,19 @@ struct Transport {
 const Transport& hidTransport();
 const Transport& simTransport();
 
-// The transport the library uses: the simulated module when QUILLONLIB_SIMULATOR=1.
+// The transport the library uses: the simulated module when the environment
+// variable QUILLONLIB_SIMULATOR is "1" (read once, when first needed), hidapi
+// otherwise.
 const Transport& activeTransport();
+
+// Replaces the choice above until called again with nullptr. For tests that
+// drive both transports in one process; never while a module is open.
+void useTransport(const Transport* transport);
+
+// The serial number to open the module at `index` of the matching entries
+// with: null when only one module was found (or the entry has no serial
+// number), so a single module is opened exactly as before; otherwise that
+// entry's serial number, so the index chooses among several modules.
+const wchar_t* serialForOpening(const std::vector<DeviceEntry>& modules, size_t index);
 
 }  // namespace quillon::link

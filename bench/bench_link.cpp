@@ -1,0 +1,68 @@
+// Reading a module's 20 stored configurations (the count, then 20
+// READ_SCAN_CONFIG exchanges) against the simulated module with no added
+// latency: host time of the link and the reports that cross it each way.
+#include <benchmark/benchmark.h>
+
+#include "link/command_codes.h"
+#include "link/commands.h"
+#include "link/protocol.h"
+#include "link/transport.h"
+#include "sim/bus.h"
+
+namespace {
+
+using namespace quillon;
+
+sim::Module& moduleWithTwentyConfigs() {
+    sim::bus().reset(1);
+    sim::Module& module = sim::bus().module();
+    const std::vector<sim::Image> factory = module.state().configImages;
+    module.state().configImages.clear();
+    for (size_t i = 0; i < sim::kMaxStoredConfigs; ++i) {
+        module.state().configImages.push_back(factory[i % factory.size()]);
+    }
+    module.setRecording(false);
+    return module;
+}
+
+void readTwentyConfigs(benchmark::State& state, const link::Transport& transport) {
+    sim::Module& module = moduleWithTwentyConfigs();
+    link::closeModule();
+    link::useTransport(&transport);
+    if (!link::openModule(link::kModuleVendorId, link::kModuleProductId, nullptr)) {
+        state.SkipWithError("no module");
+        return;
+    }
+    uint8_t image[512];
+    size_t bytes = 0;
+    for (auto _ : state) {
+        uint8_t count = 0;
+        if (link::readScanConfigCount(count) <= 0) state.SkipWithError("count failed");
+        for (uint32_t i = 0; i < count; ++i) {
+            size_t size = 0;
+            if (link::readScanConfig(i, image, sizeof image, size) <= 0) {
+                state.SkipWithError("read failed");
+            }
+            bytes += size;
+        }
+        benchmark::DoNotOptimize(image);
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    state.counters["host_to_module_reports"] = static_cast<double>(module.reportsIn()) / iterations;
+    state.counters["module_to_host_reports"] = static_cast<double>(module.reportsOut()) / iterations;
+    state.counters["image_bytes_per_read"] = static_cast<double>(bytes) / iterations;
+    link::closeModule();
+    link::useTransport(nullptr);
+}
+
+void BM_ReadTwentyConfigsHidapi(benchmark::State& state) {
+    readTwentyConfigs(state, link::hidTransport());
+}
+void BM_ReadTwentyConfigsSimulator(benchmark::State& state) {
+    readTwentyConfigs(state, link::simTransport());
+}
+
+BENCHMARK(BM_ReadTwentyConfigsHidapi)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadTwentyConfigsSimulator)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,81 @@
+#include "sim/bus.h"
+
+#include <cstdlib>
+#include <cwchar>
+
+#include "link/command_codes.h"
+
+namespace quillon::sim {
+
+Connection::Connection(std::shared_ptr<Module> module)
+    : module_(std::move(module)), generation_(module_->plugGeneration()) {}
+
+bool Connection::alive() const {
+    return module_->plugged() && module_->plugGeneration() == generation_;
+}
+
+int Connection::write(const uint8_t* data, size_t length) {
+    return alive() ? module_->write(data, length) : -1;
+}
+
+int Connection::read(uint8_t* buffer, size_t length, int timeoutMs) {
+    return alive() ? module_->read(buffer, length, timeoutMs) : -1;
+}
+
+void Bus::reset(size_t modules) {
+    for (auto& module : modules_) module->unplug();
+    modules_.clear();
+    nextSerial_ = 1;
+    for (size_t i = 0; i < modules; ++i) attach();
+}
+
+Module& Bus::attach(ModuleOptions options) {
+    std::wstring serial = options.serialNumber;
+    if (serial.empty()) {
+        wchar_t text[16];
+        std::swprintf(text, 16, L"QSIM%04u", nextSerial_);
+        serial = text;
+    }
+    ++nextSerial_;
+    modules_.push_back(std::make_shared<Module>(std::move(serial), std::move(options.statePath)));
+    return *modules_.back();
+}
+
+void Bus::detach(size_t index) {
+    if (index >= modules_.size()) return;
+    modules_[index]->unplug();
+    modules_.erase(modules_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+std::vector<Module*> Bus::plugged() const {
+    std::vector<Module*> out;
+    for (const auto& module : modules_) {
+        if (module->plugged()) out.push_back(module.get());
+    }
+    return out;
+}
+
+std::unique_ptr<Connection> Bus::open(uint16_t vendorId, uint16_t productId,
+                                      const wchar_t* serialNumber) {
+    if (vendorId != link::kModuleVendorId || productId != link::kModuleProductId) return nullptr;
+    for (const auto& module : modules_) {
+        if (!module->plugged()) continue;
+        if (serialNumber != nullptr && module->serialNumber() != serialNumber) continue;
+        return std::make_unique<Connection>(module);
+    }
+    return nullptr;
+}
+
+Bus& bus() {
+    static Bus* instance = [] {
+        auto* created = new Bus();
+        const char* path = std::getenv("QUILLONLIB_SIMULATOR_STATE");
+        ModuleOptions options;
+        if (path != nullptr) options.statePath = path;
+        created->attach(std::move(options));
+        return created;
+    }();
+    return *instance;
+}
+
+}  // namespace quillon::sim

@@ -1,0 +1,63 @@
+// The simulated modules attached to this process, as both the simulator
+// transport and the tests' hidapi stand-in see them. Created on first use with
+// one fresh module, which keeps its state in QUILLONLIB_SIMULATOR_STATE when
+// that names a file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/module.h"
+
+namespace quillon::sim {
+
+// An open handle on a module. It dies with the plug: once the module is
+// unplugged, reads and writes fail, also after it is plugged in again.
+class Connection {
+  public:
+    explicit Connection(std::shared_ptr<Module> module);
+    int write(const uint8_t* data, size_t length);
+    int read(uint8_t* buffer, size_t length, int timeoutMs);
+    Module& module() { return *module_; }
+
+  private:
+    bool alive() const;
+    std::shared_ptr<Module> module_;
+    uint32_t generation_;
+};
+
+struct ModuleOptions {
+    std::string statePath;      // empty: nothing persisted
+    std::wstring serialNumber;  // empty: "QSIM" and a running number
+};
+
+class Bus {
+  public:
+    // Detaches every module (open connections fail from then on) and attaches
+    // `modules` fresh ones without state files.
+    void reset(size_t modules = 1);
+    Module& attach(ModuleOptions options = {});
+    void detach(size_t index);
+    size_t size() const { return modules_.size(); }
+    Module& module(size_t index = 0) { return *modules_.at(index); }
+
+    // The modules that are plugged in, in attach order.
+    std::vector<Module*> plugged() const;
+    // Like hid_open: the first plugged module with this vendor and product
+    // (and serial number, when one is given). Null when none matches.
+    std::unique_ptr<Connection> open(uint16_t vendorId, uint16_t productId,
+                                     const wchar_t* serialNumber);
+
+  private:
+    friend Bus& bus();
+    Bus() = default;
+    std::vector<std::shared_ptr<Module>> modules_;
+    unsigned nextSerial_ = 1;
+};
+
+Bus& bus();
+
+}  // namespace quillon::sim

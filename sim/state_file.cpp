@@ -1,0 +1,136 @@
+#include "sim/state_file.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace quillon::sim {
+namespace {
+
+constexpr char kMagic[8] = {'Q', 'S', 'I', 'M', 'S', 'T', 'A', 'T'};
+constexpr uint32_t kVersion = 1;
+// The largest configuration image a WRITE_SCAN_CONFIG message can carry.
+constexpr size_t kMaxImageSize = 183;
+// Larger files are certainly not ours; they are not even read whole.
+constexpr std::streamoff kMaxFileSize = 64 * 1024;
+
+uint32_t fnv1a(const uint8_t* data, size_t size) {
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < size; ++i) {
+        hash ^= data[i];
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+void put16(std::vector<uint8_t>& out, uint16_t value) {
+    out.push_back(static_cast<uint8_t>(value));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void put32(std::vector<uint8_t>& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+uint32_t get32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeStateFile(const PersistedState& state) {
+    std::vector<uint8_t> out(std::begin(kMagic), std::end(kMagic));
+    put32(out, kVersion);
+    out.push_back(state.activeIndex);
+    out.push_back(static_cast<uint8_t>(state.configImages.size()));
+    for (const Image& image : state.configImages) {
+        put16(out, static_cast<uint16_t>(image.size()));
+        out.insert(out.end(), image.begin(), image.end());
+    }
+    put32(out, fnv1a(out.data(), out.size()));
+    return out;
+}
+
+StateLoad loadStateFile(const std::string& path, PersistedState& state, std::string& why) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return StateLoad::Missing;
+    const std::streamoff size = in.tellg();
+    if (size < 0 || size > kMaxFileSize) {
+        why = "not a simulator state file (size)";
+        return StateLoad::Refused;
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
+        why = "cannot be read";
+        return StateLoad::Refused;
+    }
+    constexpr size_t kFixed = sizeof kMagic + 4 + 2;
+    if (bytes.size() < kFixed + 4 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+        why = "not a simulator state file";
+        return StateLoad::Refused;
+    }
+    if (get32(bytes.data() + sizeof kMagic) != kVersion) {
+        why = "written by another version of the simulator";
+        return StateLoad::Refused;
+    }
+    const size_t body = bytes.size() - 4;
+    if (fnv1a(bytes.data(), body) != get32(bytes.data() + body)) {
+        why = "damaged (checksum mismatch)";
+        return StateLoad::Refused;
+    }
+    PersistedState loaded;
+    loaded.activeIndex = bytes[kFixed - 2];
+    const size_t count = bytes[kFixed - 1];
+    if (count > kMaxStoredConfigs) {
+        why = "damaged (too many configurations)";
+        return StateLoad::Refused;
+    }
+    size_t at = kFixed;
+    for (size_t i = 0; i < count; ++i) {
+        if (at + 2 > body) {
+            why = "damaged (truncated)";
+            return StateLoad::Refused;
+        }
+        const size_t imageSize = bytes[at] | (bytes[at + 1] << 8);
+        at += 2;
+        if (imageSize == 0 || imageSize > kMaxImageSize || at + imageSize > body) {
+            why = "damaged (bad image size)";
+            return StateLoad::Refused;
+        }
+        Image image(bytes.begin() + at, bytes.begin() + at + imageSize);
+        ScanConfig config;
+        if (!decodeStoredConfig(image, config)) {
+            why = "damaged (a configuration image does not decode)";
+            return StateLoad::Refused;
+        }
+        loaded.configImages.push_back(std::move(image));
+        at += imageSize;
+    }
+    if (at != body) {
+        why = "damaged (trailing bytes)";
+        return StateLoad::Refused;
+    }
+    state = std::move(loaded);
+    return StateLoad::Loaded;
+}
+
+bool saveStateFile(const std::string& path, const PersistedState& state) {
+    const std::vector<uint8_t> bytes = encodeStateFile(state);
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        if (!out) return false;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace quillon::sim

@@ -1,0 +1,44 @@
+// The S-matrix table: for every supported order p a p x p 0/1 matrix that says
+// which members of a Hadamard group each of its p measurements lights, and the
+// two directions through it: measuring (what the module reads) and decoding
+// (what the library recovers from those readings).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quillon {
+
+constexpr int kMaxHadamardOrder = 251;
+constexpr size_t kHadamardPackedTableBytes = 69798;
+
+// Packed matrix of `order`: p*p bits row after row, bit k of the stream in bit
+// k % 8 of byte k / 8. 0 on success; -2 when the order lies above 251 (or below
+// 0); -6 when the table has no matrix of that order.
+int hadamardPackedMatrix(int order, const uint8_t** bits, size_t* byteCount);
+
+// Emits the packed bytes of `order` bit by bit (bit 0 first) as 0.0 or 1.0,
+// including the unused high bits of the last byte. `capacity` values fit in
+// `out`; returns the number written (a multiple of 8), or -2, -6, or -3 when
+// they do not fit (nothing written).
+int hadamardUnpack(int order, double* out, size_t capacity);
+
+// The matrix as p*p bytes of 0 or 1, row after row; nullptr for an order that
+// has no matrix.
+const uint8_t* hadamardMatrixRows(int order);
+
+// One entry: 0 or 1, or -2 / -6 as above (-2 also for a row or column outside
+// 0..p-1).
+int hadamardMatrixEntry(int order, int row, int col);
+
+// What the module reads for one group: y[i] = sum over j of M[i][j] * x[j],
+// in increasing j. x and y hold p values (members beyond the group's count are
+// 0 in x). 0, -2 or -6.
+int hadamardMeasure(int order, const double* x, double* y);
+
+// Recovers the members from the readings: z[j] = sum over i, in increasing i,
+// of ((M[i][j] - 0.5) / q) * y[i] with q = (p + 1) / 4. The inverse is kept per
+// order after its first use. 0, -2, -6, or -3 when it cannot be kept.
+int hadamardDecode(int order, const double* y, double* z);
+
+}  // namespace quillon

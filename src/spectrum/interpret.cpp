@@ -1,0 +1,355 @@
+#include "spectrum/interpret.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "spectrum/geometry.h"
+#include "spectrum/hadamard.h"
+#include "spectrum/truncation.h"
+
+namespace quillon {
+namespace {
+
+// Working space of one interpretation, obtained once per call so that the
+// caller's stack stays small and an allocation failure is a result code.
+struct Scratch {
+    HadamardPlan plan;
+    double measurement[kMaxSamples];
+    double decoded[kMaxHadamardOrder];
+    ScanDataSplit corrected;
+    ScanDataWhole section;
+    ScanResults sectionResults;
+    ScanResults output;
+};
+
+std::unique_ptr<Scratch> newScratch() {
+    return std::unique_ptr<Scratch>(new (std::nothrow) Scratch);
+}
+
+template <typename Head>
+void copyHead(const Head& from, ScanResults& to) {
+    to.headerVersion = from.headerVersion;
+    std::memcpy(to.scanName, from.scanName, sizeof to.scanName);
+    std::memcpy(to.hdrBytes7, from.hdrBytes7, sizeof to.hdrBytes7);
+    to.hdrSigned1 = from.hdrSigned1;
+    to.hdrSigned2 = from.hdrSigned2;
+    to.hdrUnsigned1 = from.hdrUnsigned1;
+    to.hdrUnsigned2 = from.hdrUnsigned2;
+    to.hdrWord = from.hdrWord;
+    to.calibration = from.calibration;
+    std::memcpy(to.hdrBytes8, from.hdrBytes8, sizeof to.hdrBytes8);
+    to.hdrLastByte = from.hdrLastByte;
+}
+
+template <typename Head>
+void copyHeadToRecord(const Head& from, ScanDataWhole& to) {
+    to.headerVersion = from.headerVersion;
+    std::memcpy(to.scanName, from.scanName, sizeof to.scanName);
+    std::memcpy(to.hdrBytes7, from.hdrBytes7, sizeof to.hdrBytes7);
+    to.hdrSigned1 = from.hdrSigned1;
+    to.hdrSigned2 = from.hdrSigned2;
+    to.hdrUnsigned1 = from.hdrUnsigned1;
+    to.hdrUnsigned2 = from.hdrUnsigned2;
+    to.hdrWord = from.hdrWord;
+    to.calibration = from.calibration;
+    std::memcpy(to.hdrBytes8, from.hdrBytes8, sizeof to.hdrBytes8);
+    to.hdrLastByte = from.hdrLastByte;
+}
+
+ScanSection sectionOf(const ScanDataWhole& record) {
+    ScanSection section{};
+    section.sectionScanType = record.scanType;
+    section.widthPixels = record.widthPixels;
+    section.wavelengthStartNm = record.wavelengthStartNm;
+    section.wavelengthEndNm = record.wavelengthEndNm;
+    section.numPatterns = record.numPatterns;
+    return section;
+}
+
+// Mean of the dark readings among the first `count` samples, truncated toward
+// zero; summed wide so that no run of large readings overflows.
+int32_t darkLevel(const int32_t* samples, int count, unsigned first, unsigned period) {
+    int64_t sum = 0;
+    int64_t darks = 0;
+    for (int i = 0; i < count; ++i) {
+        if (isDarkSample(i, first, period)) {
+            sum += samples[i];
+            ++darks;
+        }
+    }
+    return darks ? static_cast<int32_t>(sum / darks) : 0;
+}
+
+int32_t lessDark(int32_t sample, int32_t level) {
+    return static_cast<int32_t>(static_cast<int64_t>(sample) - level);
+}
+
+int hadamardScan(const ScanDataWhole& record, ScanResults& results, Scratch& scratch) {
+    copyResultHeader(record, results);
+    int rc = removeDarkLevel(record, results);
+    if (rc != kSpecOk) return rc;
+    double* y = scratch.measurement;
+    for (int i = 0; i < kMaxSamples; ++i) y[i] = (i < results.length) ? results.intensity[i] : 0.0;
+
+    HadamardPlan& plan = scratch.plan;
+    rc = planHadamardSection(sectionOf(record), record.calibration, plan);
+    if (rc != kSpecOk) return rc;
+    if (plan.groupCount == 0) {
+        results.length = 0;
+        return kSpecOk;
+    }
+    // Readings beyond the valid samples are zeros; readings beyond the record are refused.
+    if (plan.total > kMaxSamples) return kSpecOutOfRange;
+
+    int offset = 0;
+    int decoded = 0;
+    for (int g = 0; g < plan.groupCount; ++g) {
+        const PatternGroup& group = plan.groups[g];
+        const int order = group.order;
+        if (order > kMaxHadamardOrder) return kSpecOutOfRange;
+        rc = hadamardDecode(order, y + offset, scratch.decoded);
+        if (rc != kSpecOk) return rc;
+        for (int j = 0; j < group.count; ++j) {
+            const int idx = group.patternIndex[j];
+            results.intensity[idx] = truncateToInt32(scratch.decoded[j]);
+            results.wavelengthNm[idx] =
+                pixelToNm(patternColumn(group.position[j], record.widthPixels),
+                          record.calibration.pixelToNmCoeffs);
+        }
+        offset += order;
+        decoded += group.count;
+    }
+    results.length = decoded;
+    return kSpecOk;
+}
+
+// Readings a section takes, dark readings not counted.
+int measuredReadings(const ScanSection& section, const CalibrationCoefficients& cal,
+                     HadamardPlan& plan, int& measured) {
+    switch (section.sectionScanType) {
+        case 0:
+            measured = section.numPatterns;
+            return kSpecOk;
+        case 1: {
+            const int rc = planHadamardSection(section, cal, plan);
+            if (rc != kSpecOk) return rc;
+            measured = plan.total;
+            return kSpecOk;
+        }
+        default:
+            return kSpecUnsupportedSection;
+    }
+}
+
+int extractSection(const ScanDataSplit& record, int s, ScanDataWhole& out, HadamardPlan& plan) {
+    if (record.numSections > kMaxSections) return kSpecOutOfRange;
+    if (s < 0 || s >= record.numSections) return kSpecOutOfRange;
+    // With a period of 1 every position is dark and the walk below never ends;
+    // a period of 0 has no dark positions to walk to.
+    const int period = record.darkPatternPeriod;
+    if (period < 2) return kSpecOutOfRange;
+    if (record.sampleCount > kMaxSamples) return kSpecOutOfRange;
+
+    int start = 0;
+    int span = 0;
+    for (int t = 0; t <= s; ++t) {
+        int measured = 0;
+        const int rc = measuredReadings(record.sections[t], record.calibration, plan, measured);
+        if (rc != kSpecOk) return rc;
+        if (start + measured > record.sampleCount) return kSpecOutOfRange;
+        // The readings at positions k - 1 with k a multiple of the period are
+        // dark; the section ends where it has seen `measured` other readings.
+        int dark = 0;
+        if (measured > 0) {
+            for (int k = start + 1;; ++k) {
+                if (k % period == 0) ++dark;
+                if (k >= start + measured + dark) break;
+            }
+        }
+        span = measured + dark;
+        if (start + span > record.sampleCount) return kSpecOutOfRange;
+        if (t < s) start += span;
+    }
+
+    std::memset(&out, 0, sizeof out);
+    copyHeadToRecord(record, out);
+    out.sampleCount = static_cast<uint16_t>(span);
+    out.darkPatternPeriod = static_cast<uint8_t>(period);
+    out.darkPatternFirst = static_cast<uint8_t>(record.darkPatternFirst - start % period);
+    const ScanSection& section = record.sections[s];
+    out.scanType = section.sectionScanType;
+    out.widthPixels = section.widthPixels;
+    out.wavelengthStartNm = section.wavelengthStartNm;
+    out.wavelengthEndNm = section.wavelengthEndNm;
+    out.numPatterns = section.numPatterns;
+    out.configIndex = record.configIndex;
+    std::memcpy(out.configBytes8, record.configBytes8, sizeof out.configBytes8);
+    std::memcpy(out.configName, record.configName, sizeof out.configName);
+    out.numRepeats = record.numRepeats;
+    std::memcpy(out.samples, record.samples + start, sizeof(int32_t) * span);
+    return kSpecOk;
+}
+
+int sectionedScan(const ScanDataSplit& record, ScanResults& results, Scratch& scratch) {
+    const unsigned period = record.darkPatternPeriod;
+    if (period == 0) return kSpecOutOfRange;
+    const int count = record.sampleCount;
+    if (count > kMaxSamples) return kSpecOutOfRange;
+
+    // Dark level over the whole record; dark readings become 0 so that each
+    // section's own dark pass finds nothing more to remove.
+    ScanDataSplit& corrected = scratch.corrected;
+    corrected = record;
+    const int32_t level = darkLevel(record.samples, count, record.darkPatternFirst, period);
+    for (int i = 0; i < count; ++i) {
+        corrected.samples[i] = isDarkSample(i, record.darkPatternFirst, period)
+                                   ? 0
+                                   : lessDark(record.samples[i], level);
+    }
+    if (record.numSections == 0) return kSpecOk;
+    if (record.numSections > kMaxSections) return kSpecOutOfRange;
+
+    int offset = 0;
+    for (int s = 0; s < record.numSections; ++s) {
+        ScanDataWhole& section = scratch.section;
+        ScanResults& part = scratch.sectionResults;
+        int rc = extractSection(corrected, s, section, scratch.plan);
+        if (rc != kSpecOk) return rc;
+        switch (section.scanType) {
+            case 0:
+                rc = interpretColumnScan(section, part);
+                break;
+            case 1:
+                rc = hadamardScan(section, part, scratch);
+                break;
+            default:
+                return kSpecUnsupportedSection;
+        }
+        if (rc != kSpecOk) return rc;
+        const int points = section.numPatterns;
+        if (offset + points > kMaxSamples) return kSpecOutOfRange;
+        if (s == 0) {
+            results = part;
+            copyResultHeader(record, results);
+        } else {
+            std::memcpy(results.intensity + offset, part.intensity, sizeof(int32_t) * points);
+            std::memcpy(results.wavelengthNm + offset, part.wavelengthNm, sizeof(double) * points);
+            results.length += part.length;
+        }
+        offset += points;
+    }
+    return kSpecOk;
+}
+
+int interpretRecord(const ScanDataRecord& record, ScanResults& results, Scratch& scratch) {
+    const uint32_t version = record.form == ScanDataForm::Split ? record.split.headerVersion
+                                                                : record.whole.headerVersion;
+    if (version != 1) return kSpecNoSolution;
+    std::memset(&results, 0, sizeof results);
+    if (record.form == ScanDataForm::Split) return sectionedScan(record.split, results, scratch);
+    switch (record.whole.scanType) {
+        case 0:
+            return interpretColumnScan(record.whole, results);
+        case 1:
+            return hadamardScan(record.whole, results, scratch);
+        default:
+            return kSpecOutOfRange;
+    }
+}
+
+}  // namespace
+
+int removeDarkLevel(const ScanDataWhole& record, ScanResults& results) {
+    const unsigned period = record.darkPatternPeriod;
+    if (period == 0) return kSpecOutOfRange;
+    const int count = record.sampleCount;
+    if (count > kMaxSamples) return kSpecOutOfRange;
+    const unsigned first = record.darkPatternFirst;
+    const int32_t level = darkLevel(record.samples, count, first, period);
+    int k = 0;
+    for (int i = 0; i < count; ++i) {
+        if (!isDarkSample(i, first, period))
+            results.intensity[k++] = lessDark(record.samples[i], level);
+    }
+    results.length = k;
+    return kSpecOk;
+}
+
+void copyResultHeader(const ScanDataWhole& record, ScanResults& results) {
+    copyHead(record, results);
+    ScanConfig& config = results.config;
+    config.scanType = kSectionedScanType;
+    config.configIndex = record.configIndex;
+    std::memcpy(config.configBytes8, record.configBytes8, sizeof config.configBytes8);
+    std::memcpy(config.configName, record.configName, sizeof config.configName);
+    config.sectioned.numRepeats = record.numRepeats;
+    config.sectioned.numSections = 1;
+    ScanSection& section = config.sectioned.sections[0];
+    section.sectionScanType = record.scanType;
+    section.widthPixels = record.widthPixels;
+    section.wavelengthStartNm = record.wavelengthStartNm;
+    section.wavelengthEndNm = record.wavelengthEndNm;
+    section.numPatterns = record.numPatterns;
+    // the exposure setting is not part of a single-form record and stays as it was
+}
+
+void copyResultHeader(const ScanDataSplit& record, ScanResults& results) {
+    copyHead(record, results);
+    ScanConfig& config = results.config;
+    config.scanType = kSectionedScanType;
+    config.configIndex = record.configIndex;
+    std::memcpy(config.configBytes8, record.configBytes8, sizeof config.configBytes8);
+    std::memcpy(config.configName, record.configName, sizeof config.configName);
+    config.sectioned.numRepeats = record.numRepeats;
+    config.sectioned.numSections = record.numSections;
+    std::memcpy(config.sectioned.sections, record.sections, sizeof config.sectioned.sections);
+}
+
+int interpretColumnScan(const ScanDataWhole& record, ScanResults& results) {
+    copyResultHeader(record, results);
+    const int rc = removeDarkLevel(record, results);
+    if (rc != kSpecOk) return rc;
+    const double* coeffs = record.calibration.pixelToNmCoeffs;
+    double xs = 0.0;
+    double xe = 0.0;
+    if (nmToPixel(record.wavelengthStartNm, coeffs, &xs) != kSpecOk) return kSpecOutOfRange;
+    if (nmToPixel(record.wavelengthEndNm, coeffs, &xe) != kSpecOk) return kSpecOutOfRange;
+    const int n = record.numPatterns;
+    // Readings beyond the configured patterns have no position: they are dropped.
+    if (results.length > n) results.length = n;
+    uint16_t position[kMaxSamples];
+    spreadPositions(xs, xe, n, results.length, position);
+    for (int k = 0; k < results.length; ++k) {
+        results.wavelengthNm[k] = pixelToNm(patternColumn(position[k], record.widthPixels), coeffs);
+    }
+    return kSpecOk;
+}
+
+int interpretHadamardScan(const ScanDataWhole& record, ScanResults& results) {
+    auto scratch = newScratch();
+    if (!scratch) return kSpecNoMemory;
+    return hadamardScan(record, results, *scratch);
+}
+
+int extractScanSection(const ScanDataSplit& record, int section, ScanDataWhole& out) {
+    auto plan = std::unique_ptr<HadamardPlan>(new (std::nothrow) HadamardPlan);
+    if (!plan) return kSpecNoMemory;
+    return extractSection(record, section, out, *plan);
+}
+
+int interpretSectionedScan(const ScanDataSplit& record, ScanResults& results) {
+    auto scratch = newScratch();
+    if (!scratch) return kSpecNoMemory;
+    return sectionedScan(record, results, *scratch);
+}
+
+int interpretScanRecord(const ScanDataRecord& record, ScanResults& results) {
+    auto scratch = newScratch();
+    if (!scratch) return kSpecNoMemory;
+    const int rc = interpretRecord(record, scratch->output, *scratch);
+    if (rc == kSpecOk) results = scratch->output;
+    return rc;
+}
+
+}  // namespace quillon
