@@ -38,6 +38,7 @@ struct FaultRule {
     int command = kAnyCommand;  // link::codeKey of the command, or kAnyCommand
     int times = 1;              // requests it still applies to, or kAlways
     uint32_t value = 0;         // fault parameter, 0 for the default
+    int skip = 0;               // matching requests to let pass first
 };
 
 }  // namespace quillon::sim

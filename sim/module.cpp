@@ -113,8 +113,9 @@ void Module::replug() {
     ++plugGeneration_;
 }
 
-void Module::injectFault(Fault fault, link::CommandCode command, int times, uint32_t value) {
-    faults_.push_back(FaultRule{fault, link::codeKey(command), times, value});
+void Module::injectFault(Fault fault, link::CommandCode command, int times, uint32_t value,
+                         int skip) {
+    faults_.push_back(FaultRule{fault, link::codeKey(command), times, value, skip});
 }
 
 void Module::injectFaultNext(Fault fault, int times, uint32_t value) {
@@ -233,6 +234,10 @@ FaultRule* Module::matchFault(uint16_t code) {
     for (FaultRule& rule : faults_) {
         if (rule.times == 0) continue;
         if (rule.command != kAnyCommand && rule.command != code) continue;
+        if (rule.skip > 0) {
+            --rule.skip;
+            continue;
+        }
         if (rule.times > 0) --rule.times;
         return &rule;
     }

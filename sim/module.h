@@ -63,7 +63,8 @@ class Module {
 
     // Faults: a rule for requests of one command, or for the next requests of
     // any command. Rules are consulted in the order they were added.
-    void injectFault(Fault fault, link::CommandCode command, int times = 1, uint32_t value = 0);
+    void injectFault(Fault fault, link::CommandCode command, int times = 1, uint32_t value = 0,
+                     int skip = 0);
     void injectFaultNext(Fault fault, int times = 1, uint32_t value = 0);
     void clearFaults() { faults_.clear(); }
     size_t pendingFaults() const { return faults_.size(); }

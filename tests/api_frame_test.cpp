@@ -62,11 +62,10 @@ TEST(Frame, FixedTables) {
 
     ASSERT_EQ(getWidthPixelsNumber(), 51u);
     const double widths[51] = {
-        2.34,  3.51,  4.68,  5.85,  7.03,  8.20,  9.37,  10.54, 11.71, 12.88, 14.05,
-        15.22, 16.39, 17.56, 18.74, 19.91, 21.08, 22.25, 23.42, 24.59, 25.76, 26.93,
-        28.10, 29.27, 30.44, 31.62, 32.79, 33.96, 35.13, 36.30, 37.47, 38.64, 39.81,
-        40.98, 42.15, 43.33, 44.50, 45.67, 46.84, 48.01, 49.18, 50.35, 51.52, 52.69,
-        53.86, 55.04, 56.21, 57.38, 58.55, 59.72, 60.89};
+        2.34,  3.51,  4.68,  5.85,  7.03,  8.20,  9.37,  10.54, 11.71, 12.88, 14.05, 15.22, 16.39,
+        17.56, 18.74, 19.91, 21.08, 22.25, 23.42, 24.59, 25.76, 26.93, 28.10, 29.27, 30.44, 31.62,
+        32.79, 33.96, 35.13, 36.30, 37.47, 38.64, 39.81, 40.98, 42.15, 43.33, 44.50, 45.67, 46.84,
+        48.01, 49.18, 50.35, 51.52, 52.69, 53.86, 55.04, 56.21, 57.38, 58.55, 59.72, 60.89};
     for (int i = 0; i < 51; ++i) EXPECT_DOUBLE_EQ(getWidthPixel(i), widths[i]) << i;
     EXPECT_EQ(getWidthPixel(51), 0.0);
     EXPECT_EQ(getWidthPixel(-1), 0.0);
@@ -110,7 +109,8 @@ TEST(Frame, LogRecordsGoToTheDatedFileOnlyWhileSwitchedOn) {
     EXPECT_TRUE(std::regex_search(file, std::regex(R"(/\d{4}-\d{2}-\d{2}-\d{2}\.log$)"))) << file;
     std::string text = readFile(file);
     const std::string sep(70, '-');
-    std::regex record(sep + R"(\n\[DEBUG\] <\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}> \[(\w+):\d+\]\n([^\n]*)\n)");
+    std::regex record(
+        sep + R"(\n\[DEBUG\] <\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}> \[(\w+):\d+\]\n([^\n]*)\n)");
     std::vector<std::pair<std::string, std::string>> records;
     for (std::sregex_iterator it(text.begin(), text.end(), record), end; it != end; ++it)
         records.emplace_back((*it)[1], (*it)[2]);

@@ -1,11 +1,19 @@
 // The exported C functions. Each obtains the session, hands the work to the
 // operation that owns it, and never lets an exception reach the host.
 #include <new>
+#include <string>
+#include <vector>
 
+#include "api/discovery.h"
 #include "api/errors.h"
 #include "api/session.h"
+#include "config/editing.h"
+#include "config/queries.h"
 #include "config/tables.h"
 #include "quillonlib.h"
+#include "scan/execution.h"
+#include "scan/formatted.h"
+#include "spectrum/geometry.h"
 
 using namespace quillon;
 
@@ -36,30 +44,25 @@ void withSessionVoid(F&& body) {
     });
 }
 
-__attribute__((destructor)) void unloadLibrary() { destroySession(); }
+// A name from the host: a null pointer reads as the empty name.
+std::string nameOf(const char* text) {
+    return text != nullptr ? std::string(text) : std::string();
+}
 
 }  // namespace
 
 extern "C" {
 
 int enumerateDevices(unsigned int* count) {
-    return withSession(-1, [&](SpectrometerSession&) {
-        (void)count;
-        lastErrorCode = kNoSuchDevice;
-        return -1;
-    });
+    return withSession(-1, [&](SpectrometerSession& s) { return enumerateDevicesOp(s, count); });
 }
 
 int openSpectrometer(int index) {
-    return withSession(-1, [&](SpectrometerSession&) {
-        (void)index;
-        lastErrorCode = kInvalidParameter;
-        return -1;
-    });
+    return withSession(-1, [&](SpectrometerSession& s) { return openSpectrometerOp(s, index); });
 }
 
 void closeSpectrometer(void) {
-    withSessionVoid([](SpectrometerSession&) {});
+    withSessionVoid([](SpectrometerSession& s) { closeSpectrometerOp(s); });
 }
 
 int getScanTypesNumber(void) {
@@ -109,10 +112,8 @@ double getExposureTime(int index) {
 }
 
 int getRemainPatternNum(const char* name, unsigned char section, unsigned short* remaining) {
-    return withSession(-1, [&](SpectrometerSession&) {
-        (void)name, (void)section, (void)remaining;
-        lastErrorCode = kParamInError;
-        return -1;
+    return withSession(-1, [&](SpectrometerSession& s) {
+        return getRemainPatternsNum(s, nameOf(name), section, remaining);
     });
 }
 
@@ -127,69 +128,51 @@ int getPatternsRange(unsigned int* minimum, unsigned int* maximum) {
 }
 
 int getActiveScanIndex(int* index) {
-    return withSession(0, [&](SpectrometerSession&) {
-        if (index != nullptr) *index = -1;
-        lastErrorCode = kNoError;
-        return 0;
-    });
+    return withSession(0, [&](SpectrometerSession& s) { return getActiveScanIndexOp(s, index); });
 }
 
 int setActiveScanIndex(unsigned char index) {
-    return withSession(-1, [&](SpectrometerSession&) {
-        (void)index;
-        lastErrorCode = kInvalidParameter;
-        return -1;
-    });
+    return withSession(-1, [&](SpectrometerSession& s) { return setActiveScanIndexOp(s, index); });
 }
 
 int getEstimatedScanTime(void) {
-    return withSession(-1, [](SpectrometerSession&) { return -1; });
+    return withSession(-1, [](SpectrometerSession&) { return getEstimatedScanTimeOp(); });
 }
 
 int getVersions(unsigned int* v1, unsigned int* v2, unsigned int* v3, unsigned int* v4,
                 unsigned int* v5, unsigned int* v6, unsigned int* v7) {
     return withSession(-1, [&](SpectrometerSession&) {
-        (void)v1, (void)v2, (void)v3, (void)v4, (void)v5, (void)v6, (void)v7;
-        return -1;
+        uint32_t* const destinations[7] = {v1, v2, v3, v4, v5, v6, v7};
+        return getVersionsOp(destinations);
     });
 }
 
 int setLampStatus(int on) {
-    return withSession(0, [&](SpectrometerSession&) {
-        (void)on;
-        lastErrorCode = kNoError;
-        return 0;
-    });
+    return withSession(0, [&](SpectrometerSession& s) { return setLampStatusOp(s, on); });
 }
 
 int getMaxPattern(const char* name, int startNm, int endNm, unsigned char widthPixels,
                   unsigned int scanType, unsigned char spare) {
-    return withSession(0, [&](SpectrometerSession&) {
-        (void)name, (void)startNm, (void)endNm, (void)widthPixels, (void)scanType, (void)spare;
-        return 0;
+    return withSession(0, [&](SpectrometerSession& s) {
+        std::string copied = nameOf(name);
+        return computeMaxPatterns(s.calibration, copied.c_str(), startNm, endNm, widthPixels,
+                                  scanType, spare);
     });
 }
 
 int getFormattedSpectrumLengths(unsigned int* length) {
-    return withSession(-1, [&](SpectrometerSession&) {
-        (void)length;
-        return -1;
-    });
+    return withSession(
+        -1, [&](SpectrometerSession& s) { return getFormattedSpectrumLength(s, length); });
 }
 
 int setSpectrumAverageTime(unsigned short count) {
-    return withSession(0, [&](SpectrometerSession&) {
-        (void)count;
-        lastErrorCode = kNoError;
-        return 0;
-    });
+    return withSession(0,
+                       [&](SpectrometerSession& s) { return setSpectrumAverageTimeOp(s, count); });
 }
 
 int getFormattedSpectrum(double* wavelengths, int* intensities) {
-    return withSession(-1, [&](SpectrometerSession&) {
-        (void)wavelengths, (void)intensities;
-        lastErrorCode = kDeviceReturnError;
-        return -1;
+    return withSession(-1, [&](SpectrometerSession& s) {
+        return getFormattedSpectrumOp(s, wavelengths, intensities);
     });
 }
 
@@ -203,58 +186,56 @@ void setLogSwitch(int on) {
 }
 
 int getScanSectionName(int index, char* buffer, unsigned int bufferLength) {
-    return withSession(-1, [&](SpectrometerSession&) {
-        (void)index, (void)buffer, (void)bufferLength;
-        return -1;
+    return withSession(-1, [&](SpectrometerSession& s) {
+        return getScanSectionNameOp(s, index, buffer, bufferLength);
     });
 }
 
 int getScanSectionNameNumber(const char* name) {
-    return withSession(0, [&](SpectrometerSession&) {
-        (void)name;
-        return 0;
-    });
+    return withSession(
+        0, [&](SpectrometerSession& s) { return getScanSectionNameNumberOp(s, nameOf(name)); });
 }
 
 int getScanSectionNumber(void) {
-    return withSession(0, [](SpectrometerSession&) { return 0; });
+    return withSession(0, [](SpectrometerSession& s) { return getScanSectionNumberOp(s); });
 }
 
 int getScanSectionNameCfg(const char* name, int sectionIndex, char* typeBuffer,
                           unsigned int bufferLength, double* width,
                           unsigned short* wavelengthStartNm, unsigned short* wavelengthEndNm,
                           unsigned short* numPatterns, double* exposure) {
-    return withSession(-1, [&](SpectrometerSession&) {
-        (void)name, (void)sectionIndex, (void)typeBuffer, (void)bufferLength, (void)width;
-        (void)wavelengthStartNm, (void)wavelengthEndNm, (void)numPatterns, (void)exposure;
-        return -1;
+    return withSession(-1, [&](SpectrometerSession& s) {
+        TargetSection section;
+        if (getScanSectionNameCfgOp(s, nameOf(name), sectionIndex, typeBuffer, bufferLength,
+                                    section) != 0)
+            return -1;
+        if (width != nullptr) *width = section.width;
+        if (wavelengthStartNm != nullptr) *wavelengthStartNm = section.wavelengthStartNm;
+        if (wavelengthEndNm != nullptr) *wavelengthEndNm = section.wavelengthEndNm;
+        if (numPatterns != nullptr) *numPatterns = section.numPatterns;
+        if (exposure != nullptr) *exposure = section.exposure;
+        return 0;
     });
 }
 
 int setTgtCfg(const char* name, int sectionIndex, const char* typeName,
               unsigned short wavelengthStartNm, unsigned short wavelengthEndNm, double width,
               unsigned short numPatterns, double exposure) {
-    return withSession(-1, [&](SpectrometerSession&) {
-        (void)name, (void)sectionIndex, (void)typeName, (void)wavelengthStartNm;
-        (void)wavelengthEndNm, (void)width, (void)numPatterns, (void)exposure;
-        return -1;
+    return withSession(-1, [&](SpectrometerSession& s) {
+        TargetSection section{nameOf(typeName), width,       wavelengthStartNm,
+                              wavelengthEndNm,  numPatterns, exposure};
+        return setTgtCfgOp(s, nameOf(name), sectionIndex, section);
     });
 }
 
 int setTgtCfgs(const char* name, unsigned short numRepeats) {
-    return withSession(-1, [&](SpectrometerSession&) {
-        (void)name, (void)numRepeats;
-        lastErrorCode = kParamInError;
-        return -1;
-    });
+    return withSession(
+        -1, [&](SpectrometerSession& s) { return setTgtCfgsOp(s, nameOf(name), numRepeats); });
 }
 
 int removeTgtCfg(const char* name) {
-    return withSession(-1, [&](SpectrometerSession&) {
-        (void)name;
-        lastErrorCode = kParamInError;
-        return -1;
-    });
+    return withSession(-1,
+                       [&](SpectrometerSession& s) { return removeTargetCfg(s, nameOf(name)); });
 }
 
 }  // extern "C"

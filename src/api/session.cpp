@@ -4,21 +4,22 @@
 
 namespace quillon {
 namespace {
-SpectrometerSession* g_session = nullptr;
-}
+// Destroyed with the library's other static data when it is unloaded, which
+// flushes and closes the log file.
+std::unique_ptr<SpectrometerSession> g_session;
+}  // namespace
 
 SpectrometerSession* obtainSession() {
-    if (g_session == nullptr) g_session = new (std::nothrow) SpectrometerSession();
-    return g_session;
+    if (!g_session) g_session.reset(new (std::nothrow) SpectrometerSession());
+    return g_session.get();
 }
 
 void destroySession() {
-    delete g_session;
-    g_session = nullptr;
+    g_session.reset();
 }
 
-void logRecord(SpectrometerSession& session, std::string_view operation, int line,
-               LogLevel level, std::string_view message) {
+void logRecord(SpectrometerSession& session, std::string_view operation, int line, LogLevel level,
+               std::string_view message) {
     if (!session.logEnabled) return;
     try {
         if (!session.logWriter)

@@ -46,8 +46,8 @@ SpectrometerSession* obtainSession();
 void destroySession();
 
 // Writes one log record when logging is on; never changes a result.
-void logRecord(SpectrometerSession& session, std::string_view operation, int line,
-               LogLevel level, std::string_view message);
+void logRecord(SpectrometerSession& session, std::string_view operation, int line, LogLevel level,
+               std::string_view message);
 
 }  // namespace quillon
 

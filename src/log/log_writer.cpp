@@ -10,10 +10,14 @@ constexpr char kSeparator[] =
 
 const char* levelTag(LogLevel level) {
     switch (level) {
-        case LOG_ERROR: return "[ERROR] ";
-        case INFO: return "[INFO] ";
-        case LOG_DEBUG: return "[DEBUG] ";
-        default: return nullptr;
+        case LOG_ERROR:
+            return "[ERROR] ";
+        case INFO:
+            return "[INFO] ";
+        case LOG_DEBUG:
+            return "[DEBUG] ";
+        default:
+            return nullptr;
     }
 }
 

@@ -19,7 +19,7 @@ enum LogLevel : int32_t {
 };
 
 class LogWriter {
-public:
+  public:
     // Opens `fileName` for appending (created when missing). A file that cannot
     // be opened leaves the writer closed: its records are dropped.
     explicit LogWriter(const std::string& fileName);
@@ -36,7 +36,7 @@ public:
     // "YYYY-MM-DD-HH.log" for the current local hour.
     static std::string dailyFileName();
 
-private:
+  private:
     FILE* m_ofStream;
     LogLevel threshold;
     bool m_writeFailureReported = false;

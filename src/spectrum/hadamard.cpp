@@ -152,7 +152,28 @@ int hadamardDecode(int order, const double* y, double* z) {
     double w[kMaxHadamardOrder];
     for (int i = 0; i < order; ++i) w[i] = half * y[i];
     for (int j = 0; j < order; ++j) z[j] = 0.0;
-    for (int i = 0; i < order; ++i) {
+    // Four readings per pass over z: each z[j] still takes its terms one after
+    // another in increasing i, so the sums are the same doubles.
+    int i = 0;
+    for (; i + 4 <= order; i += 4) {
+        const double* s0 = signs + static_cast<size_t>(i) * order;
+        const double* s1 = s0 + order;
+        const double* s2 = s1 + order;
+        const double* s3 = s2 + order;
+        const double w0 = w[i];
+        const double w1 = w[i + 1];
+        const double w2 = w[i + 2];
+        const double w3 = w[i + 3];
+        for (int j = 0; j < order; ++j) {
+            double t = z[j];
+            t += s0[j] * w0;
+            t += s1[j] * w1;
+            t += s2[j] * w2;
+            t += s3[j] * w3;
+            z[j] = t;
+        }
+    }
+    for (; i < order; ++i) {
         const double* s = signs + static_cast<size_t>(i) * order;
         const double wi = w[i];
         for (int j = 0; j < order; ++j) z[j] += s[j] * wi;

@@ -21,29 +21,17 @@ struct Scratch {
     ScanDataWhole section;
     ScanResults sectionResults;
     ScanResults output;
+    ScanDataRecord image;
 };
 
 std::unique_ptr<Scratch> newScratch() {
     return std::unique_ptr<Scratch>(new (std::nothrow) Scratch);
 }
 
-template <typename Head>
-void copyHead(const Head& from, ScanResults& to) {
-    to.headerVersion = from.headerVersion;
-    std::memcpy(to.scanName, from.scanName, sizeof to.scanName);
-    std::memcpy(to.hdrBytes7, from.hdrBytes7, sizeof to.hdrBytes7);
-    to.hdrSigned1 = from.hdrSigned1;
-    to.hdrSigned2 = from.hdrSigned2;
-    to.hdrUnsigned1 = from.hdrUnsigned1;
-    to.hdrUnsigned2 = from.hdrUnsigned2;
-    to.hdrWord = from.hdrWord;
-    to.calibration = from.calibration;
-    std::memcpy(to.hdrBytes8, from.hdrBytes8, sizeof to.hdrBytes8);
-    to.hdrLastByte = from.hdrLastByte;
-}
-
-template <typename Head>
-void copyHeadToRecord(const Head& from, ScanDataWhole& to) {
+// The head members that travel unchanged from a record into its results, or
+// from a split-form record into one of its sections.
+template <typename From, typename To>
+void copyHead(const From& from, To& to) {
     to.headerVersion = from.headerVersion;
     std::memcpy(to.scanName, from.scanName, sizeof to.scanName);
     std::memcpy(to.hdrBytes7, from.hdrBytes7, sizeof to.hdrBytes7);
@@ -67,13 +55,37 @@ ScanSection sectionOf(const ScanDataWhole& record) {
     return section;
 }
 
+// Walks the samples in order and tells the dark ones, as isDarkSample does,
+// without a division per sample.
+class DarkWalk {
+  public:
+    DarkWalk(unsigned first, unsigned period)
+        : period_(static_cast<int>(period)), phase_(phaseOfSampleZero(first, period)) {}
+    // Whether the next sample is dark.
+    bool next() {
+        const bool dark = phase_ == 0;
+        if (++phase_ == period_) phase_ = 0;
+        return dark;
+    }
+
+  private:
+    // Distance of sample 0 from the dark sample before it: (0 - first) mod period.
+    static int phaseOfSampleZero(unsigned first, unsigned period) {
+        const int p = static_cast<int>(period);
+        return ((-static_cast<int>(first)) % p + p) % p;
+    }
+    int period_;
+    int phase_;
+};
+
 // Mean of the dark readings among the first `count` samples, truncated toward
 // zero; summed wide so that no run of large readings overflows.
 int32_t darkLevel(const int32_t* samples, int count, unsigned first, unsigned period) {
     int64_t sum = 0;
     int64_t darks = 0;
+    DarkWalk walk(first, period);
     for (int i = 0; i < count; ++i) {
-        if (isDarkSample(i, first, period)) {
+        if (walk.next()) {
             sum += samples[i];
             ++darks;
         }
@@ -173,7 +185,7 @@ int extractSection(const ScanDataSplit& record, int s, ScanDataWhole& out, Hadam
     }
 
     std::memset(&out, 0, sizeof out);
-    copyHeadToRecord(record, out);
+    copyHead(record, out);
     out.sampleCount = static_cast<uint16_t>(span);
     out.darkPatternPeriod = static_cast<uint8_t>(period);
     out.darkPatternFirst = static_cast<uint8_t>(record.darkPatternFirst - start % period);
@@ -202,10 +214,9 @@ int sectionedScan(const ScanDataSplit& record, ScanResults& results, Scratch& sc
     ScanDataSplit& corrected = scratch.corrected;
     corrected = record;
     const int32_t level = darkLevel(record.samples, count, record.darkPatternFirst, period);
+    DarkWalk walk(record.darkPatternFirst, period);
     for (int i = 0; i < count; ++i) {
-        corrected.samples[i] = isDarkSample(i, record.darkPatternFirst, period)
-                                   ? 0
-                                   : lessDark(record.samples[i], level);
+        corrected.samples[i] = walk.next() ? 0 : lessDark(record.samples[i], level);
     }
     if (record.numSections == 0) return kSpecOk;
     if (record.numSections > kMaxSections) return kSpecOutOfRange;
@@ -216,6 +227,8 @@ int sectionedScan(const ScanDataSplit& record, ScanResults& results, Scratch& sc
         ScanResults& part = scratch.sectionResults;
         int rc = extractSection(corrected, s, section, scratch.plan);
         if (rc != kSpecOk) return rc;
+        // Cleared, so that nothing of an earlier call reaches the caller.
+        std::memset(&part, 0, sizeof part);
         switch (section.scanType) {
             case 0:
                 rc = interpretColumnScan(section, part);
@@ -268,9 +281,9 @@ int removeDarkLevel(const ScanDataWhole& record, ScanResults& results) {
     const unsigned first = record.darkPatternFirst;
     const int32_t level = darkLevel(record.samples, count, first, period);
     int k = 0;
+    DarkWalk walk(first, period);
     for (int i = 0; i < count; ++i) {
-        if (!isDarkSample(i, first, period))
-            results.intensity[k++] = lessDark(record.samples[i], level);
+        if (!walk.next()) results.intensity[k++] = lessDark(record.samples[i], level);
     }
     results.length = k;
     return kSpecOk;
@@ -342,6 +355,19 @@ int interpretSectionedScan(const ScanDataSplit& record, ScanResults& results) {
     auto scratch = newScratch();
     if (!scratch) return kSpecNoMemory;
     return sectionedScan(record, results, *scratch);
+}
+
+int interpretScanData(const uint8_t* image, size_t size, ScanResults& results) {
+    if (!image) return kSpecMissingArgument;
+    auto scratch = newScratch();
+    if (!scratch) return kSpecNoMemory;
+    // An image occupies at most the scan data buffer; bytes past it are not read.
+    if (size > kScanDataBufferSize) size = kScanDataBufferSize;
+    const int decoded = decodeScanData(image, size, scratch->image);
+    if (decoded != kRecordOk) return decoded;
+    const int rc = interpretRecord(scratch->image, scratch->output, *scratch);
+    if (rc == kSpecOk) results = scratch->output;
+    return rc;
 }
 
 int interpretScanRecord(const ScanDataRecord& record, ScanResults& results) {

@@ -1,0 +1,150 @@
+#include "api/discovery.h"
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "api/errors.h"
+#include "config/retrieval.h"
+#include "link/command_codes.h"
+#include "link/commands.h"
+#include "link/protocol.h"
+#include "link/transport.h"
+
+namespace quillon {
+namespace {
+
+// One entry per matching HID entry of the last successful enumeration. Their
+// serial numbers let the indexed module be opened when several are attached.
+std::vector<link::DeviceEntry> g_foundModules;
+unsigned int g_foundCount = 0;
+
+// Reads the module's active index. `delivered` receives the index when the
+// exchange succeeded, otherwise the exchange's result; returns that result.
+int readActiveIndex(SpectrometerSession& session, int& delivered) {
+    uint8_t index = 0;
+    int result = link::readActiveScanIndex(index);
+    delivered = result > 0 ? index : result;
+    QUILLON_LOG(session, "getActiveIndex", LOG_ERROR, "Get active index success");
+    lastErrorCode = kNoError;
+    return result;
+}
+
+}  // namespace
+
+int enumerateDevicesOp(SpectrometerSession& session, unsigned int* count) {
+    link::setReadTimeout(link::kDefaultReadTimeoutMs);
+    const link::Transport& transport = link::activeTransport();
+    if (transport.init() != 0) {
+        QUILLON_LOG(session, "enumerateDevices", LOG_ERROR, "NIR USB device init fail");
+        lastErrorCode = kNoSuchDevice;
+        return -1;
+    }
+    std::vector<link::DeviceEntry> entries;
+    g_foundModules.clear();
+    if (transport.enumerate(entries) == 0) {
+        for (const link::DeviceEntry& entry : entries) {
+            if (entry.vendorId == link::kModuleVendorId &&
+                entry.productId == link::kModuleProductId)
+                g_foundModules.push_back(entry);
+        }
+    }
+    if (g_foundModules.empty()) {
+        QUILLON_LOG(session, "enumerateDevices", LOG_ERROR, "NIR USB enumerate fail");
+        lastErrorCode = kEntityNotFound;
+        return -1;
+    }
+    g_foundCount = static_cast<unsigned int>(g_foundModules.size());
+    QUILLON_LOG(session, "enumerateDevices", LOG_DEBUG, "NIR USB enumerate success");
+    lastErrorCode = kNoError;
+    if (count != nullptr) *count = g_foundCount;
+    return 0;
+}
+
+int openSpectrometerOp(SpectrometerSession& session, int index) {
+    if (index < 0 || static_cast<size_t>(index) >= g_foundModules.size()) {
+        QUILLON_LOG(session, "openSpectrometer", LOG_DEBUG,
+                    "Open NIR device error,please check device index");
+        lastErrorCode = kInvalidParameter;
+        return -1;
+    }
+    bool opened = false;
+    if (!link::moduleOpen()) {
+        const link::DeviceEntry& found = g_foundModules[static_cast<size_t>(index)];
+        opened =
+            link::openModule(found.vendorId, found.productId,
+                             link::serialForOpening(g_foundModules, static_cast<size_t>(index)));
+    }
+    if (!opened) {
+        QUILLON_LOG(session, "openSpectrometer", LOG_DEBUG,
+                    "Open NIR device fail,index:" + std::to_string(index));
+        lastErrorCode = kNoSuchDevice;
+        return -1;
+    }
+    // A module that did not answer has told us no index: sending one anyway
+    // would overwrite its stored choice.
+    int delivered = 0;
+    if (readActiveIndex(session, delivered) <= 0) {
+        QUILLON_LOG(session, "openSpectrometer", LOG_ERROR, "Get active cfg index error");
+        lastErrorCode = kDeviceReturnError;
+        return -1;
+    }
+    session.activeScanIndex = static_cast<int8_t>(delivered & 0xFF);
+    setActiveScanIndexOp(session, static_cast<uint8_t>(delivered & 0xFF));
+    getScanSection(session);
+    QUILLON_LOG(session, "openSpectrometer", LOG_DEBUG, "open usb device success");
+    lastErrorCode = kNoError;
+    return 0;
+}
+
+void closeSpectrometerOp(SpectrometerSession& session) {
+    link::closeModule();
+    QUILLON_LOG(session, "closeSpectrometer", LOG_DEBUG, "Close NIR device success");
+}
+
+int getVersionsOp(uint32_t* const destinations[7]) {
+    uint32_t words[7];
+    // Nothing received is no answer: reporting success would hand out nothing.
+    if (link::readVersions(words) <= 0) return -1;
+    for (int i = 0; i < 7; ++i)
+        if (destinations[i] != nullptr) *destinations[i] = words[i];
+    return 0;
+}
+
+int getActiveScanIndexOp(SpectrometerSession& session, int* index) {
+    int delivered = 0;
+    readActiveIndex(session, delivered);
+    if (index != nullptr) *index = delivered;
+    return 0;
+}
+
+int setActiveScanIndexOp(SpectrometerSession& session, uint8_t index) {
+    int result = link::setActiveScanIndexCommand(index);
+    if (result >= 0) {
+        QUILLON_LOG(session, "setActiveScanIndex", LOG_ERROR, "Set active scan index success");
+        session.activeScanIndex = static_cast<int8_t>(index);
+        lastErrorCode = kNoError;
+        return 0;
+    }
+    QUILLON_LOG(session, "setActiveScanIndex", LOG_ERROR, "Set active scan index fail");
+    lastErrorCode = kInvalidParameter;
+    return -1;
+}
+
+int setLampStatusOp(SpectrometerSession& session, int on) {
+    link::lampOffControl(on == 0 ? 1 : 0);
+    link::lampOnControl(on != 0 ? 1 : 0);
+    QUILLON_LOG(session, "setLampStatus", LOG_ERROR, "Set lamp status success");
+    lastErrorCode = kNoError;
+    return 0;
+}
+
+int getEstimatedScanTimeOp() {
+    uint32_t milliseconds = 0;
+    int result = link::readEstimatedScanTime(milliseconds);
+    if (result <= 0) return result;
+    // Above INT_MAX the value would read as a link failure; no scan is that long.
+    return milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
+}
+
+}  // namespace quillon
