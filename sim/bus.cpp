@@ -67,15 +67,18 @@ std::unique_ptr<Connection> Bus::open(uint16_t vendorId, uint16_t productId,
 }
 
 Bus& bus() {
-    static Bus* instance = [] {
-        auto* created = new Bus();
+    // Destroyed with the library's static data, so unloading the library
+    // leaves nothing of the simulated modules behind.
+    static Bus instance;
+    static const bool attached = [] {
         const char* path = std::getenv("QUILLONLIB_SIMULATOR_STATE");
         ModuleOptions options;
         if (path != nullptr) options.statePath = path;
-        created->attach(std::move(options));
-        return created;
+        instance.attach(std::move(options));
+        return true;
     }();
-    return *instance;
+    (void)attached;
+    return instance;
 }
 
 }  // namespace quillon::sim

@@ -1,5 +1,7 @@
 #include "sim/scan_producer.h"
 
+#include "sim/synthetic_spectrum.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -73,7 +75,7 @@ std::vector<uint8_t> produceBlankScan(const ScanContext& context) {
 }
 
 ScanProducer defaultScanProducer() {
-    return produceBlankScan;
+    return syntheticScanProducer();
 }
 
 }  // namespace quillon::sim

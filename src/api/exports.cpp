@@ -44,6 +44,24 @@ void withSessionVoid(F&& body) {
     });
 }
 
+using TableBuilder = bool (*)(SpectrometerSession&, std::vector<double>&);
+
+// The tables are built anew for every question, as each build is logged.
+unsigned int tableSize(TableBuilder build) {
+    return withSession(0u, [&](SpectrometerSession& s) {
+        std::vector<double> table;
+        return build(s, table) ? static_cast<unsigned int>(table.size()) : 0u;
+    });
+}
+
+double tableEntry(TableBuilder build, int index) {
+    return withSession(0.0, [&](SpectrometerSession& s) {
+        std::vector<double> table;
+        if (!build(s, table) || index < 0 || static_cast<size_t>(index) >= table.size()) return 0.0;
+        return table[static_cast<size_t>(index)];
+    });
+}
+
 // A name from the host: a null pointer reads as the empty name.
 std::string nameOf(const char* text) {
     return text != nullptr ? std::string(text) : std::string();
@@ -78,37 +96,19 @@ const char* getScanTypesName(int type) {
 }
 
 unsigned int getWidthPixelsNumber(void) {
-    return withSession(0u, [](SpectrometerSession& s) {
-        std::vector<double> widths;
-        if (!getWidthPixels(s, widths)) return 0u;
-        return static_cast<unsigned int>(widths.size());
-    });
+    return tableSize(getWidthPixels);
 }
 
 double getWidthPixel(int index) {
-    return withSession(0.0, [&](SpectrometerSession& s) {
-        std::vector<double> widths;
-        if (!getWidthPixels(s, widths)) return 0.0;
-        if (index < 0 || static_cast<size_t>(index) >= widths.size()) return 0.0;
-        return widths[static_cast<size_t>(index)];
-    });
+    return tableEntry(getWidthPixels, index);
 }
 
 unsigned int getExposureTimesNumber(void) {
-    return withSession(0u, [](SpectrometerSession& s) {
-        std::vector<double> times;
-        if (!getExposureTimes(s, times)) return 0u;
-        return static_cast<unsigned int>(times.size());
-    });
+    return tableSize(getExposureTimes);
 }
 
 double getExposureTime(int index) {
-    return withSession(0.0, [&](SpectrometerSession& s) {
-        std::vector<double> times;
-        if (!getExposureTimes(s, times)) return 0.0;
-        if (index < 0 || static_cast<size_t>(index) >= times.size()) return 0.0;
-        return times[static_cast<size_t>(index)];
-    });
+    return tableEntry(getExposureTimes, index);
 }
 
 int getRemainPatternNum(const char* name, unsigned char section, unsigned short* remaining) {

@@ -1,0 +1,91 @@
+#include "sim/synthetic_spectrum.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "spectrum/measurement.h"
+
+namespace quillon::sim {
+namespace {
+
+constexpr double kExposureMs[] = {0.635, 1.27, 2.54, 5.08, 15.24, 30.48, 60.96};
+// With the lamp off only stray light reaches the detector.
+constexpr double kStrayLight = 0.01;
+
+struct Band {
+    double centreNm, widthNm, depth;
+};
+// Absorption of a typical organic sample: water and C-H overtones.
+constexpr Band kBands[] = {
+    {1195.0, 28.0, 0.35}, {1450.0, 45.0, 0.55}, {1725.0, 30.0, 0.3}, {1020.0, 20.0, 0.15}};
+
+double exposureMs(int setting) {
+    return kExposureMs[std::clamp<int>(setting, 0, static_cast<int>(std::size(kExposureMs)) - 1)];
+}
+
+}  // namespace
+
+double syntheticSpectrum(double nm) {
+    // Halogen lamp near 2900 K falling off towards both ends, times an
+    // InGaAs detector response that drops steeply above about 1650 nm.
+    const double lamp = std::exp(-std::pow((nm - 1150.0) / 520.0, 2.0));
+    const double detector = 1.0 / (1.0 + std::exp((nm - 1680.0) / 22.0));
+    double transmission = 1.0;
+    for (const Band& b : kBands)
+        transmission *= 1.0 - b.depth * std::exp(-0.5 * std::pow((nm - b.centreNm) / b.widthNm, 2));
+    return lamp * detector * transmission;
+}
+
+double expectedPatternCounts(const SyntheticOptions& options, double nm, int widthPixels,
+                             int exposureSetting) {
+    return options.countsPerColumnMs * syntheticSpectrum(nm) * widthPixels *
+           exposureMs(exposureSetting);
+}
+
+ScanProducer syntheticScanProducer(SyntheticOptions options) {
+    return [options](const ScanContext& context) -> std::vector<uint8_t> {
+        const double light = context.lampOn ? 1.0 : kStrayLight;
+        PatternValueFn value = [&](const PatternBand& band) {
+            return light *
+                   expectedPatternCounts(options, band.wavelengthNm, band.width, band.exposureTime);
+        };
+        // Averaged scans and repeats lower the noise of each reading.
+        const uint16_t repeats = context.config.scanType == kSectionedScanType
+                                     ? context.config.sectioned.numRepeats
+                                     : context.config.single.numRepeats;
+        const double scans = std::max(1, int{context.averageCount}) * std::max(1, int{repeats});
+        std::mt19937 random(options.noiseSeed + context.scanNumber);
+        std::normal_distribution<double> noise(0.0, options.noiseSigma / std::sqrt(scans));
+        ReadingsHook hook = [&](double* readings, int count) {
+            if (options.noiseSigma <= 0.0) return;
+            for (int i = 0; i < count; ++i) readings[i] += noise(random);
+        };
+
+        auto record = std::make_unique<ScanDataRecord>();
+        if (synthesizeScanData(context.config, context.calibration, value, options.darkLevel,
+                               options.darkPeriod, *record, hook) != 0)
+            return {};
+        std::vector<uint8_t> image(kScanDataBufferSize);
+        size_t written = 0;
+        int rc;
+        if (record->form == ScanDataForm::Split) {
+            std::snprintf(record->split.scanName, sizeof record->split.scanName, "sim scan %u",
+                          context.scanNumber);
+            rc = encodeScanDataSplit(record->split, image.data(), image.size(), written);
+        } else {
+            std::snprintf(record->whole.scanName, sizeof record->whole.scanName, "sim scan %u",
+                          context.scanNumber);
+            rc = encodeScanDataWhole(record->whole, image.data(), image.size(), written);
+        }
+        if (rc != kRecordOk) return {};
+        image.resize(written);
+        return image;
+    };
+}
+
+}  // namespace quillon::sim
