@@ -33,13 +33,16 @@ const char* const kHelp =
     "                  output, instead of the table)\n"
     "  --json          JSON on standard output instead of the table\n"
     "  --plot FILE     an SVG plot of intensity against wavelength\n"
+    "  --keep-lamp     leave the lamp as it is; otherwise it is switched on for\n"
+    "                  the scans and off after them\n"
     "\n"
     "On a terminal a progress bar on standard error follows the module's estimate.\n"
     "A failed scan ends with status 1; the spectra measured before it are still\n"
     "written.\n";
 
-const OptionSpec kOptions[] = {{"average", true}, {"count", true}, {"interval", true},
-                               {"csv", true},     {"json", false}, {"plot", true}};
+const OptionSpec kOptions[] = {{"average", true},   {"count", true}, {"interval", true},
+                               {"csv", true},       {"json", false}, {"plot", true},
+                               {"keep-lamp", false}};
 
 struct ScanRequest {
     unsigned long average = 1;
@@ -49,6 +52,7 @@ struct ScanRequest {
     std::string plotPath;
     bool json = false;
     bool table = true;
+    bool switchLamp = true;
 };
 
 bool directoryWritable(const std::string& path) {
@@ -74,6 +78,7 @@ std::optional<int> parseRequest(const ParsedArguments& args, ScanRequest& reques
                               "--interval needs seconds from 0 to 86400, not '" + *text + "'");
     }
     request.json = args.has("json");
+    request.switchLamp = !args.has("keep-lamp");
     if (auto path = args.value("csv")) request.csvPath = *path;
     if (auto path = args.value("plot")) request.plotPath = *path;
     if (request.json && request.csvPath == "-")
@@ -157,6 +162,8 @@ int runScan(const Words& words, GlobalOptions& global) {
     measure.average = series.average;
     measure.progress = isatty(STDERR_FILENO) == 1;
 
+    // The module measures the light its lamp sends back; without it only stray light.
+    if (request.switchLamp) setLampStatus(1);
     int status = kExitOk;
     const auto first = std::chrono::steady_clock::now();
     const auto interval = std::chrono::duration<double>(request.intervalSeconds);
@@ -181,6 +188,7 @@ int runScan(const Words& words, GlobalOptions& global) {
             std::fflush(out);
         }
     }
+    if (request.switchLamp) setLampStatus(0);
     if (series.scans.empty()) return status;
     if (request.json) writeJson(out, series);
     if (!request.csvPath.empty() && !writeFile(request.csvPath, writeCsv, series))

@@ -22,6 +22,11 @@ struct CliRun {
 CliRun runQuillon(const std::vector<std::string>& args,
                   const std::map<std::string, std::optional<std::string>>& env = {});
 
+// As runQuillon, with standard error on a pseudo-terminal; `err` holds what
+// the terminal received.
+CliRun runQuillonOnTerminal(const std::vector<std::string>& args,
+                            const std::map<std::string, std::optional<std::string>>& env = {});
+
 // Lines of `text`, without their line ends.
 std::vector<std::string> lines(const std::string& text);
 
