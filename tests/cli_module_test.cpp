@@ -109,6 +109,24 @@ TEST(CliModule, RefusalsLeaveTheModuleAsItWas) {
     EXPECT_EQ(unknown.status, 1);
     EXPECT_TRUE(contains(unknown.err, "no stored configuration is named \"No such thing\""));
 
+    // Two stored configurations of 228 points: the library offers no way to
+    // tell which position holds which, so the name is refused, the positions
+    // named, and the active position restored after probing.
+    auto ambiguous = runQuillon({"activate", "Hadamard 900-1700"}, env);
+    EXPECT_EQ(ambiguous.status, 1);
+    EXPECT_TRUE(contains(ambiguous.err,
+                         "cannot tell the stored position of \"Hadamard 900-1700\": positions 0 1 "
+                         "hold 228 points, as do \"Column 900-1700\", \"Hadamard 900-1700\""))
+        << ambiguous.err;
+    auto positions = runQuillon({"configs", "--positions"}, env);
+    ASSERT_EQ(positions.status, 0) << positions.err;
+    EXPECT_TRUE(contains(positions.out,
+                         "Stored positions:\n"
+                         "   0  228 points  \"Column 900-1700\" or \"Hadamard 900-1700\"\n"
+                         "   1  228 points  \"Column 900-1700\" or \"Hadamard 900-1700\"\n"
+                         "   2  200 points  \"Column + Hadamard\"\n"))
+        << positions.out;
+
     auto twice =
         runQuillon({"config", "add", "Column + Hadamard", "--section",
                     "type=Column,start=900,end=1000,width=7.03,patterns=10,exposure=0.635"},
