@@ -9,8 +9,13 @@ namespace quillon::cli {
 
 std::string ScanSeries::title() const {
     if (configuration) return configuration->name;
-    std::string text = "configuration";
-    if (position) text += " at position " + std::to_string(*position);
+    std::string text;
+    for (size_t i = 0; i < candidateNames.size(); ++i)
+        text += (i == 0 ? "" : " or ") + candidateNames[i];
+    if (text.empty()) text = "configuration";
+    if (position)
+        text += (candidateNames.empty() ? " at position " : " (position ") +
+                std::to_string(*position) + (candidateNames.empty() ? "" : ")");
     return text;
 }
 
