@@ -42,7 +42,8 @@ int main(void) {
         status = fail("scan failed");
     } else {
         printf("# %u points\n", length);
-        for (unsigned int i = 0; i < length; ++i) printf("%.3f\t%d\n", wavelengths[i], intensities[i]);
+        for (unsigned int i = 0; i < length; ++i)
+            printf("%.3f\t%d\n", wavelengths[i], intensities[i]);
     }
     free(wavelengths);
     free(intensities);
