@@ -7,6 +7,17 @@
 namespace quillon::test {
 namespace {
 
+// Puts the simulated bus back as the process found it when a view is done,
+// so tests that run after in the same process meet one fresh module.
+struct BusRestorer {
+    double scale = sim::timeScale();
+    ~BusRestorer() {
+        closeSpectrometer();
+        sim::bus().reset(1);
+        sim::setTimeScale(scale);
+    }
+};
+
 bool openFresh(const std::string& statePath) {
     closeSpectrometer();
     sim::bus().reset(0);
@@ -21,6 +32,7 @@ bool openFresh(const std::string& statePath) {
 }  // namespace
 
 LibraryView viewThroughLibrary(const std::string& statePath, bool scan) {
+    BusRestorer restore;
     LibraryView view;
     if (!openFresh(statePath)) {
         view.error = getLastException();
@@ -46,6 +58,7 @@ LibraryView viewThroughLibrary(const std::string& statePath, bool scan) {
 
 int maxPatternThroughLibrary(const std::string& statePath, int startNm, int endNm,
                              unsigned widthPixels, unsigned scanType) {
+    BusRestorer restore;
     if (!openFresh(statePath)) return -1;
     const int most =
         getMaxPattern("", startNm, endNm, static_cast<unsigned char>(widthPixels), scanType, 0);
