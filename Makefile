@@ -34,9 +34,10 @@ asan-build: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUILLON_SANITIZE=ON -DQUILLON_BENCH=OFF >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
-# The main job: one scan against the simulated module, spectrum on standard output.
+# The main job: find and open the simulated module, print its versions and
+# active configuration, scan, and print the spectrum as a wavelength/intensity table.
 run: build
-	QUILLONLIB_SIMULATOR=1 ./$(BUILD)/cli/quillon limits
+	QUILLONLIB_SIMULATOR=1 ./$(BUILD)/cli/quillon scan
 
 test: build asan-build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

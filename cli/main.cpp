@@ -1,30 +1,100 @@
-// quillon: the command-line face of the library, for people at a terminal.
+// quillon: the library's command-line face, for people at a terminal and for
+// scripts. It uses the public C interface only, like any other host.
 #include <cstdio>
 #include <cstring>
 
+#include "command_frame.h"
+#include "commands.h"
+#include "exit_status.h"
+#include "library_console.h"
 #include "quillonlib.h"
+
+using namespace quillon::cli;
 
 namespace {
 
-int printTables() {
-    std::printf("Scan types:\n");
-    for (int i = 0; i < getScanTypesNumber(); ++i) std::printf("  %d  %s\n", i, getScanTypesName(i));
-    std::printf("Pattern widths (pixels: value):\n");
-    for (unsigned i = 0; i < getWidthPixelsNumber(); ++i)
-        std::printf("  %2u: %6.2f\n", i + 2, getWidthPixel(static_cast<int>(i)));
-    std::printf("Exposure times (index: value):\n");
-    for (unsigned i = 0; i < getExposureTimesNumber(); ++i)
-        std::printf("  %u: %6.3f\n", i, getExposureTime(static_cast<int>(i)));
-    unsigned lo = 0, hi = 0;
-    getPatternsRange(&lo, &hi);
-    std::printf("Patterns per configuration: %u to %u\n", lo, hi);
-    return 0;
+const Command kCommands[] = {
+    {"list", "list                 attached modules", runList},
+    {"info", "info                 versions, estimated scan time, active configuration", runInfo},
+    {"configs", "configs [--positions] stored configurations and their sections", runConfigs},
+    {"config", "config add NAME --section ... [--repeats N] | config rm NAME", runConfig},
+    {"activate", "activate INDEX|NAME  choose the configuration to scan with", runActivate},
+    {"lamp", "lamp on|off          switch the lamp", runLamp},
+    {"limits", "limits [...]         widths, exposure times, largest pattern counts", runLimits},
+    {"scan", "scan [...]           measure a spectrum (table, --csv, --json, --plot)", runScan},
+};
+
+void printUsage(FILE* out) {
+    std::fprintf(out,
+                 "Usage: quillon [--device N] [--log] COMMAND [OPTIONS]\n"
+                 "\n"
+                 "Drives a near-infrared spectrometer module over USB through quillonlib.\n"
+                 "\n"
+                 "Commands:\n");
+    for (const Command& command : kCommands) std::fprintf(out, "  %s\n", command.synopsis);
+    std::fprintf(out,
+                 "\n%s"
+                 "\n"
+                 "'quillon COMMAND --help' tells more. Exit status: 0 success, 1 failed\n"
+                 "operation, 2 usage error. With QUILLONLIB_SIMULATOR=1 the library drives a\n"
+                 "simulated module; QUILLONLIB_SIMULATOR_STATE=FILE keeps its stored\n"
+                 "configurations across runs.\n",
+                 kGlobalOptionsHelp);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "limits") == 0) return printTables();
-    std::fprintf(stderr, "usage: quillon limits\n");
-    return 2;
+    LibraryConsole::divert();
+    GlobalOptions global;
+    int i = 1;
+    // Global options may also stand before the command.
+    for (; i < argc && std::strncmp(argv[i], "-", 1) == 0; ++i) {
+        const std::string word = argv[i];
+        if (word == "--help" || word == "-h") {
+            printUsage(LibraryConsole::out());
+            return kExitOk;
+        }
+        if (word == "--log") {
+            global.log = true;
+        } else if (word == "--device" || word.rfind("--device=", 0) == 0) {
+            std::string value;
+            if (word == "--device") {
+                if (i + 1 >= argc) {
+                    std::fprintf(stderr, "quillon: --device needs a module index\n");
+                    return kExitUsage;
+                }
+                value = argv[++i];
+            } else {
+                value = word.substr(9);
+            }
+            long index = 0;
+            if (!parseInteger(value, 0, 255, index)) {
+                std::fprintf(stderr, "quillon: --device needs a module index, not '%s'\n",
+                             value.c_str());
+                return kExitUsage;
+            }
+            global.device = static_cast<int>(index);
+        } else {
+            std::fprintf(stderr, "quillon: unknown option '%s'\n", word.c_str());
+            printUsage(stderr);
+            return kExitUsage;
+        }
+    }
+    if (i >= argc) {
+        printUsage(stderr);
+        return kExitUsage;
+    }
+    const std::string name = argv[i];
+    const Words words(argv + i + 1, argv + argc);
+    for (const Command& command : kCommands) {
+        if (name != command.name) continue;
+        const int status = command.run(words, global);
+        std::fflush(LibraryConsole::out());
+        LibraryConsole::relay();
+        return status;
+    }
+    std::fprintf(stderr, "quillon: unknown command '%s'\n\n", name.c_str());
+    printUsage(stderr);
+    return kExitUsage;
 }

@@ -66,13 +66,16 @@ ScanProducer syntheticScanProducer(SyntheticOptions options) {
             for (int i = 0; i < count; ++i) readings[i] += noise(random);
         };
 
+        // A scan of very few readings has room for no dark reading at the
+        // usual period; the module then takes its dark readings closer together.
         auto record = std::make_unique<ScanDataRecord>();
-        if (synthesizeScanData(context.config, context.calibration, value, options.darkLevel,
-                               options.darkPeriod, *record, hook) != 0)
-            return {};
+        int rc = -1;
+        for (int period = options.darkPeriod; period >= 2 && rc != 0; --period)
+            rc = synthesizeScanData(context.config, context.calibration, value, options.darkLevel,
+                                    period, *record, hook);
+        if (rc != 0) return {};
         std::vector<uint8_t> image(kScanDataBufferSize);
         size_t written = 0;
-        int rc;
         if (record->form == ScanDataForm::Split) {
             std::snprintf(record->split.scanName, sizeof record->split.scanName, "sim scan %u",
                           context.scanNumber);

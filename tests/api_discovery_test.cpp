@@ -60,7 +60,11 @@ TEST_F(Discovery, EnumerateOpenAndTheSmallOperations) {
 }
 
 TEST_F(Discovery, OpeningRefusals) {
-    EXPECT_EQ(openSpectrometer(0), -1) << "nothing enumerated yet";
+    sim::bus().reset(0);
+    unsigned none = 0;
+    EXPECT_EQ(enumerateDevices(&none), -1);
+    sim::bus().reset(1);
+    EXPECT_EQ(openSpectrometer(0), -1) << "the last enumeration found nothing";
     EXPECT_STREQ(getLastException(), "Invalid parameter");
     unsigned count = 0;
     ASSERT_EQ(enumerateDevices(&count), 0);

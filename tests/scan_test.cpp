@@ -188,6 +188,17 @@ TEST_F(Scan, FailedScansLeaveTheArraysAloneAndTheModuleUsable) {
     }
 }
 
+TEST_F(Scan, AFewPatternsAreScannedToo) {
+    for (unsigned short patterns : {2, 3, 6}) {
+        setTgtCfg("Few", 0, "Column", 1000, 1100, 7.03, patterns, 0.635);
+        ASSERT_EQ(setTgtCfgs("Few", 1), 0);
+        ASSERT_EQ(activate("Few"), 0);
+        Spectrum s = scan();
+        EXPECT_EQ(s.result, 0) << patterns;
+        EXPECT_EQ(s.nm.size(), patterns);
+    }
+}
+
 TEST_F(Scan, AScanThatNeverFinishesTimesOut) {
     setTgtCfg("Small", 0, "Column", 1000, 1100, 7.03, 10, 0.635);
     ASSERT_EQ(setTgtCfgs("Small", 1), 0);

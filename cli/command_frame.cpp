@@ -1,0 +1,45 @@
+#include "command_frame.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "exit_status.h"
+#include "library_console.h"
+
+namespace quillon::cli {
+
+const char* const kGlobalOptionsHelp =
+    "Options of every command:\n"
+    "  --device N   use the module at index N of `quillon list` (default 0)\n"
+    "  --log        write the library's log file (YYYY-MM-DD-HH.log) in the working directory\n"
+    "  --help       show this help\n";
+
+int usageError(const char* command, const std::string& text) {
+    std::fprintf(stderr, "quillon %s: %s\n", command, text.c_str());
+    std::fprintf(stderr, "Try 'quillon %s --help'.\n", command);
+    return kExitUsage;
+}
+
+std::optional<int> beginCommand(const char* command, const char* help, const Words& words,
+                                std::span<const OptionSpec> specs, GlobalOptions& global,
+                                ParsedArguments& args) {
+    std::vector<OptionSpec> all(specs.begin(), specs.end());
+    all.push_back({"device", true});
+    all.push_back({"log", false});
+    all.push_back({"help", false});
+    if (auto error = parseArguments(words, all, args)) return usageError(command, *error);
+    if (args.has("help")) {
+        std::fprintf(LibraryConsole::out(), "%s\n%s", help, kGlobalOptionsHelp);
+        return kExitOk;
+    }
+    if (auto device = args.value("device")) {
+        long index = 0;
+        if (!parseInteger(*device, 0, 255, index))
+            return usageError(command, "--device needs a module index, not '" + *device + "'");
+        global.device = static_cast<int>(index);
+    }
+    if (args.has("log")) global.log = true;
+    return std::nullopt;
+}
+
+}  // namespace quillon::cli

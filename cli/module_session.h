@@ -1,0 +1,35 @@
+// Finding and opening the module for one command, closing it again at the
+// end, and telling the user why an operation failed.
+#pragma once
+
+#include <string>
+
+namespace quillon::cli {
+
+struct GlobalOptions {
+    int device = 0;    // index among the modules found
+    bool log = false;  // the library's dated log file in the working directory
+};
+
+// Prints "quillon: <what>: <the library's last-error text>" on standard error,
+// after whatever the library itself printed.
+void reportLibraryFailure(const std::string& what);
+// Prints "quillon: <text>" on standard error.
+void reportError(const std::string& text);
+
+class OpenModule {
+  public:
+    // enumerateDevices, then openSpectrometer(options.device); failures are
+    // reported here and leave ok() false.
+    explicit OpenModule(const GlobalOptions& options);
+    ~OpenModule();
+    OpenModule(const OpenModule&) = delete;
+    OpenModule& operator=(const OpenModule&) = delete;
+
+    bool ok() const { return open_; }
+
+  private:
+    bool open_ = false;
+};
+
+}  // namespace quillon::cli
