@@ -108,11 +108,11 @@ const Row kRows[] = {
     {Op::Remove, link::kEraseScanConfigs, "Remove_Erase", 0, "RRRSSSSRRRRRUUU"},
     {Op::Remove, link::kWriteScanConfig, "Remove_WriteLast", 1, "RRRSSSSRRRRRUUK"},
     {Op::Remove, link::kSetActiveScanIndex, "Remove_SetActive", 0, "SSSSSSSSSSSSKKK"},
-    {Op::Scan, link::kPreScanSetting, "Scan_PreScan", 0, "SSSSSSSSSSSSDDD"},
-    {Op::Scan, link::kSetAverageCount, "Scan_SetAverage", 0, "SSSSSSSSSSSSDDD"},
-    {Op::Scan, link::kSetActiveScanIndex, "Scan_SetActive", 0, "SSSSSSSSSSSSDDD"},
-    {Op::Scan, link::kReadEstimatedScanTime, "Scan_ReadEstimate", 0, "SSSSSSSSSSSSDDD"},
-    {Op::Scan, link::kStartScan, "Scan_StartScan", 0, "ISSSSSSSSSISDDD"},
+    {Op::Scan, link::kPreScanSetting, "Scan_PreScan", 0, "SSSSSSSSSSSSBBB"},
+    {Op::Scan, link::kSetAverageCount, "Scan_SetAverage", 0, "SSSSSSSSSSSSBBB"},
+    {Op::Scan, link::kSetActiveScanIndex, "Scan_SetActive", 0, "SSSSSSSSSSSSBBB"},
+    {Op::Scan, link::kReadEstimatedScanTime, "Scan_ReadEstimate", 0, "SSSSSSSSSSSSBBB"},
+    {Op::Scan, link::kStartScan, "Scan_StartScan", 0, "BBBSSSSBBBBBBBD"},
     {Op::Scan, link::kReadDeviceStatus, "Scan_ReadStatus", 0, "DDDSDDDDSSSDDDR"},
     {Op::Scan, link::kReadScanDataSize, "Scan_ReadDataSize", 0, "RRRSRRRRRRSRRRR"},
     {Op::Scan, link::kReadScanDataChunk, "Scan_ReadSecondChunk", 1, "RRRSRRRRGGSRRRR"},
@@ -630,8 +630,8 @@ void FaultMatrix::saveCell() {
 // getFormattedSpectrum with the Column configuration (228 points) into exactly
 // sized arrays. Letters: S (0, the same spectrum as the next clean scan),
 // G (0, the same wavelengths; the counts are whatever the damaged piece
-// said), D (the status read failed), R (the data read failed), I (the data
-// read did not interpret). Every failure: -1, "device return error", the
+// said), D (the status read failed), R (the data read failed), B (the
+// module did not confirm the start). Every failure: -1, "device return error", the
 // arrays untouched.
 void FaultMatrix::scanCell() {
     ASSERT_TRUE(openModule());
@@ -659,9 +659,9 @@ void FaultMatrix::scanCell() {
             out = "Scan Failed";
             logged = "Scan data read from device failed";
             break;
-        case 'I':
-            out = "scan or reference data interpret failed";
-            logged = "scan or reference data interpret failed!";
+        case 'B':
+            out = "Scan Failed";
+            logged = "Starting the scan failed";
             break;
         default:
             logged = "Scan success";

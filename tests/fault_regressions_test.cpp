@@ -1,7 +1,8 @@
 // Faults found while hardening, each kept from coming back: a late reply
 // taken for the next answer, a removal reported done while the module kept
-// the configuration, and a module left empty by a cut-off save that the
-// library could never write again.
+// the configuration, a module left empty by a cut-off save that the library
+// could never write again, and the last spectrum delivered again as a new one
+// when the module did not start the scan.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -113,6 +114,28 @@ TEST_F(Regressions, AModuleThatStoresNothingTakesAFirstConfiguration) {
     setTgtCfg("Second", 0, "Column", 1000, 1100, 7.03, 10, 0.635);
     EXPECT_EQ(setTgtCfgs("Second", 1), -1);
     EXPECT_EQ(storedNames(), std::vector<std::string>{"First"});
+}
+
+TEST_F(Regressions, AScanTheModuleDidNotStartNeverDeliversTheLastSpectrum) {
+    ASSERT_TRUE(openModule());
+    ASSERT_EQ(setLampStatus(1), 0);
+    std::vector<double> nm(228);
+    std::vector<int> lit(228), again(228, 7);
+    ASSERT_EQ(getFormattedSpectrum(nm.data(), lit.data()), 0);
+    ASSERT_EQ(setLampStatus(0), 0);
+    // Busy, or no answer: the module still holds the lamp-lit scan.
+    for (sim::Fault fault : {sim::Fault::WriteStatus, sim::Fault::NoReply}) {
+        module().injectFault(fault, link::kStartScan, 1, 4);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(getFormattedSpectrum(nm.data(), again.data()), -1);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Scan Failed");
+        EXPECT_STREQ(getLastException(), "device return error");
+        EXPECT_EQ(again, std::vector<int>(228, 7)) << "the arrays stay untouched";
+        EXPECT_EQ(module().scansStarted(), 1u);
+    }
+    ASSERT_EQ(getFormattedSpectrum(nm.data(), again.data()), 0);
+    EXPECT_EQ(module().scansStarted(), 2u);
+    EXPECT_NE(again, lit) << "a new scan, with the lamp off";
 }
 
 }  // namespace

@@ -42,7 +42,9 @@ bool performScanReadData(SpectrometerSession& session, uint8_t* image, size_t ca
     if (timeout > kMaxScanWaitMs) timeout = kMaxScanWaitMs;
 
     int64_t start = nowMs();
-    link::startScan();
+    // A scan the module did not confirm may never have started: the data it
+    // then serves is the previous scan's, which must not pass for a new one.
+    if (link::startScan() != 0) return scanFailed(session, "Starting the scan failed");
 
     // A status that could not be read says nothing about the scan: taking it
     // as "finished" would read out a scan that may still be running.
