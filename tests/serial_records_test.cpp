@@ -238,7 +238,7 @@ ScanDataSplit splitRecord() {
     return s;
 }
 
-TEST(SerialRecords, ScanDataImagesAreByteExact) {
+TEST(SerialRecords, ScanDataImagesAreByteExactAndDecode) {
     static ScanDataWhole whole = wholeRecord();
     Bytes expected;
     expected.header(kWholeFormat, 3701, {20, 3, 3, 8, 8, 40, 864});
@@ -253,6 +253,15 @@ TEST(SerialRecords, ScanDataImagesAreByteExact) {
     EXPECT_EQ(written, 3701u);
     EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 3701), expected.data());
     EXPECT_EQ(image[3701], 0xab);
+    // Decoding gives the record back; it needs all 3701 bytes.
+    static ScanDataRecord decoded;
+    ASSERT_EQ(decodeScanData(image.data(), image.size(), decoded), kRecordOk);
+    EXPECT_EQ(decoded.form, ScanDataForm::Whole);
+    EXPECT_EQ(std::memcmp(&decoded.whole, &whole, sizeof whole), 0);
+    std::string err = stderrOf([&] {
+        EXPECT_EQ(decodeScanData(image.data(), 3700, decoded), kRecordSerializationFailed);
+    });
+    EXPECT_EQ(err, "not a valid tpl file\n");
 
     static ScanDataSplit split = splitRecord();
     Bytes head, config, sections, samples;
@@ -272,41 +281,16 @@ TEST(SerialRecords, ScanDataImagesAreByteExact) {
     ASSERT_EQ(encodeScanDataSplit(split, image.data(), image.size(), written), kRecordOk);
     EXPECT_EQ(written, 3786u);
     EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 3786), all.data());
+    // The split form needs all four images inside the given bytes.
+    ASSERT_EQ(decodeScanData(image.data(), 3786, decoded), kRecordOk);
+    EXPECT_EQ(decoded.form, ScanDataForm::Split);
+    EXPECT_EQ(std::memcmp(&decoded.split, &split, sizeof split), 0);
+    EXPECT_EQ(decodeScanData(image.data(), 3785, decoded), kRecordBufferTooSmall);
+    EXPECT_EQ(decodeScanData(nullptr, 3822, decoded), kRecordMissingPointer);
 
     EXPECT_EQ(encodeScanDataWhole(whole, image.data(), 3700, written), kRecordBufferTooSmall);
     EXPECT_EQ(encodeScanDataSplit(split, image.data(), 3785, written), kRecordBufferTooSmall);
     EXPECT_EQ(encodeScanDataSplit(split, nullptr, 3822, written), kRecordMissingPointer);
-}
-
-TEST(SerialRecords, BothScanDataFormsDecodeToTheSameHead) {
-    static ScanDataWhole whole = wholeRecord();
-    static ScanDataSplit split = splitRecord();
-    std::vector<uint8_t> wholeImage(kScanDataBufferSize), splitImage(kScanDataBufferSize);
-    size_t written = 0;
-    ASSERT_EQ(encodeScanDataWhole(whole, wholeImage.data(), wholeImage.size(), written), 0);
-    ASSERT_EQ(encodeScanDataSplit(split, splitImage.data(), splitImage.size(), written), 0);
-
-    static ScanDataRecord fromWhole, fromSplit;
-    ASSERT_EQ(decodeScanData(wholeImage.data(), wholeImage.size(), fromWhole), kRecordOk);
-    ASSERT_EQ(decodeScanData(splitImage.data(), splitImage.size(), fromSplit), kRecordOk);
-    EXPECT_EQ(fromWhole.form, ScanDataForm::Whole);
-    EXPECT_EQ(fromSplit.form, ScanDataForm::Split);
-    // Head members occupy bytes 0..108 of both forms.
-    EXPECT_EQ(std::memcmp(&fromWhole.whole, &fromSplit.split, 109), 0);
-    EXPECT_EQ(std::memcmp(&fromWhole.whole, &whole, 109), 0);
-    // Configuration and readings decode to their places in each form.
-    EXPECT_EQ(std::memcmp(&fromWhole.whole, &whole, sizeof whole), 0);
-    EXPECT_EQ(std::memcmp(&fromSplit.split, &split, sizeof split), 0);
-
-    // The split form needs all four images inside the given bytes.
-    EXPECT_EQ(decodeScanData(splitImage.data(), 3785, fromSplit), kRecordBufferTooSmall);
-    EXPECT_EQ(decodeScanData(splitImage.data(), 3786, fromSplit), kRecordOk);
-    EXPECT_EQ(decodeScanData(nullptr, 3822, fromSplit), kRecordMissingPointer);
-    // The whole form needs its 3701 bytes.
-    std::string err = stderrOf([&] {
-        EXPECT_EQ(decodeScanData(wholeImage.data(), 3700, fromWhole), kRecordSerializationFailed);
-    });
-    EXPECT_EQ(err, "not a valid tpl file\n");
 }
 
 TEST(SerialRecords, WholeFormHeaderBytesAreNotTrusted) {
