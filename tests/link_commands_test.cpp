@@ -65,7 +65,9 @@ TEST_F(LinkCommandsTest, WireBytesOfEveryCommand) {
         want.resize(64);
         EXPECT_EQ(head(sent, 64), want) << testing::PrintToString(c.wire);
         // The module switches its lamp on the second of the pair.
-        if (c.wire[4] == 0x05) EXPECT_EQ(module().state().lampOn, c.wire[6] == 1);
+        if (c.wire[4] == 0x05) {
+            EXPECT_EQ(module().state().lampOn, c.wire[6] == 1);
+        }
     }
     EXPECT_TRUE(module().protocolErrors().empty());
 }
