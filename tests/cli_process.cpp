@@ -25,10 +25,10 @@ std::string temporaryFile() {
     return name;
 }
 
-CliRun spawnQuillon(const std::vector<std::string>& args,
-                    const std::map<std::string, std::optional<std::string>>& env, bool terminal) {
-    std::map<std::string, std::optional<std::string>> settings = {
-        {"QUILLONLIB_SIMULATOR", "1"}, {"QUILLONLIB_SIMULATOR_TIME_SCALE", "0"}};
+}  // namespace
+
+CliRun runQuillon(const std::vector<std::string>& args, const Env& env, bool terminal) {
+    Env settings = {{"QUILLONLIB_SIMULATOR", "1"}, {"QUILLONLIB_SIMULATOR_TIME_SCALE", "0"}};
     for (const auto& [key, value] : env) settings[key] = value;
 
     std::vector<std::string> environment;
@@ -96,18 +96,6 @@ CliRun spawnQuillon(const std::vector<std::string>& args,
     unlink(outPath.c_str());
     unlink(errPath.c_str());
     return run;
-}
-
-}  // namespace
-
-CliRun runQuillon(const std::vector<std::string>& args,
-                  const std::map<std::string, std::optional<std::string>>& env) {
-    return spawnQuillon(args, env, false);
-}
-
-CliRun runQuillonOnTerminal(const std::vector<std::string>& args,
-                            const std::map<std::string, std::optional<std::string>>& env) {
-    return spawnQuillon(args, env, true);
 }
 
 std::vector<std::string> lines(const std::string& text) {

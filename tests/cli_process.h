@@ -11,21 +11,17 @@ namespace quillon::test {
 
 struct CliRun {
     int status = -1;  // exit status, or -1 when the program did not exit normally
-    std::string out;  // standard output
-    std::string err;  // standard error
+    std::string out;
+    std::string err;  // with `terminal`: what the pseudo-terminal received
 };
 
-// The child sees the test's environment without any QUILLONLIB_ variable,
-// then QUILLONLIB_SIMULATOR=1 and QUILLONLIB_SIMULATOR_TIME_SCALE=0, then
-// `env` (a value of nullopt removes the variable). It runs in the current
-// working directory.
-CliRun runQuillon(const std::vector<std::string>& args,
-                  const std::map<std::string, std::optional<std::string>>& env = {});
+using Env = std::map<std::string, std::optional<std::string>>;
 
-// As runQuillon, with standard error on a pseudo-terminal; `err` holds what
-// the terminal received.
-CliRun runQuillonOnTerminal(const std::vector<std::string>& args,
-                            const std::map<std::string, std::optional<std::string>>& env = {});
+// The child runs in the current directory and sees the test's environment
+// without any QUILLONLIB_ variable, then QUILLONLIB_SIMULATOR=1 and
+// QUILLONLIB_SIMULATOR_TIME_SCALE=0, then `env` (nullopt removes a variable).
+// With `terminal`, standard error is a pseudo-terminal.
+CliRun runQuillon(const std::vector<std::string>& args, const Env& env = {}, bool terminal = false);
 
 // Lines of `text`, without their line ends.
 std::vector<std::string> lines(const std::string& text);

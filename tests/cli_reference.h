@@ -9,6 +9,11 @@
 
 namespace quillon::test {
 
+struct Limits {
+    int startNm, endNm;
+    unsigned widthPixels;
+};
+
 struct LibraryView {
     bool ok = false;
     int activeIndex = -1;
@@ -16,15 +21,13 @@ struct LibraryView {
     std::array<unsigned, 7> versions{};
     std::vector<double> wavelengths;  // one scan of the active configuration
     std::vector<int> intensities;
-    std::string error;  // getLastException() after a failure
+    std::string error;             // getLastException() after a failure
+    int maxPattern[2] = {-1, -1};  // getMaxPattern for `limits`, Column and Hadamard
 };
 
 // Opens a fresh simulated module on `statePath` (empty: factory state), reads
 // it, scans once with the lamp on when `scan` is set, and closes it again.
-LibraryView viewThroughLibrary(const std::string& statePath, bool scan = true);
-
-// getMaxPattern for a section, with the module of `statePath` open.
-int maxPatternThroughLibrary(const std::string& statePath, int startNm, int endNm,
-                             unsigned widthPixels, unsigned scanType);
+LibraryView viewThroughLibrary(const std::string& statePath, bool scan = true,
+                               const Limits* limits = nullptr);
 
 }  // namespace quillon::test

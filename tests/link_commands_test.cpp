@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "link/command_codes.h"
 #include "link/commands.h"
@@ -21,73 +22,53 @@ class LinkCommandsTest : public SimLinkTest {
         SimLinkTest::SetUp();
         ASSERT_TRUE(openFirst());
     }
-    // The last request's bytes with the sequence byte replaced by `ss`.
-    std::vector<uint8_t> lastRequest(size_t length, uint8_t ss = 0xEE) {
-        std::vector<uint8_t> message = head(request(), length);
-        if (message.size() > 1 && message[0] == 0x40) message[1] = ss;
-        return message;
-    }
-    // Bytes after the message in its last report must be zero.
-    void expectZeroAfter(size_t end) {
-        const std::vector<uint8_t> message = request();
-        for (size_t i = end; i < message.size(); ++i) ASSERT_EQ(message[i], 0) << "byte " << i;
-    }
 };
 
 TEST_F(LinkCommandsTest, WireBytesOfEveryCommand) {
-    const uint8_t E = 0xEE;  // stands for the sequence number
-    uint32_t words[7];
-    uint8_t byte;
-    uint32_t word;
+    const int E = 0xEE;  // stands for the sequence number
+    uint32_t words[7], word;
+    uint8_t byte, image[200];
     CalibrationCoefficients cal;
-    uint8_t image[200];
     size_t size;
-
-    link::setActiveScanIndexCommand(3);
-    EXPECT_EQ(lastRequest(7), bytes({0x40, E, 0x03, 0x00, 0x24, 0x02, 0x03}));
-    expectZeroAfter(7);
-    link::readScanConfig(2, image, sizeof image, size);
-    EXPECT_EQ(lastRequest(10), bytes({0xC0, 0x00, 0x06, 0x00, 0x20, 0x02, 0x02, 0, 0, 0}));
-    expectZeroAfter(10);
-    link::readScanDataSize(word);
-    EXPECT_EQ(lastRequest(10), bytes({0xC0, 0x00, 0x06, 0x00, 0x2D, 0x00, 0, 0, 0, 0}));
-    expectZeroAfter(10);
-
     // Lamp on: 00, then 01 01. Lamp off: 01, then 00 00.
-    link::lampOffControl(0);
-    EXPECT_EQ(lastRequest(7), bytes({0x40, E, 0x03, 0x00, 0x25, 0x02, 0x00}));
-    link::lampOnControl(1);
-    EXPECT_EQ(lastRequest(8), bytes({0x40, E, 0x04, 0x00, 0x05, 0x01, 0x01, 0x01}));
-    EXPECT_TRUE(module().state().lampOn);
-    link::lampOffControl(1);
-    EXPECT_EQ(lastRequest(7), bytes({0x40, E, 0x03, 0x00, 0x25, 0x02, 0x01}));
-    link::lampOnControl(0);
-    EXPECT_EQ(lastRequest(8), bytes({0x40, E, 0x04, 0x00, 0x05, 0x01, 0x00, 0x00}));
-    EXPECT_FALSE(module().state().lampOn);
-
-    link::readVersions(words);
-    EXPECT_EQ(lastRequest(6), bytes({0xC0, 0x00, 0x02, 0x00, 0x16, 0x02}));
-    link::readActiveScanIndex(byte);
-    EXPECT_EQ(lastRequest(6), bytes({0xC0, 0x00, 0x02, 0x00, 0x23, 0x02}));
-    link::readEstimatedScanTime(word);
-    EXPECT_EQ(lastRequest(6), bytes({0xC0, 0x00, 0x02, 0x00, 0x37, 0x02}));
-    link::readCalibrationCoefficients(cal);
-    EXPECT_EQ(lastRequest(6), bytes({0xC0, 0x00, 0x02, 0x00, 0x2A, 0x02}));
-    link::readScanConfigCount(byte);
-    EXPECT_EQ(lastRequest(6), bytes({0xC0, 0x00, 0x02, 0x00, 0x22, 0x02}));
-    link::setAverageCount(0x1234);
-    EXPECT_EQ(lastRequest(8), bytes({0x40, E, 0x04, 0x00, 0x2E, 0x02, 0x34, 0x12}));
-    link::preScanSetting();
-    EXPECT_EQ(lastRequest(8), bytes({0x40, E, 0x04, 0x00, 0x0C, 0x04, 0x00, 0x40}));
-    link::startScan();
-    EXPECT_EQ(lastRequest(7), bytes({0x40, E, 0x03, 0x00, 0x18, 0x02, 0x00}));
-    link::readDeviceStatus(word);
-    EXPECT_EQ(lastRequest(6), bytes({0xC0, 0x00, 0x02, 0x00, 0x03, 0x04}));
-    link::readScanDataChunk(image, sizeof image, size);
-    EXPECT_EQ(lastRequest(6), bytes({0xC0, 0x00, 0x02, 0x00, 0x2E, 0x00}));
-    link::eraseScanConfigs();
-    EXPECT_EQ(lastRequest(7), bytes({0x40, E, 0x03, 0x00, 0x21, 0x02, 0x5A}));
-    expectZeroAfter(7);
+    const struct {
+        std::function<void()> send;
+        std::vector<uint8_t> wire;  // all later bytes of the report are zero
+    } cases[] = {
+        {[] { link::setActiveScanIndexCommand(3); }, bytes({0x40, E, 3, 0, 0x24, 0x02, 0x03})},
+        {[&] { link::readScanConfig(2, image, sizeof image, size); },
+         bytes({0xC0, 0, 6, 0, 0x20, 0x02, 0x02, 0, 0, 0})},
+        {[&] { link::readScanDataSize(word); }, bytes({0xC0, 0, 6, 0, 0x2D, 0x00, 0, 0, 0, 0})},
+        {[] { link::lampOffControl(0); }, bytes({0x40, E, 3, 0, 0x25, 0x02, 0x00})},
+        {[] { link::lampOnControl(1); }, bytes({0x40, E, 4, 0, 0x05, 0x01, 0x01, 0x01})},
+        {[] { link::lampOffControl(1); }, bytes({0x40, E, 3, 0, 0x25, 0x02, 0x01})},
+        {[] { link::lampOnControl(0); }, bytes({0x40, E, 4, 0, 0x05, 0x01, 0x00, 0x00})},
+        {[&] { link::readVersions(words); }, bytes({0xC0, 0, 2, 0, 0x16, 0x02})},
+        {[&] { link::readActiveScanIndex(byte); }, bytes({0xC0, 0, 2, 0, 0x23, 0x02})},
+        {[&] { link::readEstimatedScanTime(word); }, bytes({0xC0, 0, 2, 0, 0x37, 0x02})},
+        {[&] { link::readCalibrationCoefficients(cal); }, bytes({0xC0, 0, 2, 0, 0x2A, 0x02})},
+        {[&] { link::readScanConfigCount(byte); }, bytes({0xC0, 0, 2, 0, 0x22, 0x02})},
+        {[] { link::setAverageCount(0x1234); }, bytes({0x40, E, 4, 0, 0x2E, 0x02, 0x34, 0x12})},
+        {[] { link::preScanSetting(); }, bytes({0x40, E, 4, 0, 0x0C, 0x04, 0x00, 0x40})},
+        {[] { link::startScan(); }, bytes({0x40, E, 3, 0, 0x18, 0x02, 0x00})},
+        {[&] { link::readDeviceStatus(word); }, bytes({0xC0, 0, 2, 0, 0x03, 0x04})},
+        {[&] { link::readScanDataChunk(image, sizeof image, size); },
+         bytes({0xC0, 0, 2, 0, 0x2E, 0x00})},
+        {[] { link::eraseScanConfigs(); }, bytes({0x40, E, 3, 0, 0x21, 0x02, 0x5A})},
+    };
+    for (const auto& c : cases) {
+        c.send();
+        std::vector<uint8_t> sent = request();
+        if (sent[0] == 0x40) sent[1] = E;
+        sent.resize(std::max<size_t>(sent.size(), 64));
+        std::vector<uint8_t> want = c.wire;
+        want.resize(64);
+        EXPECT_EQ(head(sent, 64), want) << testing::PrintToString(c.wire);
+        // The module switches its lamp on the second of the pair.
+        if (c.wire[4] == 0x05) {
+            EXPECT_EQ(module().state().lampOn, c.wire[6] == 1);
+        }
+    }
     EXPECT_TRUE(module().protocolErrors().empty());
 }
 

