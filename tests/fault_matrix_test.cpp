@@ -20,7 +20,6 @@
 #include "quillonlib.h"
 #include "sim/module_state.h"
 #include "support/library_fixture.h"
-#include "support/scratch_dir.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -225,18 +224,12 @@ void PrintTo(const Cell& cell, std::ostream* out) {
          << kRows[cell.row].letters[cell.fault] << "')";
 }
 
-class FaultMatrix : public LibraryTest, public ::testing::WithParamInterface<Cell> {
+class FaultMatrix : public LoggingLibraryTest, public ::testing::WithParamInterface<Cell> {
   protected:
     void SetUp() override {
-        LibraryTest::SetUp();
-        scratch_ = std::make_unique<ScratchDir>();
+        LoggingLibraryTest::SetUp();
         link::useTransport(&tap());
-        setLogSwitch(1);
         factoryImages_ = module().state().configImages;
-    }
-    void TearDown() override {
-        LibraryTest::TearDown();
-        scratch_.reset();
     }
 
     const Row& row() const { return kRows[GetParam().row]; }
@@ -259,7 +252,7 @@ class FaultMatrix : public LibraryTest, public ::testing::WithParamInterface<Cel
         return result;
     }
     bool logHas(const std::string& message) {
-        return readFile(scratch_->only_file()).find("\n" + message + "\n") != std::string::npos;
+        return logText().find("\n" + message + "\n") != std::string::npos;
     }
     // Faults cleared; a module the fault unplugged is plugged in and opened again.
     void reopenIfUnplugged() {
@@ -268,11 +261,6 @@ class FaultMatrix : public LibraryTest, public ::testing::WithParamInterface<Cel
         closeSpectrometer();
         module().replug();
         ASSERT_TRUE(openModule());
-    }
-    std::vector<std::string> sessionNames() {
-        std::vector<std::string> names;
-        for (const ScanConfig& c : session().scanConfigs) names.emplace_back(configNameOf(c));
-        return names;
     }
 
   public:
@@ -285,7 +273,6 @@ class FaultMatrix : public LibraryTest, public ::testing::WithParamInterface<Cel
     void scanCell();
 
   protected:
-    std::unique_ptr<ScratchDir> scratch_;
     std::vector<sim::Image> factoryImages_;
     std::string stdout_;
 };

@@ -1,6 +1,7 @@
 #include "support/library_fixture.h"
 
 #include "api/errors.h"
+#include "config/model.h"
 #include "quillonlib.h"
 #include "sim/module_state.h"
 
@@ -35,6 +36,23 @@ std::vector<std::string> LibraryTest::storedNames(size_t index) {
         names.emplace_back(config.configName, configNameLength(config.configName));
     }
     return names;
+}
+
+std::vector<std::string> LibraryTest::sessionNames() {
+    std::vector<std::string> names;
+    for (const ScanConfig& c : session().scanConfigs) names.emplace_back(configNameOf(c));
+    return names;
+}
+
+void LoggingLibraryTest::SetUp() {
+    LibraryTest::SetUp();
+    scratch_ = std::make_unique<ScratchDir>();
+    setLogSwitch(1);
+}
+
+void LoggingLibraryTest::TearDown() {
+    LibraryTest::TearDown();
+    scratch_.reset();
 }
 
 size_t LibraryTest::requestsOf(link::CommandCode code, size_t index) {

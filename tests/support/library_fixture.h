@@ -3,11 +3,13 @@
 // request.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "api/session.h"
 #include "sim/faults.h"
+#include "support/scratch_dir.h"
 #include "support/sim_link.h"
 
 namespace quillon::test {
@@ -21,8 +23,22 @@ class LibraryTest : public SimLinkTest {
     SpectrometerSession& session() { return *obtainSession(); }
     // Names of the configurations stored on the module, in stored order.
     std::vector<std::string> storedNames(size_t module = 0);
+    // Names of the configurations the session holds, in its order.
+    std::vector<std::string> sessionNames();
     // Requests of one command the module received since the log was cleared.
     size_t requestsOf(link::CommandCode code, size_t module = 0);
+};
+
+// The same, in a scratch working directory with logging on.
+class LoggingLibraryTest : public LibraryTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    // The one log file the library wrote.
+    std::string logText() const { return readFile(scratch_->only_file()); }
+
+  private:
+    std::unique_ptr<ScratchDir> scratch_;
 };
 
 }  // namespace quillon::test
