@@ -57,8 +57,9 @@ TEST_F(Configs, CommitReopenReadBackAndRemove) {
     ASSERT_TRUE(openModule());
     ASSERT_EQ(addTwoSections("Two"), 0);
     EXPECT_STREQ(getLastException(), "no error");
-    EXPECT_EQ(storedNames(), (std::vector<std::string>{"Column 900-1700", "Hadamard 900-1700",
-                                                       "Column + Hadamard", "Two"}));
+    std::vector<std::string> withTwo = kFactoryNames;
+    withTwo.push_back("Two");
+    EXPECT_EQ(storedNames(), withTwo);
     closeSpectrometer();
     destroySession();  // nothing of the host's memory survives: all comes from the module
     ASSERT_TRUE(openModule());
@@ -133,8 +134,7 @@ TEST_F(Configs, EveryValidationRuleRefusesAndStoresNothing) {
 
     // A name that cannot fit the 40-byte field with its NUL is refused, not cut into another.
     std::string longName(40, 'L');
-    setTgtCfg(longName.c_str(), 0, "Column", 900, 1700, 7.03, 10, 0.635);
-    EXPECT_EQ(setTgtCfgs(longName.c_str(), 1), -1);
+    EXPECT_EQ(saveColumn(longName), -1);
     EXPECT_EQ(findConfig(session().scanConfigs, longName), -1);
 }
 
@@ -155,17 +155,12 @@ TEST_F(Configs, HalfValidCommitLeavesTheStoredRecordAlone) {
 
 TEST_F(Configs, TwentyStoredConfigurationsRefuseATwentyFirst) {
     ASSERT_TRUE(openModule());
-    for (int i = session().scanConfigs.size(); i < 20; ++i) {
-        std::string name = "C" + std::to_string(i);
-        setTgtCfg(name.c_str(), 0, "Column", 900, 1700, 7.03, 10, 0.635);
-        ASSERT_EQ(setTgtCfgs(name.c_str(), 1), 0) << name;
-    }
+    for (int i = session().scanConfigs.size(); i < 20; ++i)
+        ASSERT_EQ(saveColumn("C" + std::to_string(i)), 0) << i;
     EXPECT_EQ(module().state().configImages.size(), 20u);
-    setTgtCfg("One too many", 0, "Column", 900, 1700, 7.03, 10, 0.635);
-    EXPECT_EQ(setTgtCfgs("One too many", 1), -1);
+    EXPECT_EQ(saveColumn("One too many"), -1);
     EXPECT_STREQ(getLastException(), "device param[in] error");
-    setTgtCfg("C5", 0, "Column", 900, 1700, 7.03, 20, 0.635);
-    EXPECT_EQ(setTgtCfgs("C5", 1), 0) << "changing an existing one still works";
+    EXPECT_EQ(saveColumn("C5", 20, 900, 1700), 0) << "changing an existing one still works";
 }
 
 TEST_F(Configs, AFailedSaveIsReportedAndNothingIsLost) {
@@ -186,24 +181,20 @@ TEST_F(Configs, AFailedSaveIsReportedAndNothingIsLost) {
     EXPECT_EQ(session().scanConfigs.size(), 3u);
     module().clearFaults();
     ASSERT_EQ(addTwoSections("Two"), 0);
-    EXPECT_EQ(storedNames(), (std::vector<std::string>{"Column 900-1700", "Hadamard 900-1700",
-                                                       "Column + Hadamard", "Two"}));
+    std::vector<std::string> withTwo = kFactoryNames;
+    withTwo.push_back("Two");
+    EXPECT_EQ(storedNames(), withTwo);
 }
 
 TEST_F(Configs, AnIncompleteRetrievalIsNeverSavedOverTheModule) {
     ASSERT_TRUE(openModule());
-    for (int i = 0; i < 4; ++i) {
-        std::string name = "Extra" + std::to_string(i);
-        setTgtCfg(name.c_str(), 0, "Column", 900, 1700, 7.03, 10, 0.635);
-        ASSERT_EQ(setTgtCfgs(name.c_str(), 1), 0);
-    }
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(saveColumn("Extra" + std::to_string(i)), 0);
     closeSpectrometer();
     auto before = module().state().configImages;
     module().injectFault(sim::Fault::NoReply, link::kReadScanConfig, 1, 0, /*skip=*/2);
     ASSERT_TRUE(openModule()) << "opening itself still succeeds";
     EXPECT_EQ(session().scanConfigs.size(), 2u);
-    setTgtCfg("New", 0, "Column", 900, 1700, 7.03, 10, 0.635);
-    EXPECT_EQ(setTgtCfgs("New", 1), -1);
+    EXPECT_EQ(saveColumn("New"), -1);
     EXPECT_STREQ(getLastException(), "device return error");
     EXPECT_EQ(removeTgtCfg("Column 900-1700"), -1);
     EXPECT_EQ(module().state().configImages, before) << "seven configurations still there";
@@ -213,14 +204,12 @@ TEST_F(Configs, AnIncompleteRetrievalIsNeverSavedOverTheModule) {
     module().state().configImages[1] = sim::Image(91, 0xEE);
     ASSERT_TRUE(openModule());
     EXPECT_EQ(session().scanConfigs.size(), 1u);
-    setTgtCfg("New", 0, "Column", 900, 1700, 7.03, 10, 0.635);
-    EXPECT_EQ(setTgtCfgs("New", 1), -1);
+    EXPECT_EQ(saveColumn("New"), -1);
     EXPECT_STREQ(getLastException(), "device return error");
     closeSpectrometer();
     module().state().configImages = before;
     ASSERT_TRUE(openModule());
-    setTgtCfg("New", 0, "Column", 900, 1700, 7.03, 10, 0.635);
-    EXPECT_EQ(setTgtCfgs("New", 1), 0) << "a full retrieval allows saving again";
+    EXPECT_EQ(saveColumn("New"), 0) << "a full retrieval allows saving again";
 }
 
 TEST_F(Configs, SharedNamesAndHiddenSectionsAreNotRewritten) {

@@ -211,8 +211,6 @@ constexpr double kCanaryNm = -4242.5;
 constexpr int kCanaryCounts = 0x5A5A5A5A;
 constexpr uint32_t kCanaryWord = 0xDEADBEEF;
 constexpr int kHangLimitMs = 5000;
-const std::vector<std::string> kFactoryNames = {"Column 900-1700", "Hadamard 900-1700",
-                                                "Column + Hadamard"};
 
 struct Cell {
     int row;
@@ -515,8 +513,7 @@ void FaultMatrix::saveCell() {
     reopenIfUnplugged();
     std::vector<std::string> expected = sessionNames();
     if (commit) {
-        ASSERT_EQ(setTgtCfg("New", 0, "Column", 1000, 1100, 7.03, 10, 0.635), 0);
-        ASSERT_EQ(setTgtCfgs("New", 1), 0) << getLastException();
+        ASSERT_EQ(saveColumn("New"), 0) << getLastException();
         if (std::find(expected.begin(), expected.end(), "New") == expected.end())
             expected.push_back("New");
     } else {

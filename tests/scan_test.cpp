@@ -149,8 +149,7 @@ TEST_F(Scan, HadamardHasTheBetterSignalToNoise) {
 
 TEST_F(Scan, FailedScansLeaveTheArraysAloneAndTheModuleUsable) {
     // A small configuration keeps three times its estimate short.
-    setTgtCfg("Small", 0, "Column", 1000, 1100, 7.03, 10, 0.635);
-    ASSERT_EQ(setTgtCfgs("Small", 1), 0);
+    ASSERT_EQ(saveColumn("Small"), 0);
     ASSERT_EQ(activate("Small"), 0);
     struct Case {
         sim::Fault fault;
@@ -190,8 +189,7 @@ TEST_F(Scan, FailedScansLeaveTheArraysAloneAndTheModuleUsable) {
 
 TEST_F(Scan, AFewPatternsAreScannedToo) {
     for (unsigned short patterns : {2, 3, 6}) {
-        setTgtCfg("Few", 0, "Column", 1000, 1100, 7.03, patterns, 0.635);
-        ASSERT_EQ(setTgtCfgs("Few", 1), 0);
+        ASSERT_EQ(saveColumn("Few", patterns), 0);
         ASSERT_EQ(activate("Few"), 0);
         Spectrum s = scan();
         EXPECT_EQ(s.result, 0) << patterns;
@@ -200,8 +198,7 @@ TEST_F(Scan, AFewPatternsAreScannedToo) {
 }
 
 TEST_F(Scan, AScanThatNeverFinishesTimesOut) {
-    setTgtCfg("Small", 0, "Column", 1000, 1100, 7.03, 10, 0.635);
-    ASSERT_EQ(setTgtCfgs("Small", 1), 0);
+    ASSERT_EQ(saveColumn("Small"), 0);
     ASSERT_EQ(activate("Small"), 0);
     const int estimate = getEstimatedScanTime();
     ASSERT_GT(estimate, 0);

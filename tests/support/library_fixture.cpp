@@ -38,6 +38,12 @@ std::vector<std::string> LibraryTest::storedNames(size_t index) {
     return names;
 }
 
+int LibraryTest::saveColumn(const std::string& name, unsigned short patterns, unsigned short start,
+                            unsigned short end) {
+    setTgtCfg(name.c_str(), 0, "Column", start, end, 7.03, patterns, 0.635);
+    return setTgtCfgs(name.c_str(), 1);
+}
+
 std::vector<std::string> LibraryTest::sessionNames() {
     std::vector<std::string> names;
     for (const ScanConfig& c : session().scanConfigs) names.emplace_back(configNameOf(c));

@@ -14,6 +14,10 @@
 
 namespace quillon::test {
 
+// The configurations a factory module stores.
+inline const std::vector<std::string> kFactoryNames = {"Column 900-1700", "Hadamard 900-1700",
+                                                       "Column + Hadamard"};
+
 class LibraryTest : public SimLinkTest {
   protected:
     void SetUp() override;
@@ -23,6 +27,9 @@ class LibraryTest : public SimLinkTest {
     SpectrometerSession& session() { return *obtainSession(); }
     // Names of the configurations stored on the module, in stored order.
     std::vector<std::string> storedNames(size_t module = 0);
+    // Sets `name` to one Column section and commits it; setTgtCfgs' result.
+    int saveColumn(const std::string& name, unsigned short patterns = 10,
+                   unsigned short start = 1000, unsigned short end = 1100);
     // Names of the configurations the session holds, in its order.
     std::vector<std::string> sessionNames();
     // Requests of one command the module received since the log was cleared.

@@ -7,14 +7,14 @@
 namespace quillon::test {
 
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     const std::string& path() const { return path_; }
     // Names of the regular files in the directory.
     std::string only_file() const;
 
-private:
+  private:
     std::string path_;
     std::string previous_;
 };
