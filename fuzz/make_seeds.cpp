@@ -103,37 +103,44 @@ void recordSeeds(const sim::ModuleState& state) {
         write("fuzz_interpret", "scan-" + std::to_string(i), scans[i]);
 }
 
-// A fresh simulated module whose time runs at once, and the recorder in front of it.
-sim::Module& freshModule() {
+using Prepare = std::function<void(sim::Module&)>;
+
+// Runs `conversation` against a fresh simulated module whose time runs at
+// once, through the recorder, and writes what it recorded as a seed.
+void recordSeed(const std::string& target, const std::string& name, const Prepare& prepare,
+                const std::function<void()>& conversation) {
     sim::bus().reset(1);
     sim::setTimeScale(0.0);
     fuzz::startRecording(link::simTransport());
     link::useTransport(&fuzz::recordingTransport());
-    return sim::bus().module(0);
+    if (prepare) prepare(sim::bus().module(0));
+    conversation();
+    link::useTransport(nullptr);
+    write(target, name, fuzz::takeRecording());
 }
 
 void linkSeed(const std::string& name, std::initializer_list<uint8_t> selectors,
-              const std::function<void(sim::Module&)>& prepare = {}) {
-    sim::Module& module = freshModule();
-    link::openModule(link::kModuleVendorId, link::kModuleProductId, nullptr);
-    if (prepare) prepare(module);
-    for (uint8_t selector : selectors) fuzz::runLinkStep(fuzz::record(selector));
-    link::closeModule();
-    link::useTransport(nullptr);
-    write("fuzz_link", name, fuzz::takeRecording());
+              const Prepare& prepare = {}) {
+    const std::vector<uint8_t> steps(selectors);
+    recordSeed("fuzz_link", name, prepare, [&] {
+        link::openModule(link::kModuleVendorId, link::kModuleProductId, nullptr);
+        for (uint8_t selector : steps) fuzz::runLinkStep(fuzz::record(selector));
+        link::closeModule();
+    });
+}
+
+void openSeed(const std::string& name, const Prepare& prepare = {}) {
+    recordSeed("fuzz_open", name, prepare, fuzz::runOpenScenario);
 }
 
 void linkSeeds() {
-    const char* names[fuzz::kLinkSteps] = {
-        "versions",    "active-index", "set-active", "estimate",  "lamp-off",     "lamp-on",
-        "calibration", "config-count", "config",     "erase",     "write-config", "average",
-        "pre-scan",    "start-scan",   "status",     "data-size", "chunk"};
-    for (int s = 0; s < fuzz::kLinkSteps; ++s) {
+    for (int s = 0; s < fuzz::kLinkStepCount; ++s) {
+        const auto step = static_cast<uint8_t>(s);
+        // Size and pieces only exist after a scan.
         if (s >= 15) {
-            // Size and pieces only exist after a scan.
-            linkSeed(names[s], {13, static_cast<uint8_t>(s), 16, 16});
+            linkSeed(fuzz::kLinkSteps[s].name, {13, step, 16, 16});
         } else {
-            linkSeed(names[s], {static_cast<uint8_t>(s)});
+            linkSeed(fuzz::kLinkSteps[s].name, {step});
         }
     }
     linkSeed("everything", {0,  1,  2,  3,  4,  5,  6,  7,  8,  8 + 17, 9,  10,
@@ -148,14 +155,6 @@ void linkSeeds() {
     });
     linkSeed("unplugged", {0, 1},
              [](sim::Module& m) { m.injectFault(sim::Fault::Unplug, link::kReadVersions, 1, 2); });
-}
-
-void openSeed(const std::string& name, const std::function<void(sim::Module&)>& prepare = {}) {
-    sim::Module& module = freshModule();
-    if (prepare) prepare(module);
-    fuzz::runOpenScenario();
-    link::useTransport(nullptr);
-    write("fuzz_open", name, fuzz::takeRecording());
 }
 
 void openSeeds() {

@@ -51,25 +51,6 @@ bool loadSegment() {
     return true;
 }
 
-int playInit() {
-    return 0;
-}
-
-int playEnumerate(std::vector<link::DeviceEntry>& out) {
-    out.push_back(link::DeviceEntry{link::kModuleVendorId, link::kModuleProductId, "stream:0", {}});
-    return 0;
-}
-
-void* playOpen(uint16_t, uint16_t, const wchar_t*) {
-    return &handleToken;
-}
-
-void playClose(void*) {}
-
-int playWrite(void*, const uint8_t*, size_t length) {
-    return loadSegment() ? static_cast<int>(length) : -1;
-}
-
 int playRead(void*, uint8_t* buffer, size_t length, int) {
     if (player.waiting.empty()) return 0;
     const Entry entry = player.waiting.front();
@@ -80,8 +61,19 @@ int playRead(void*, uint8_t* buffer, size_t length, int) {
     return static_cast<int>(n);
 }
 
-const link::Transport kStreamTransport{"fuzz stream", playInit,  playEnumerate, playOpen,
-                                       playClose,     playWrite, playRead};
+const link::Transport kStreamTransport{
+    "fuzz stream",
+    [] { return 0; },
+    [](std::vector<link::DeviceEntry>& out) {
+        out.push_back({link::kModuleVendorId, link::kModuleProductId, "stream:0", {}});
+        return 0;
+    },
+    [](uint16_t, uint16_t, const wchar_t*) -> void* { return &handleToken; },
+    [](void*) {},
+    [](void*, const uint8_t*, size_t length) {
+        return loadSegment() ? static_cast<int>(length) : -1;
+    },
+    playRead};
 
 // Recording: a list of items in the order they arose; a segment stays open for
 // the reads that follow its write, also those of the next request's drain.
@@ -92,35 +84,20 @@ struct Item {
 };
 
 struct Recorder {
-    const link::Transport* inner = nullptr;
+    link::Transport inner{};
+    link::Transport transport{};  // the inner one with its writes and reads noted
     std::vector<Item> items;
 };
 Recorder recorder;
 
-int recInit() {
-    return recorder.inner->init();
-}
-
-int recEnumerate(std::vector<link::DeviceEntry>& out) {
-    return recorder.inner->enumerate(out);
-}
-
-void* recOpen(uint16_t vendorId, uint16_t productId, const wchar_t* serial) {
-    return recorder.inner->open(vendorId, productId, serial);
-}
-
-void recClose(void* handle) {
-    recorder.inner->close(handle);
-}
-
 int recWrite(void* handle, const uint8_t* report, size_t length) {
-    const int result = recorder.inner->write(handle, report, length);
+    const int result = recorder.inner.write(handle, report, length);
     recorder.items.push_back(Item{false, static_cast<uint8_t>(result < 0 ? kWriteFails : 0), {}});
     return result;
 }
 
 int recRead(void* handle, uint8_t* buffer, size_t length, int timeoutMs) {
-    const int result = recorder.inner->read(handle, buffer, length, timeoutMs);
+    const int result = recorder.inner.read(handle, buffer, length, timeoutMs);
     Item* segment = nullptr;
     for (auto it = recorder.items.rbegin(); it != recorder.items.rend(); ++it) {
         if (!it->choice) {
@@ -135,9 +112,6 @@ int recRead(void* handle, uint8_t* buffer, size_t length, int timeoutMs) {
     segment->entries.push_back(entry);
     return result;
 }
-
-const link::Transport kRecordingTransport{"fuzz recorder", recInit,  recEnumerate, recOpen,
-                                          recClose,        recWrite, recRead};
 
 }  // namespace
 
@@ -158,7 +132,10 @@ const link::Transport& streamTransport() {
 }
 
 void startRecording(const link::Transport& inner) {
-    recorder = Recorder{&inner, {}};
+    recorder = Recorder{inner, inner, {}};
+    recorder.transport.name = "fuzz recorder";
+    recorder.transport.write = recWrite;
+    recorder.transport.read = recRead;
 }
 
 uint8_t record(uint8_t choice) {
@@ -193,7 +170,7 @@ std::vector<uint8_t> takeRecording() {
 }
 
 const link::Transport& recordingTransport() {
-    return kRecordingTransport;
+    return recorder.transport;
 }
 
 }  // namespace quillon::fuzz

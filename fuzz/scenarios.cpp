@@ -102,65 +102,37 @@ void statusStep(int result) {
 
 }  // namespace
 
+// The order is the selector's meaning in the committed corpora: append only.
+const LinkStep kLinkSteps[kLinkStepCount] = {
+    {"versions", [](uint8_t) { versionsStep(); }},
+    {"active-index", [](uint8_t) { valueStep<uint8_t>(link::readActiveScanIndex); }},
+    {"set-active", [](uint8_t p) { statusStep(link::setActiveScanIndexCommand(p)); }},
+    {"estimate", [](uint8_t) { valueStep<uint32_t>(link::readEstimatedScanTime); }},
+    {"lamp-off", [](uint8_t p) { statusStep(link::lampOffControl(p & 1)); }},
+    {"lamp-on", [](uint8_t p) { statusStep(link::lampOnControl(p & 1)); }},
+    {"calibration", [](uint8_t) { calibrationStep(); }},
+    {"config-count", [](uint8_t) { valueStep<uint8_t>(link::readScanConfigCount); }},
+    {"config", [](uint8_t p) { configStep(p); }},
+    {"erase", [](uint8_t) { statusStep(link::eraseScanConfigs()); }},
+    {"write-config",
+     [](uint8_t p) {
+         const sim::Image& image = factoryImages()[p % factoryImages().size()];
+         statusStep(link::writeScanConfig(p, image.data(), image.size()));
+     }},
+    {"average", [](uint8_t p) { statusStep(link::setAverageCount(p)); }},
+    {"pre-scan",
+     [](uint8_t) {
+         const int result = link::preScanSetting();
+         FUZZ_CHECK(result == 0 || result == 1);
+     }},
+    {"start-scan", [](uint8_t) { statusStep(link::startScan()); }},
+    {"status", [](uint8_t) { valueStep<uint32_t>(link::readDeviceStatus); }},
+    {"data-size", [](uint8_t) { valueStep<uint32_t>(link::readScanDataSize); }},
+    {"chunk", [](uint8_t p) { chunkStep(p); }},
+};
+
 void runLinkStep(uint8_t selector) {
-    const uint8_t parameter = static_cast<uint8_t>(selector / kLinkSteps);
-    switch (selector % kLinkSteps) {
-        case 0:
-            versionsStep();
-            break;
-        case 1:
-            valueStep<uint8_t>(link::readActiveScanIndex);
-            break;
-        case 2:
-            statusStep(link::setActiveScanIndexCommand(parameter));
-            break;
-        case 3:
-            valueStep<uint32_t>(link::readEstimatedScanTime);
-            break;
-        case 4:
-            statusStep(link::lampOffControl(parameter & 1));
-            break;
-        case 5:
-            statusStep(link::lampOnControl(parameter & 1));
-            break;
-        case 6:
-            calibrationStep();
-            break;
-        case 7:
-            valueStep<uint8_t>(link::readScanConfigCount);
-            break;
-        case 8:
-            configStep(parameter);
-            break;
-        case 9:
-            statusStep(link::eraseScanConfigs());
-            break;
-        case 10: {
-            const sim::Image& image = factoryImages()[parameter % factoryImages().size()];
-            statusStep(link::writeScanConfig(parameter, image.data(), image.size()));
-            break;
-        }
-        case 11:
-            statusStep(link::setAverageCount(parameter));
-            break;
-        case 12: {
-            const int result = link::preScanSetting();
-            FUZZ_CHECK(result == 0 || result == 1);
-            break;
-        }
-        case 13:
-            statusStep(link::startScan());
-            break;
-        case 14:
-            valueStep<uint32_t>(link::readDeviceStatus);
-            break;
-        case 15:
-            valueStep<uint32_t>(link::readScanDataSize);
-            break;
-        default:
-            chunkStep(parameter);
-            break;
-    }
+    kLinkSteps[selector % kLinkStepCount].run(static_cast<uint8_t>(selector / kLinkStepCount));
 }
 
 void runOpenScenario() {

@@ -19,12 +19,17 @@
 
 namespace quillon::fuzz {
 
-// Number of distinct link steps: one per device command the library sends.
-constexpr int kLinkSteps = 17;
-
-// One device command, chosen by `selector` (command = selector % kLinkSteps;
-// the rest picks an index or a buffer size), with its reply decoded and the
+// One link step per device command the library sends: the command with a
+// parameter (an index, a flag or a buffer size), its reply decoded and the
 // decoding's promises checked.
+struct LinkStep {
+    const char* name;
+    void (*run)(uint8_t parameter);
+};
+constexpr int kLinkStepCount = 17;
+extern const LinkStep kLinkSteps[kLinkStepCount];
+
+// The step selector % kLinkStepCount, with selector / kLinkStepCount as parameter.
 void runLinkStep(uint8_t selector);
 
 // Opens the module through the exports, asks every query about what was read,
