@@ -15,14 +15,9 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 size_t __sanitizer_get_current_allocated_bytes(void);
-static size_t liveHeap(void) {
-    return __sanitizer_get_current_allocated_bytes();
-}
+#define LIVE_HEAP() __sanitizer_get_current_allocated_bytes()
 #else
-static size_t liveHeap(void) {
-    struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-}
+#define LIVE_HEAP() (mallinfo2().uordblks + mallinfo2().hblkhd)
 #endif
 
 enum { kDefaultCycles = 40, kWarmUp = 5, kTolerance = 16 * 1024 };
@@ -38,59 +33,37 @@ static int failures = 0;
 
 #define LOAD(name) __typeof__(&name) name##_ = (__typeof__(&name))dlsym(lib, #name)
 
-static int openDescriptors(void) {
+/* Entries of a directory whose names end in `suffix` (all but . and .. for ""),
+ * their contents appended to `text` when it is not null. */
+static int scan(const char* path, const char* suffix, char** text, size_t* size) {
     int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
+    DIR* dir = opendir(path);
     if (dir == NULL) return -1;
-    struct dirent* entry;
-    while ((entry = readdir(dir)) != NULL)
-        if (entry->d_name[0] != '.') ++count;
-    closedir(dir);
-    return count;
-}
-
-/* All log files of the working directory, one after another. */
-static char* readLogs(size_t* size) {
-    char* text = NULL;
-    *size = 0;
-    DIR* dir = opendir(".");
-    if (dir == NULL) return NULL;
-    struct dirent* entry;
-    while ((entry = readdir(dir)) != NULL) {
-        size_t n = strlen(entry->d_name);
-        if (n < 4 || strcmp(entry->d_name + n - 4, ".log") != 0) continue;
-        FILE* f = fopen(entry->d_name, "rb");
+    for (struct dirent* entry; (entry = readdir(dir)) != NULL;) {
+        size_t n = strlen(entry->d_name), s = strlen(suffix);
+        if (entry->d_name[0] == '.' || n < s || strcmp(entry->d_name + n - s, suffix) != 0)
+            continue;
+        ++count;
+        FILE* f = text != NULL ? fopen(entry->d_name, "rb") : NULL;
         if (f == NULL) continue;
         char chunk[4096];
-        size_t got;
-        while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) {
-            text = realloc(text, *size + got + 1);
-            memcpy(text + *size, chunk, got);
-            *size += got;
+        for (size_t got; (got = fread(chunk, 1, sizeof chunk, f)) > 0; *size += got) {
+            *text = realloc(*text, *size + got + 1);
+            memcpy(*text + *size, chunk, got);
+            (*text)[*size + got] = '\0';
         }
         fclose(f);
     }
     closedir(dir);
-    if (text != NULL) text[*size] = '\0';
-    return text;
+    return count;
 }
 
-static long countRecords(const char* text) {
-    static const char separator[] =
-        "----------------------------------------------------------------------\n";
-    long records = 0;
-    for (const char* at = text; at != NULL && (at = strstr(at, separator)) != NULL;
-         at += sizeof separator - 1)
-        ++records;
-    return records;
-}
-
-/* One use of the library: the number of records it logged, or -1. */
-static int useOnce(const char* path) {
+/* One use of the library through its own handle, which is then released. */
+static void useOnce(const char* path) {
     void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (lib == NULL) {
         fprintf(stderr, "dlopen: %s\n", dlerror());
-        return -1;
+        exit(1);
     }
     LOAD(setLogSwitch);
     LOAD(enumerateDevices);
@@ -101,12 +74,10 @@ static int useOnce(const char* path) {
     LOAD(getFormattedSpectrum);
     LOAD(getLastException);
     setLogSwitch_(1);
-    unsigned count = 0;
+    unsigned count = 0, v[7] = {0}, length = 0;
     CHECK(enumerateDevices_(&count) == 0 && count == 1);
     CHECK(openSpectrometer_(0) == 0);
-    unsigned v[7] = {0};
     CHECK(getVersions_(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]) == 0);
-    unsigned length = 0;
     CHECK(getFormattedSpectrumLengths_(&length) == 0 && length == 228);
     double nm[228];
     int counts[228];
@@ -118,39 +89,42 @@ static int useOnce(const char* path) {
     void* again = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
     CHECK(again == NULL);
     if (again != NULL) dlclose(again);
-    return 0;
 }
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
-    const int kCycles = argc > 2 ? atoi(argv[2]) : kDefaultCycles;
+    const int cycles = argc > 2 ? atoi(argv[2]) : kDefaultCycles;
     setenv("QUILLONLIB_SIMULATOR", "1", 1);
     setenv("QUILLONLIB_SIMULATOR_TIME_SCALE", "0", 1);
     unsetenv("QUILLONLIB_SIMULATOR_STATE");
     char scratch[] = "/tmp/quillon-reload-XXXXXX";
     if (mkdtemp(scratch) == NULL || chdir(scratch) != 0) return 2;
 
-    const int descriptors = openDescriptors();
-    long recordsPerUse = -1;
-    long lastRecords = 0;
+    static const char separator[] =
+        "----------------------------------------------------------------------\n";
+    const int descriptors = scan("/proc/self/fd", "", NULL, NULL);
+    long recordsPerUse = -1, lastRecords = 0;
     size_t heapAtWarmUp = 0;
-    for (int cycle = 0; cycle < kCycles && failures == 0; ++cycle) {
-        if (useOnce(argv[1]) != 0) return 1;
-        CHECK(openDescriptors() == descriptors);
+    for (int cycle = 0; cycle < cycles && failures == 0; ++cycle) {
+        useOnce(argv[1]);
+        CHECK(scan("/proc/self/fd", "", NULL, NULL) == descriptors);
+        char* text = NULL;
         size_t size = 0;
-        char* text = readLogs(&size);
-        CHECK(text != NULL && size > 0 && text[size - 1] == '\n');
-        /* The last record is the closing one, whole. */
+        scan(".", ".log", &text, &size);
+        /* Complete: the last record is the closing one, whole. */
         CHECK(text != NULL && size > 25 &&
               strcmp(text + size - 25, "Close NIR device success\n") == 0);
-        const long records = countRecords(text);
+        long records = 0;
+        for (const char* at = text; at != NULL && (at = strstr(at, separator)) != NULL;
+             at += sizeof separator - 1)
+            ++records;
         if (recordsPerUse < 0) recordsPerUse = records;
         CHECK(records == lastRecords + recordsPerUse);
         lastRecords = records;
         free(text);
-        if (cycle + 1 == kWarmUp) heapAtWarmUp = liveHeap();
+        if (cycle + 1 == kWarmUp) heapAtWarmUp = LIVE_HEAP();
     }
-    const size_t heapAtEnd = liveHeap();
+    const size_t heapAtEnd = LIVE_HEAP();
 #if !defined(__SANITIZE_ADDRESS__)
     /* Under the sanitizer every load's static destructors take new slots in
      * the C library's exit-function list (its interceptor keeps the old ones
@@ -161,11 +135,10 @@ int main(int argc, char** argv) {
     printf(
         "dlopen reload: %d load/unload cycles, %ld log records, descriptors %d, live heap "
         "%zu -> %zu bytes\n",
-        kCycles, lastRecords, descriptors, heapAtWarmUp, heapAtEnd);
+        cycles, lastRecords, descriptors, heapAtWarmUp, heapAtEnd);
 
     char command[128];
     snprintf(command, sizeof command, "rm -rf %s", scratch);
     if (chdir("/") == 0 && system(command) != 0) fprintf(stderr, "could not remove %s\n", scratch);
-    if (failures == 0) printf("dlopen reload: all checks passed\n");
     return failures == 0 ? 0 : 1;
 }
