@@ -9,6 +9,7 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <string>
 
 #include "link/command_codes.h"
 #include "sim/bus.h"
@@ -23,25 +24,21 @@ namespace {
 FakeHidLog log;
 bool initFails = false;
 
+// A keyboard, and a device of the same maker whose product is not the module.
 struct Foreign {
-    unsigned short vendorId;
-    unsigned short productId;
+    unsigned short vendorId, productId;
     const char* path;
     const wchar_t* serial;
 };
-
-// A keyboard, and a device of the same maker whose product is not the module.
 constexpr Foreign kBefore{0x046D, 0xC31C, "/dev/hidraw-keyboard", L"KB-1"};
 constexpr Foreign kAfter{0x0451, 0x4201, "/dev/hidraw-other", L"QSIM0001"};
 
-hid_device_info* makeInfo(unsigned short vendorId, unsigned short productId,
-                          const std::string& path, const std::wstring& serial) {
+hid_device_info* makeInfo(const Foreign& device) {
     auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
-    info->vendor_id = vendorId;
-    info->product_id = productId;
-    info->path = strdup(path.c_str());
-    info->serial_number = static_cast<wchar_t*>(std::calloc(serial.size() + 1, sizeof(wchar_t)));
-    std::wmemcpy(info->serial_number, serial.c_str(), serial.size());
+    info->vendor_id = device.vendorId;
+    info->product_id = device.productId;
+    info->path = strdup(device.path);
+    info->serial_number = wcsdup(device.serial);
     return info;
 }
 
@@ -70,7 +67,6 @@ using quillon::test::fakeHid;
 extern "C" {
 
 int hid_init(void) {
-    ++fakeHid().initCalls;
     return quillon::test::initFails ? -1 : 0;
 }
 
@@ -82,29 +78,19 @@ hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_
     };
     hid_device_info* head = nullptr;
     hid_device_info** tail = &head;
-    auto append = [&](hid_device_info* info) {
-        *tail = info;
-        tail = &info->next;
+    auto append = [&](const quillon::test::Foreign& device) {
+        if (!wanted(device.vendorId, device.productId)) return;
+        *tail = quillon::test::makeInfo(device);
+        tail = &(*tail)->next;
     };
-    using quillon::test::kAfter;
-    using quillon::test::kBefore;
-    if (wanted(kBefore.vendorId, kBefore.productId)) {
-        append(quillon::test::makeInfo(kBefore.vendorId, kBefore.productId, kBefore.path,
-                                       kBefore.serial));
-    }
+    append(quillon::test::kBefore);
     unsigned number = 0;
     for (quillon::sim::Module* module : quillon::sim::bus().plugged()) {
         const std::string path = "/dev/hidraw-sim" + std::to_string(number++);
-        if (wanted(quillon::link::kModuleVendorId, quillon::link::kModuleProductId)) {
-            append(quillon::test::makeInfo(quillon::link::kModuleVendorId,
-                                           quillon::link::kModuleProductId, path,
-                                           module->serialNumber()));
-        }
+        append({quillon::link::kModuleVendorId, quillon::link::kModuleProductId, path.c_str(),
+                module->serialNumber().c_str()});
     }
-    if (wanted(kAfter.vendorId, kAfter.productId)) {
-        append(
-            quillon::test::makeInfo(kAfter.vendorId, kAfter.productId, kAfter.path, kAfter.serial));
-    }
+    append(quillon::test::kAfter);
     if (head != nullptr) ++fakeHid().liveEnumerations;
     return head;
 }
@@ -139,14 +125,12 @@ int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
 }
 
 int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int milliseconds) {
-    ++fakeHid().readCalls;
     if (fakeHid().readTimeouts.size() < 4096) fakeHid().readTimeouts.push_back(milliseconds);
     if (dev == nullptr) return -1;
     return dev->connection->read(data, length, milliseconds);
 }
 
 void hid_close(hid_device* dev) {
-    ++fakeHid().closeCalls;
     if (dev == nullptr) return;
     --fakeHid().liveHandles;
     delete dev;

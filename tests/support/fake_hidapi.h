@@ -10,13 +10,10 @@
 namespace quillon::test {
 
 struct FakeHidLog {
-    int initCalls = 0;
     int enumerateCalls = 0;
     int freeCalls = 0;
     int openCalls = 0;
-    int closeCalls = 0;
     int writeCalls = 0;
-    int readCalls = 0;
     std::vector<int> readTimeouts;  // the time-out of each read (the first 4096)
     std::vector<std::optional<std::wstring>> openSerials;  // nullopt: opened with NULL
     int liveEnumerations = 0;                              // enumerated and not yet freed
