@@ -8,17 +8,14 @@
 #include "api/errors.h"
 #include "api/session.h"
 #include "quillonlib.h"
+#include "support/library_fixture.h"
 
 namespace {
 
 using quillon::ScanConfig;
 
-class ConfigView : public testing::Test {
+class ConfigView : public quillon::test::LibraryTest {
   protected:
-    void SetUp() override { quillon::destroySession(); }
-    void TearDown() override { quillon::destroySession(); }
-    quillon::SpectrometerSession& session() { return *quillon::obtainSession(); }
-
     static ScanConfig sectioned(const char* name, std::initializer_list<uint16_t> patterns) {
         ScanConfig c{};
         c.scanType = 2;

@@ -46,32 +46,14 @@ size_t liveHeapBytes() {
 constexpr int kWarmUpCycles = 100;
 constexpr size_t kGrowthTolerance = 16 * 1024;
 
-const link::CommandCode kCommands[] = {link::kReadVersions,
-                                       link::kReadActiveScanIndex,
-                                       link::kSetActiveScanIndex,
-                                       link::kReadEstimatedScanTime,
-                                       link::kLampOffControl,
-                                       link::kLampOnControl,
-                                       link::kReadCalibrationCoefficients,
-                                       link::kReadScanConfigCount,
-                                       link::kReadScanConfig,
-                                       link::kEraseScanConfigs,
-                                       link::kWriteScanConfig,
-                                       link::kSetAverageCount,
-                                       link::kPreScanSetting,
-                                       link::kStartScan,
-                                       link::kReadDeviceStatus,
-                                       link::kReadScanDataSize,
-                                       link::kReadScanDataChunk};
-
-// Every fault but a scan that never finishes, which only waits out its time-out.
-const sim::Fault kFaults[] = {sim::Fault::NoReply,      sim::Fault::FailureFlag4,
-                              sim::Fault::FailureFlag5, sim::Fault::BothFailureFlags,
-                              sim::Fault::ZeroLength,   sim::Fault::OversizedLength,
-                              sim::Fault::ShortReply,   sim::Fault::TruncatedRead,
-                              sim::Fault::Garbled,      sim::Fault::WrongSizeField,
-                              sim::Fault::WriteStatus,  sim::Fault::LateReply,
-                              sim::Fault::Unplug};
+using namespace link;
+// clang-format off
+const CommandCode kCommands[] = {
+    kReadVersions, kReadActiveScanIndex, kSetActiveScanIndex, kReadEstimatedScanTime,
+    kLampOffControl, kLampOnControl, kReadCalibrationCoefficients, kReadScanConfigCount,
+    kReadScanConfig, kEraseScanConfigs, kWriteScanConfig, kSetAverageCount, kPreScanSetting,
+    kStartScan, kReadDeviceStatus, kReadScanDataSize, kReadScanDataChunk};
+// clang-format on
 
 // The number of records of a log in which every record is the separator line,
 // the tag line and one message line; -1 (and what is wrong) otherwise.
@@ -110,7 +92,9 @@ class Soak : public LoggingLibraryTest {
 
     void maybeInjectFault() {
         if (random_() % 100 >= 35) return;
-        const sim::Fault fault = kFaults[random_() % std::size(kFaults)];
+        // Every fault but a scan that never finishes, which only waits out its time-out.
+        const auto fault = static_cast<sim::Fault>(
+            random_() % static_cast<unsigned>(sim::Fault::ScanNeverFinishes));
         const link::CommandCode command = kCommands[random_() % std::size(kCommands)];
         const uint32_t value = fault == sim::Fault::Unplug ? random_() % 3 : 0;
         module().injectFault(fault, command, 1, value, static_cast<int>(random_() % 3));
