@@ -29,12 +29,12 @@ class Scan : public LibraryTest {
     }
 
     // Scans into arrays sized by the library, with guard entries behind them.
-    Spectrum scan(unsigned extraPoints = 0) {
+    Spectrum scan() {
         Spectrum s;
         unsigned length = 0;
         if (getFormattedSpectrumLengths(&length) != 0) return s;
-        s.nm.assign(length + extraPoints + kGuard, kCanaryNm);
-        s.counts.assign(length + extraPoints + kGuard, kCanaryCounts);
+        s.nm.assign(length + kGuard, kCanaryNm);
+        s.counts.assign(length + kGuard, kCanaryCounts);
         s.result = getFormattedSpectrum(s.nm.data(), s.counts.data());
         for (unsigned i = length; i < s.nm.size(); ++i) {
             EXPECT_EQ(s.nm[i], kCanaryNm) << "written past the reported length at " << i;
