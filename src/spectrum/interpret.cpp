@@ -289,7 +289,11 @@ int removeDarkLevel(const ScanDataWhole& record, ScanResults& results) {
     return kSpecOk;
 }
 
-void copyResultHeader(const ScanDataWhole& record, ScanResults& results) {
+namespace {
+
+// The results always carry a sectioned configuration, whichever form was read.
+template <typename Record>
+ScanConfig& copyConfigHead(const Record& record, ScanResults& results) {
     copyHead(record, results);
     ScanConfig& config = results.config;
     config.scanType = kSectionedScanType;
@@ -297,6 +301,13 @@ void copyResultHeader(const ScanDataWhole& record, ScanResults& results) {
     std::memcpy(config.configBytes8, record.configBytes8, sizeof config.configBytes8);
     std::memcpy(config.configName, record.configName, sizeof config.configName);
     config.sectioned.numRepeats = record.numRepeats;
+    return config;
+}
+
+}  // namespace
+
+void copyResultHeader(const ScanDataWhole& record, ScanResults& results) {
+    ScanConfig& config = copyConfigHead(record, results);
     config.sectioned.numSections = 1;
     ScanSection& section = config.sectioned.sections[0];
     section.sectionScanType = record.scanType;
@@ -308,13 +319,7 @@ void copyResultHeader(const ScanDataWhole& record, ScanResults& results) {
 }
 
 void copyResultHeader(const ScanDataSplit& record, ScanResults& results) {
-    copyHead(record, results);
-    ScanConfig& config = results.config;
-    config.scanType = kSectionedScanType;
-    config.configIndex = record.configIndex;
-    std::memcpy(config.configBytes8, record.configBytes8, sizeof config.configBytes8);
-    std::memcpy(config.configName, record.configName, sizeof config.configName);
-    config.sectioned.numRepeats = record.numRepeats;
+    ScanConfig& config = copyConfigHead(record, results);
     config.sectioned.numSections = record.numSections;
     std::memcpy(config.sectioned.sections, record.sections, sizeof config.sectioned.sections);
 }
