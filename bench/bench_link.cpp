@@ -49,7 +49,8 @@ void readTwentyConfigs(benchmark::State& state, const link::Transport& transport
     }
     const double iterations = static_cast<double>(state.iterations());
     state.counters["host_to_module_reports"] = static_cast<double>(module.reportsIn()) / iterations;
-    state.counters["module_to_host_reports"] = static_cast<double>(module.reportsOut()) / iterations;
+    state.counters["module_to_host_reports"] =
+        static_cast<double>(module.reportsOut()) / iterations;
     state.counters["image_bytes_per_read"] = static_cast<double>(bytes) / iterations;
     link::closeModule();
     link::useTransport(nullptr);

@@ -117,8 +117,8 @@ QUILLON_API int getScanSectionNumber(void);
 QUILLON_API int getScanSectionNameCfg(const char* name, int sectionIndex, char* typeBuffer,
                                       unsigned int bufferLength, double* width,
                                       unsigned short* wavelengthStartNm,
-                                      unsigned short* wavelengthEndNm,
-                                      unsigned short* numPatterns, double* exposure);
+                                      unsigned short* wavelengthEndNm, unsigned short* numPatterns,
+                                      double* exposure);
 
 /* Patterns still free in stored configuration name when section (from 1) is redefined. 0 or -1. */
 QUILLON_API int getRemainPatternNum(const char* name, unsigned char section,

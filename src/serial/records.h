@@ -180,9 +180,9 @@ constexpr size_t kScanSectionListImageSize = 73;
 constexpr size_t kScanDataHeadImageSize = 160;
 constexpr size_t kScanAdcDataImageSize = 3471;
 constexpr size_t kSectionedConfigImageSize = kScanConfigHeadImageSize + kScanSectionListImageSize;
-constexpr size_t kScanDataSplitImageSize =
-    kScanDataHeadImageSize + kScanConfigHeadImageSize + kScanSectionListImageSize +
-    kScanAdcDataImageSize;  // 3786
+constexpr size_t kScanDataSplitImageSize = kScanDataHeadImageSize + kScanConfigHeadImageSize +
+                                           kScanSectionListImageSize +
+                                           kScanAdcDataImageSize;  // 3786
 
 // Format string of a record kind, or nullptr for an unassigned kind.
 const char* recordFormat(int kind);
@@ -207,10 +207,8 @@ int decodeScanData(const uint8_t* buffer, size_t size, ScanDataRecord& record);
 
 // Encodes scan data as the module does: whole form (3701 bytes) or split form
 // (four images, 3786 bytes). 0, -3, -4 or -6; `written` receives the byte count.
-int encodeScanDataWhole(const ScanDataWhole& record, uint8_t* buffer, size_t size,
-                        size_t& written);
-int encodeScanDataSplit(const ScanDataSplit& record, uint8_t* buffer, size_t size,
-                        size_t& written);
+int encodeScanDataWhole(const ScanDataWhole& record, uint8_t* buffer, size_t size, size_t& written);
+int encodeScanDataSplit(const ScanDataSplit& record, uint8_t* buffer, size_t size, size_t& written);
 
 // Length of a configuration name: bytes up to the first NUL, at most 40.
 size_t configNameLength(const char (&name)[kConfigNameSize]);

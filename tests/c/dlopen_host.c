@@ -23,15 +23,35 @@ static int failures = 0;
 
 #define LOAD(name) __typeof__(&name) name##_ = (__typeof__(&name))dlsym(lib, #name)
 
-static const char* const kExports[] = {
-    "enumerateDevices", "openSpectrometer", "closeSpectrometer", "getScanTypesNumber",
-    "getScanTypesName", "getWidthPixelsNumber", "getWidthPixel", "getExposureTimesNumber",
-    "getExposureTime", "getRemainPatternNum", "getPatternsRange", "getActiveScanIndex",
-    "setActiveScanIndex", "getEstimatedScanTime", "getVersions", "setLampStatus",
-    "getMaxPattern", "getFormattedSpectrumLengths", "setSpectrumAverageTime",
-    "getFormattedSpectrum", "getLastException", "setLogSwitch", "getScanSectionName",
-    "getScanSectionNameNumber", "getScanSectionNumber", "getScanSectionNameCfg", "setTgtCfg",
-    "setTgtCfgs", "removeTgtCfg"};
+static const char* const kExports[] = {"enumerateDevices",
+                                       "openSpectrometer",
+                                       "closeSpectrometer",
+                                       "getScanTypesNumber",
+                                       "getScanTypesName",
+                                       "getWidthPixelsNumber",
+                                       "getWidthPixel",
+                                       "getExposureTimesNumber",
+                                       "getExposureTime",
+                                       "getRemainPatternNum",
+                                       "getPatternsRange",
+                                       "getActiveScanIndex",
+                                       "setActiveScanIndex",
+                                       "getEstimatedScanTime",
+                                       "getVersions",
+                                       "setLampStatus",
+                                       "getMaxPattern",
+                                       "getFormattedSpectrumLengths",
+                                       "setSpectrumAverageTime",
+                                       "getFormattedSpectrum",
+                                       "getLastException",
+                                       "setLogSwitch",
+                                       "getScanSectionName",
+                                       "getScanSectionNameNumber",
+                                       "getScanSectionNumber",
+                                       "getScanSectionNameCfg",
+                                       "setTgtCfg",
+                                       "setTgtCfgs",
+                                       "removeTgtCfg"};
 
 /* The frame without a module: tables, parameter checks, and the log file. */
 static void frame(void* lib) {
