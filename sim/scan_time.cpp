@@ -1,5 +1,7 @@
 #include "sim/scan_time.h"
 
+#include "config/table_values.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iterator>
@@ -7,13 +9,11 @@
 namespace quillon::sim {
 namespace {
 
-constexpr double kExposureMs[] = {0.635, 1.27, 2.54, 5.08, 15.24, 30.48, 60.96};
 constexpr double kSettleMs = 0.9;
 constexpr double kOverheadMs = 120.0;
 
 double patternMs(uint16_t exposure) {
-    const size_t index = std::min<size_t>(exposure, std::size(kExposureMs) - 1);
-    return kExposureMs[index] + kSettleMs;
+    return exposureMsOf(exposure) + kSettleMs;
 }
 
 }  // namespace

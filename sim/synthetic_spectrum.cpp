@@ -8,12 +8,12 @@
 #include <random>
 #include <vector>
 
+#include "config/table_values.h"
 #include "spectrum/measurement.h"
 
 namespace quillon::sim {
 namespace {
 
-constexpr double kExposureMs[] = {0.635, 1.27, 2.54, 5.08, 15.24, 30.48, 60.96};
 // With the lamp off only stray light reaches the detector.
 constexpr double kStrayLight = 0.01;
 
@@ -23,10 +23,6 @@ struct Band {
 // Absorption of a typical organic sample: water and C-H overtones.
 constexpr Band kBands[] = {
     {1195.0, 28.0, 0.35}, {1450.0, 45.0, 0.55}, {1725.0, 30.0, 0.3}, {1020.0, 20.0, 0.15}};
-
-double exposureMs(int setting) {
-    return kExposureMs[std::clamp<int>(setting, 0, static_cast<int>(std::size(kExposureMs)) - 1)];
-}
 
 }  // namespace
 
@@ -44,7 +40,7 @@ double syntheticSpectrum(double nm) {
 double expectedPatternCounts(const SyntheticOptions& options, double nm, int widthPixels,
                              int exposureSetting) {
     return options.countsPerColumnMs * syntheticSpectrum(nm) * widthPixels *
-           exposureMs(exposureSetting);
+           exposureMsOf(exposureSetting);
 }
 
 ScanProducer syntheticScanProducer(SyntheticOptions options) {

@@ -1,5 +1,6 @@
 #include "config/editing.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -23,20 +24,9 @@ int fail(SpectrometerSession& session, std::string_view message) {
 
 // The sections of a stored record that the caller's view leaves out (an index
 // outside a table) cannot be committed back: the caller never saw them.
-bool viewHidesSections(SpectrometerSession& session, const ScanConfig& config) {
-    std::vector<double> widths, exposures;
-    getWidthPixels(session, widths);
-    getExposureTimes(session, exposures);
+bool viewHidesSections(const ScanConfig& config) {
     SectionList list = sectionsOf(config);
-    for (int s = 0; s < list.count; ++s) {
-        const ScanSection& section = list.sections[s];
-        int widthIndex = section.widthPixels - 2;
-        if (section.sectionScanType > 1 || widthIndex < 0 ||
-            widthIndex >= static_cast<int>(widths.size()) ||
-            section.exposureTime >= exposures.size())
-            return true;
-    }
-    return false;
+    return !std::all_of(list.sections, list.sections + list.count, sectionInTables);
 }
 
 // Validates the caller's sections into `record`; 0, or -1 after logging why.
@@ -192,7 +182,7 @@ int setTargetLists(SpectrometerSession& session, const std::string& name,
         // rewritten with sections other than the ones they hold.
         size_t sameName = 0;
         for (const ScanConfig& c : session.scanConfigs) sameName += configNameOf(c) == name;
-        if (sameName > 1 || viewHidesSections(session, stored))
+        if (sameName > 1 || viewHidesSections(stored))
             return fail(session, "Scan configuration holds sections that cannot be edited");
         record = stored;
     } else {

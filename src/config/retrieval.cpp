@@ -82,13 +82,9 @@ void rebuildTargetConfigs(SpectrometerSession& session) {
         std::string name(configNameOf(config));
         for (int s = 0; s < list.count; ++s) {
             const ScanSection& section = list.sections[s];
-            int widthIndex = section.widthPixels - 2;
-            if (section.sectionScanType >= types.size() || widthIndex < 0 ||
-                widthIndex >= static_cast<int>(widths.size()) ||
-                section.exposureTime >= exposures.size())
-                continue;
+            if (!sectionInTables(section)) continue;
             session.targetConfigs.emplace(
-                name, TargetSection{types[section.sectionScanType], widths[widthIndex],
+                name, TargetSection{types[section.sectionScanType], widths[section.widthPixels - 2],
                                     section.wavelengthStartNm, section.wavelengthEndNm,
                                     section.numPatterns, exposures[section.exposureTime]});
         }

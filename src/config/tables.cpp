@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "api/errors.h"
 
@@ -31,7 +32,7 @@ bool getWidthPixels(SpectrometerSession& session, std::vector<double>& table) {
 }
 
 bool getExposureTimes(SpectrometerSession& session, std::vector<double>& table) {
-    table.insert(table.end(), {0.635, 1.27, 2.54, 5.08, 15.24, 30.48, 60.96});
+    table.insert(table.end(), std::begin(kExposureTimesMs), std::end(kExposureTimesMs));
     QUILLON_LOG(session, "getExposureTimes", LOG_DEBUG, "Get exposure times success");
     lastErrorCode = kNoError;
     return true;

@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "api/session.h"
+#include "config/table_values.h"
 
 namespace quillon {
-
-constexpr int kWidthTableSize = 51;
-constexpr int kExposureTableSize = 7;
 
 bool getScanType(SpectrometerSession& session, std::map<int, std::string>& table);
 bool getWidthPixels(SpectrometerSession& session, std::vector<double>& table);
