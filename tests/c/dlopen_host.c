@@ -12,16 +12,7 @@
 
 #include "quillonlib.h"
 
-static int failures = 0;
-#define CHECK(cond)                                                                  \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                              \
-        }                                                                            \
-    } while (0)
-
-#define LOAD(name) __typeof__(&name) name##_ = (__typeof__(&name))dlsym(lib, #name)
+#include "host_checks.h"
 
 static const char* const kExports[] = {"enumerateDevices",
                                        "openSpectrometer",

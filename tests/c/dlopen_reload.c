@@ -22,16 +22,7 @@ size_t __sanitizer_get_current_allocated_bytes(void);
 
 enum { kDefaultCycles = 40, kWarmUp = 5, kTolerance = 16 * 1024 };
 
-static int failures = 0;
-#define CHECK(cond)                                                                  \
-    do {                                                                             \
-        if (!(cond)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++failures;                                                              \
-        }                                                                            \
-    } while (0)
-
-#define LOAD(name) __typeof__(&name) name##_ = (__typeof__(&name))dlsym(lib, #name)
+#include "host_checks.h"
 
 /* Entries of a directory whose names end in `suffix` (all but . and .. for ""),
  * their contents appended to `text` when it is not null. */
