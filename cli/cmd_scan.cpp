@@ -5,13 +5,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "command_frame.h"
 #include "exit_status.h"
+#include "interrupt.h"
 #include "library_console.h"
 #include "quillonlib.h"
 #include "scan_runner.h"
+#include "series_stream.h"
 #include "spectrum_output.h"
 #include "stored_configs.h"
 
@@ -27,7 +28,7 @@ const char* const kHelp =
     "short header (module versions, active configuration, estimated scan time).\n"
     "\n"
     "  --average N     each spectrum is the mean of N scans (done on this computer)\n"
-    "  --count K       K spectra, one after the other\n"
+    "  --count K       K spectra, one after the other; 0: until interrupted\n"
     "  --interval S    start a spectrum every S seconds (with --count)\n"
     "  --csv FILE      also write CSV with a header line to FILE ('-': standard\n"
     "                  output, instead of the table)\n"
@@ -38,7 +39,10 @@ const char* const kHelp =
     "\n"
     "On a terminal a progress bar on standard error follows the module's estimate.\n"
     "A failed scan ends with status 1; the spectra measured before it are still\n"
-    "written.\n";
+    "written. CSV rows are written as each spectrum completes. Ctrl-C (or SIGTERM)\n"
+    "stops the series cleanly: the spectrum in progress is dropped, the lamp is\n"
+    "switched off, the outputs hold the spectra completed before, and the status is\n"
+    "130 (143 for SIGTERM); Ctrl-C again stops at once.\n";
 
 const OptionSpec kOptions[] = {{"average", true},   {"count", true}, {"interval", true},
                                {"csv", true},       {"json", false}, {"plot", true},
@@ -68,8 +72,8 @@ std::optional<int> parseRequest(const ParsedArguments& args, ScanRequest& reques
         return usageError("scan", "unexpected '" + args.positional[0] + "'");
     if (auto text = args.value("average"); text && !parseUnsigned(*text, 1, 1000, request.average))
         return usageError("scan", "--average needs a count from 1 to 1000, not '" + *text + "'");
-    if (auto text = args.value("count"); text && !parseUnsigned(*text, 1, 1000000, request.count))
-        return usageError("scan", "--count needs a count from 1 to 1000000, not '" + *text + "'");
+    if (auto text = args.value("count"); text && !parseUnsigned(*text, 0, 1000000, request.count))
+        return usageError("scan", "--count needs a count from 0 to 1000000, not '" + *text + "'");
     if (auto text = args.value("interval")) {
         if (!args.has("count")) return usageError("scan", "--interval goes with --count");
         if (!parseFiniteDouble(*text, request.intervalSeconds) || request.intervalSeconds < 0 ||
@@ -120,26 +124,6 @@ bool describeModule(ScanSeries& series, unsigned& points) {
     return true;
 }
 
-bool writeFile(const std::string& path, void (*write)(FILE*, const ScanSeries&),
-               const ScanSeries& series) {
-    if (path == "-") {
-        write(LibraryConsole::out(), series);
-        return true;
-    }
-    FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) {
-        reportError("cannot write '" + path + "': " + std::strerror(errno));
-        return false;
-    }
-    write(file, series);
-    const bool ok = std::ferror(file) == 0;
-    if (std::fclose(file) != 0 || !ok) {
-        reportError("cannot write '" + path + "'");
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int runScan(const Words& words, GlobalOptions& global) {
@@ -148,8 +132,10 @@ int runScan(const Words& words, GlobalOptions& global) {
     ScanRequest request;
     if (auto status = parseRequest(args, request)) return *status;
 
-    OpenModule module(global);
-    if (!module.ok()) return kExitFailed;
+    // Outlives the module, so a second signal also cuts the closing short.
+    InterruptWatch interrupt;
+    OpenModule module(global, &interrupt);
+    if (!module.ok()) return interrupt.requested() ? interrupt.exitStatus() : kExitFailed;
     FILE* out = LibraryConsole::out();
     ScanSeries series;
     series.average = static_cast<unsigned>(request.average);
@@ -161,39 +147,48 @@ int runScan(const Words& words, GlobalOptions& global) {
     }
     measure.average = series.average;
     measure.progress = isatty(STDERR_FILENO) == 1;
+    measure.interrupt = &interrupt;
+    const bool several = request.count != 1;
+    std::optional<CsvStream> csv;
+    if (!request.csvPath.empty()) csv.emplace(request.csvPath, several);
 
     // The module measures the light its lamp sends back; without it only stray light.
     if (request.switchLamp) setLampStatus(1);
     int status = kExitOk;
     const auto first = std::chrono::steady_clock::now();
     const auto interval = std::chrono::duration<double>(request.intervalSeconds);
-    for (unsigned long k = 1; k <= request.count; ++k) {
+    for (unsigned long k = 1; request.count == 0 || k <= request.count; ++k) {
         const auto due = first + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                      interval * static_cast<double>(k - 1));
-        std::this_thread::sleep_until(due);
+        if (!interrupt.sleepUntil(due)) break;
         ScanResult scan;
         scan.number = static_cast<unsigned>(k);
         scan.startedSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
-        measure.label = request.count > 1
-                            ? "scan " + std::to_string(k) + "/" + std::to_string(request.count)
-                            : "scan";
-        if (!measureSpectrum(measure, scan.spectrum)) {
+        measure.label = "scan";
+        if (several) measure.label += " " + std::to_string(k);
+        if (request.count > 1) measure.label += "/" + std::to_string(request.count);
+        const Measured measured = measureSpectrum(measure, scan.spectrum);
+        if (measured == Measured::Abandoned) break;
+        if (measured == Measured::Failed) {
             status = kExitFailed;
             break;
         }
         series.scans.push_back(std::move(scan));
         if (request.table) {
-            writeTable(out, series, series.scans.back(), request.count > 1);
+            writeTable(out, series, series.scans.back(), several);
             std::fflush(out);
+        }
+        if (csv && !csv->add(series, series.scans.back())) {
+            status = kExitFailed;
+            break;
         }
     }
     if (request.switchLamp) setLampStatus(0);
+    if (interrupt.requested()) status = interrupt.exitStatus();
     if (series.scans.empty()) return status;
     if (request.json) writeJson(out, series);
-    if (!request.csvPath.empty() && !writeFile(request.csvPath, writeCsv, series))
-        status = kExitFailed;
-    if (!request.plotPath.empty() && !writeFile(request.plotPath, writeSvg, series))
+    if (!request.plotPath.empty() && !writeWholeFile(request.plotPath, writeSvg, series))
         status = kExitFailed;
     return status;
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "interrupt.h"
 #include "library_console.h"
 #include "module_session.h"
 #include "progress_bar.h"
@@ -11,13 +12,17 @@
 
 namespace quillon::cli {
 
-bool measureSpectrum(const MeasureOptions& options, Spectrum& out) {
+Measured measureSpectrum(const MeasureOptions& options, Spectrum& out) {
     const size_t n = options.points;
     std::vector<double> wavelengths(n);
     std::vector<int> intensities(n);
     Spectrum sum;
     sum.intensity.assign(n, 0.0);
+    auto interrupted = [&] {
+        return options.interrupt != nullptr && options.interrupt->requested();
+    };
     for (unsigned k = 0; k < options.average; ++k) {
+        if (interrupted()) return Measured::Abandoned;
         std::unique_ptr<ProgressBar> bar;
         if (options.progress) {
             const int estimate = getEstimatedScanTime();
@@ -32,20 +37,22 @@ bool measureSpectrum(const MeasureOptions& options, Spectrum& out) {
         bar.reset();
         if (result != 0) {
             reportLibraryFailure("scan failed");
-            return false;
+            return Measured::Failed;
         }
         LibraryConsole::relay();
         if (k == 0) {
             sum.wavelengthNm = wavelengths;
         } else if (sum.wavelengthNm != wavelengths) {
             reportError("the wavelengths changed between the averaged scans");
-            return false;
+            return Measured::Failed;
         }
         for (size_t i = 0; i < n; ++i) sum.intensity[i] += intensities[i];
     }
+    // Completed after the signal is not completed before it.
+    if (interrupted()) return Measured::Abandoned;
     for (double& value : sum.intensity) value /= options.average;
     out = std::move(sum);
-    return true;
+    return Measured::Complete;
 }
 
 }  // namespace quillon::cli

@@ -13,8 +13,10 @@ void writeScanHeader(FILE* out, const ScanSeries& series);
 // One scan as an aligned "wavelength_nm  intensity" table; `numbered` puts a
 // line naming the scan before it.
 void writeTable(FILE* out, const ScanSeries& series, const ScanResult& scan, bool numbered);
-// A header line, then one line per point (with a scan column when there are several scans).
-void writeCsv(FILE* out, const ScanSeries& series);
+// CSV: a header line, then one line per point of each scan; `numbered` adds a
+// scan column (a series of several scans).
+void writeCsvHeader(FILE* out, bool numbered);
+void writeCsvRows(FILE* out, const ScanSeries& series, const ScanResult& scan, bool numbered);
 void writeJson(FILE* out, const ScanSeries& series);
 void writeSvg(FILE* out, const ScanSeries& series);
 
