@@ -22,7 +22,7 @@ struct Whole {
 };
 
 Whole whole(int type, int width, int startNm, int endNm, int patterns,
-            std::initializer_list<int32_t> samples, int darkFirst, int darkPeriod,
+            const std::vector<int32_t>& samples, int darkFirst, int darkPeriod,
             const CalibrationCoefficients& cal = kCal) {
     Whole w;
     std::memset(w.record.get(), 0, sizeof(ScanDataRecord));
@@ -146,33 +146,30 @@ TEST(SpectrumInterpret, ColumnPlacesPointsAtTheirColumns) {
 }
 
 TEST(SpectrumInterpret, HadamardOfOrderThree) {
+    // Patterns at columns 109, 104, 100 (width 1): one group of order 3, rows
+    // 110, 101, 011, the dark reading (100) after the readings.
+    const struct {
+        int width;
+        std::vector<int32_t> samples;
+        int darkFirst;
+        std::vector<int32_t> expected;
+        double firstNm;
+    } cases[] = {
+        {1, {130, 140, 150, 100}, 3, {10, 20, 30}, 1009.0},
+        {1, {102, 100, 103, 100}, 3, {0, 2, 0}, 1009.0},     // -0.5, 2.5, 0.5 toward zero
+        {1, {100, 100, 103, 100}, 3, {-1, 1, 1}, 1009.0},    // -1.5, 1.5, 1.5
+        {2, {130, 140, 150, 100}, 3, {10, 20, 30}, 1008.5},  // even width: half a column lower
+        {1, {130, 140, 100}, 2, {35, -5, 5}, 1009.0},        // a missing reading counts as 0
+    };
     auto results = std::make_unique<ScanResults>();
-    // Patterns at columns 109, 104, 100 (width 1): one group of order 3,
-    // rows 110, 101, 011. Dark reading 100 after the three readings.
-    Whole w = whole(1, 1, 1009, 1000, 3, {130, 140, 150, 100}, 3, 4, kStraight);
-    ASSERT_EQ(interpretHadamardScan(w.r(), *results), 0);
-    EXPECT_EQ(intensities(*results), (std::vector<int32_t>{10, 20, 30}));
-    EXPECT_EQ(results->wavelengthNm[0], 1009.0);
+    for (const auto& c : cases) {
+        Whole w = whole(1, c.width, 1009, 1000, 3, c.samples, c.darkFirst, 4, kStraight);
+        ASSERT_EQ(interpretHadamardScan(w.r(), *results), 0);
+        EXPECT_EQ(intensities(*results), c.expected);
+        EXPECT_EQ(results->wavelengthNm[0], c.firstNm);
+    }
     EXPECT_EQ(results->wavelengthNm[1], 1004.0);
     EXPECT_EQ(results->wavelengthNm[2], 1000.0);
-
-    // Decoded -0.5, 2.5, 0.5 truncate to 0, 2, 0; -1.5, 1.5, 1.5 to -1, 1, 1.
-    Whole half = whole(1, 1, 1009, 1000, 3, {102, 100, 103, 100}, 3, 4, kStraight);
-    ASSERT_EQ(interpretHadamardScan(half.r(), *results), 0);
-    EXPECT_EQ(intensities(*results), (std::vector<int32_t>{0, 2, 0}));
-    Whole neg = whole(1, 1, 1009, 1000, 3, {100, 100, 103, 100}, 3, 4, kStraight);
-    ASSERT_EQ(interpretHadamardScan(neg.r(), *results), 0);
-    EXPECT_EQ(intensities(*results), (std::vector<int32_t>{-1, 1, 1}));
-
-    // Even width: half a column lower.
-    Whole even = whole(1, 2, 1009, 1000, 3, {130, 140, 150, 100}, 3, 4, kStraight);
-    ASSERT_EQ(interpretHadamardScan(even.r(), *results), 0);
-    EXPECT_EQ(results->wavelengthNm[0], 1008.5);
-
-    // Readings missing at the end count as 0: 30, 40, (0) decode to 35, -5, 5.
-    Whole shortRec = whole(1, 1, 1009, 1000, 3, {130, 140, 100}, 2, 4, kStraight);
-    ASSERT_EQ(interpretHadamardScan(shortRec.r(), *results), 0);
-    EXPECT_EQ(intensities(*results), (std::vector<int32_t>{35, -5, 5}));
 }
 
 TEST(SpectrumInterpret, HadamardPlansThatCannotBeDecodedAreRefused) {
