@@ -100,12 +100,20 @@ void CliChild::signal(int number) const {
     if (pid_ > 0) kill(pid_, number);
 }
 
-std::string CliChild::outSoFar() const {
-    return readFile(outPath_);
+std::string CliChild::errSoFar() {
+    if (terminal_ < 0) return readFile(errPath_);
+    drainTerminal();
+    return terminalText_;
 }
 
-std::string CliChild::errSoFar() const {
-    return terminal_ < 0 ? readFile(errPath_) : std::string();
+void CliChild::drainTerminal() {
+    pollfd ready{terminal_, POLLIN, 0};
+    char buffer[4096];
+    while (poll(&ready, 1, 20) > 0) {
+        const ssize_t got = read(terminal_, buffer, sizeof buffer);
+        if (got <= 0) break;
+        terminalText_.append(buffer, static_cast<size_t>(got));
+    }
 }
 
 CliRun CliChild::wait(std::chrono::milliseconds limit) {
@@ -114,15 +122,8 @@ CliRun CliChild::wait(std::chrono::milliseconds limit) {
     int status = 0;
     bool exited = pid_ <= 0, timedOut = false;
     for (;;) {
-        if (terminal_ >= 0) {  // keep the terminal drained so the child never blocks on it
-            pollfd ready{terminal_, POLLIN, 0};
-            char buffer[4096];
-            while (poll(&ready, 1, 20) > 0) {
-                const ssize_t got = read(terminal_, buffer, sizeof buffer);
-                if (got <= 0) break;
-                run.err.append(buffer, static_cast<size_t>(got));
-            }
-        }
+        // Keep the terminal drained so the child never blocks on it.
+        if (terminal_ >= 0) drainTerminal();
         if (exited) break;
         const pid_t done = waitpid(pid_, &status, WNOHANG);
         exited = done == pid_ || (done < 0 && errno != EINTR);
@@ -137,7 +138,7 @@ CliRun CliChild::wait(std::chrono::milliseconds limit) {
     if (pid_ > 0 && !timedOut) run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     pid_ = -1;
     run.out = readFile(outPath_);
-    if (terminal_ < 0) run.err = readFile(errPath_);
+    run.err = terminal_ < 0 ? readFile(errPath_) : terminalText_;
     return run;
 }
 

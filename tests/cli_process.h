@@ -38,16 +38,19 @@ class CliChild {
     CliChild& operator=(const CliChild&) = delete;
 
     void signal(int number) const;
-    // What the child wrote so far (standard error only when it is no terminal).
-    std::string outSoFar() const;
-    std::string errSoFar() const;
+    // What the child wrote on standard error so far.
+    std::string errSoFar();
     // Waits for the child to end; one still running after `limit` is killed
     // and reported with status -1.
     CliRun wait(std::chrono::milliseconds limit = std::chrono::minutes(5));
 
   private:
+    // Moves what the terminal holds into terminalText_, waiting up to 20 ms for it.
+    void drainTerminal();
+
     pid_t pid_ = -1;
     int terminal_ = -1;
+    std::string terminalText_;
     std::string outPath_, errPath_;
 };
 
