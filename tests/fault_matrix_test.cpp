@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "api/discovery.h"
 #include "api/errors.h"
 #include "config/model.h"
 #include "link/command_codes.h"
@@ -125,26 +126,25 @@ struct WireEvent {
 };
 std::vector<WireEvent> g_wire;
 
-const link::Transport& tap() {
-    static const link::Transport transport = [] {
-        link::Transport t = link::hidTransport();
-        t.name = "tap";
-        t.write = [](void* handle, const uint8_t* report, size_t length) {
-            WireEvent event{true, link::hidTransport().write(handle, report, length), {}};
+const link::HidLayer& tap() {
+    static const link::HidLayer layer = [] {
+        link::HidLayer t = simHid();
+        t.write = [](hid_device* device, const unsigned char* report, size_t length) {
+            WireEvent event{true, simHid().write(device, report, length), {}};
             std::memcpy(event.bytes.data(), report + 1, std::min<size_t>(64, length - 1));
             g_wire.push_back(event);
             return event.result;
         };
-        t.read = [](void* handle, uint8_t* buffer, size_t length, int timeoutMs) {
-            WireEvent event{
-                false, link::hidTransport().read(handle, buffer, length, timeoutMs), {}};
+        t.readTimeout = [](hid_device* device, unsigned char* buffer, size_t length,
+                           int timeoutMs) {
+            WireEvent event{false, simHid().readTimeout(device, buffer, length, timeoutMs), {}};
             if (event.result > 0) std::memcpy(event.bytes.data(), buffer, event.result);
             g_wire.push_back(event);
             return event.result;
         };
         return t;
     }();
-    return transport;
+    return layer;
 }
 
 uint32_t le32(const std::vector<uint8_t>& bytes, size_t at) {
@@ -226,7 +226,7 @@ class FaultMatrix : public LoggingLibraryTest, public ::testing::WithParamInterf
   protected:
     void SetUp() override {
         LoggingLibraryTest::SetUp();
-        link::useTransport(&tap());
+        hid_ = &tap();
         factoryImages_ = module().state().configImages;
     }
 
@@ -297,7 +297,7 @@ constexpr OpenOutcome kOpenOutcomes[] = {
 
 void FaultMatrix::openCell() {
     unsigned count = 0;
-    ASSERT_EQ(enumerateDevices(&count), 0);
+    ASSERT_EQ(enumerateDevicesOp(session(), &tap(), &count), 0);
     const int result = runFaulted([] { return openSpectrometer(0); });
     const char l = letter();
     OpenOutcome want = *std::find_if(std::begin(kOpenOutcomes), std::end(kOpenOutcomes),

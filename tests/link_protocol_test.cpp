@@ -9,7 +9,7 @@
 #include "link/commands.h"
 #include "link/protocol.h"
 #include "sim/bus.h"
-#include "support/fake_hidapi.h"
+#include "sim/hid_api.h"
 #include "support/sim_link.h"
 
 namespace quillon::test {
@@ -136,7 +136,7 @@ TEST_F(LinkProtocolTest, ExchangeCountsWholeReportsOfTheReply) {
     ASSERT_EQ(link::replyPayloadLength(), 100u);
     for (size_t i = 0; i < 100; ++i) ASSERT_EQ(link::replyPayload()[i], (580 + i) % 251) << i;
     // Every reply read waits with the configured time-out; the stale-input check waits 0.
-    for (int timeout : fakeHid().readTimeouts) EXPECT_TRUE(timeout == 20000 || timeout == 0);
+    for (int timeout : sim::hidCalls().readTimeouts) EXPECT_TRUE(timeout == 20000 || timeout == 0);
     EXPECT_TRUE(module().protocolErrors().empty());
 }
 

@@ -18,7 +18,7 @@
 #include "link/command_codes.h"
 #include "quillonlib.h"
 #include "sim/module_state.h"
-#include "support/fake_hidapi.h"
+#include "sim/hid_api.h"
 #include "support/library_fixture.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -167,7 +167,7 @@ TEST_F(Soak, OpenEditScanCloseWithRandomFaults) {
         }
         closeSpectrometer();
         module().clearFaults();
-        resetFakeHid();  // the stand-in's own log of calls
+        sim::resetHidCalls();  // the simulator's own log of calls
         if (!module().plugged()) module().replug();
         const auto& images = module().state().configImages;
         EXPECT_LE(images.size(), sim::kMaxStoredConfigs);
