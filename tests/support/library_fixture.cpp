@@ -1,6 +1,5 @@
 #include "support/library_fixture.h"
 
-#include "api/discovery.h"
 #include "api/errors.h"
 #include "config/model.h"
 #include "quillonlib.h"
@@ -23,7 +22,7 @@ void LibraryTest::TearDown() {
 
 bool LibraryTest::openModule() {
     unsigned count = 0;
-    return enumerateDevicesOp(session(), hid_, &count) == 0 && openSpectrometer(0) == 0;
+    return enumerateDevices(&count) == 0 && openSpectrometer(0) == 0;
 }
 
 std::vector<std::string> LibraryTest::storedNames(size_t index) {

@@ -22,7 +22,7 @@ class LibraryTest : public SimLinkTest {
   protected:
     void SetUp() override;
     void TearDown() override;
-    // Enumeration through `hid_` + openSpectrometer(0); true when both succeeded.
+    // enumerateDevices + openSpectrometer(0); true when both succeeded.
     bool openModule();
     SpectrometerSession& session() { return *obtainSession(); }
     // Names of the configurations stored on the module, in stored order.
@@ -34,9 +34,6 @@ class LibraryTest : public SimLinkTest {
     std::vector<std::string> sessionNames();
     // Requests of one command the module received since the log was cleared.
     size_t requestsOf(link::CommandCode code, size_t module = 0);
-
-    // The HID layer openModule finds the module through (the library's own by default).
-    const link::HidLayer* hid_ = &simHid();
 };
 
 // The same, in a scratch working directory with logging on.
