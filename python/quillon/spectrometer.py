@@ -2,6 +2,7 @@
 
 import ctypes
 import datetime
+import weakref
 
 import numpy as np
 
@@ -60,13 +61,19 @@ class Spectrometer:
     ...     spectrum = sp.scan()
     """
 
-    _open = None  # the Spectrometer that holds the module in this process
+    # The Spectrometer that holds the module in this process, weakly: one that
+    # is dropped without close() closes the module when it is collected.
+    _open = None
+
+    @staticmethod
+    def _holder():
+        return Spectrometer._open() if Spectrometer._open is not None else None
 
     def __init__(self, index=0):
         self.index = cfg.whole_number(index, "module index", -2**31, 2**31 - 1)
         self._closed = True
         with LOCK:
-            holder = Spectrometer._open
+            holder = Spectrometer._holder()
             if holder is not None:
                 raise ModuleBusyError(f"module {holder.index} is open already in this process; "
                                       f"close it first", RESOURCE_BUSY)
@@ -81,7 +88,7 @@ class Spectrometer:
                                         f"({count.value} found)", INVALID_PARAMETER, text)
                 raise error_for(f"cannot open module {self.index}", text)
             self._closed = False
-            Spectrometer._open = self
+            Spectrometer._open = weakref.ref(self)
             try:
                 self._position = self._read_active_position()
                 self._versions = self._read_versions()
@@ -99,7 +106,7 @@ class Spectrometer:
                 return
             self._closed = True
             lib.closeSpectrometer()
-            if Spectrometer._open is self:
+            if Spectrometer._holder() in (self, None):
                 Spectrometer._open = None
 
     @property

@@ -43,6 +43,8 @@ def test_missing_busy_closing_and_reopening():
     assert sp.closed and "closed" in repr(sp)
     with pytest.raises(ValueError, match="closed"):
         sp.scan()
+    dropped = quillon.Spectrometer()
+    del dropped  # closes the module
     with quillon.Spectrometer() as again:
         assert len(again.scan()) == 228
 
@@ -106,7 +108,7 @@ def test_four_threads_scan_through_one_spectrometer(sp):
 
     def worker():
         try:
-            for _ in range(25):
+            for _ in range(250):
                 results.append(sp.scan())
         except Exception as error:  # reported below
             failures.append(error)
@@ -116,7 +118,7 @@ def test_four_threads_scan_through_one_spectrometer(sp):
         t.start()
     for t in threads:
         t.join()
-    assert failures == [] and len(results) == 100
+    assert failures == [] and len(results) == 1000
     for spectrum in results:
         assert np.array_equal(spectrum.wavelengths, reference.wavelengths)
         assert len(spectrum.intensities) == 228
