@@ -4,6 +4,8 @@ package write them, and reading any of them back."""
 import datetime
 import json
 import math
+import os
+import pwd
 import re
 
 import numpy as np
@@ -57,10 +59,19 @@ def write_json(spectrum, path):
     _write(path, json.dumps(document, indent=2, allow_nan=False) + "\n")
 
 
-def write_jcamp(spectrum, path, owner=""):
+def _login_name():
+    try:
+        return pwd.getpwuid(os.geteuid()).pw_name
+    except KeyError:
+        return ""
+
+
+def write_jcamp(spectrum, path, owner=None):
     xs = _texts(spectrum.wavelengths, "?")
     ys = _texts(spectrum.intensities, "?")
-    versions = " ".join(str(v) for v in spectrum.versions) if spectrum.versions else "unknown"
+    # Hexadecimal words keep the record within the format's 80 columns.
+    versions = "".join(f" {v:X}" for v in spectrum.versions or ())
+    owner = _login_name() if owner is None else owner
     records = [
         f"##TITLE={spectrum.title}",
         "##JCAMP-DX=4.24",
@@ -72,7 +83,7 @@ def write_jcamp(spectrum, path, owner=""):
     if started is not None:
         records.append(f"##LONGDATE={started.strftime(_LONGDATE)}")
     records += [
-        f"##SPECTROMETER/DATA SYSTEM=quillonlib module, versions {versions}",
+        f"##SPECTROMETER/DATA SYSTEM=NIR module{versions}",
         "##XUNITS=NANOMETERS",
         f"##YUNITS={JCAMP_YUNITS[spectrum.quantity]}",
         "##XFACTOR=1",
@@ -120,7 +131,7 @@ def _pick(items, scan, what):
 
 
 def _read_csv(text, scan):
-    lines = [line for line in text.splitlines() if line.strip()]
+    lines = [line for line in text.splitlines() if line.strip() and not line.startswith("#")]
     header = lines[0].strip().split(",") if lines else []
     numbered = header[:1] == ["scan"]
     if header[numbered:numbered + 1] != ["wavelength_nm"] or len(header) != 2 + numbered \
@@ -166,14 +177,16 @@ def _read_json(text, scan):
 
 def _jcamp_blocks(text):
     """The blocks that hold data, each a dict of its records with "points"."""
-    stack, blocks = [], []
+    stack, blocks, label = [], [], None
     for number, line in enumerate(text.splitlines(), start=1):
         if line.startswith("$$"):
             continue
         match = re.match(r"##([^=]*)=(.*)", line)
         if not match:
-            if stack and "points" in stack[-1]:
-                tokens = [t for t in re.split(r"[,\s]+", line.split("$$")[0].strip()) if t]
+            if stack and label != "XYPOINTS" and label in stack[-1]:  # a long text goes on
+                stack[-1][label] += " " + line.split("$$")[0].strip()
+            elif stack and "points" in stack[-1]:
+                tokens = [t for t in re.split(r"[,;\s]+", line.split("$$")[0].strip()) if t]
                 if len(tokens) % 2:
                     raise _Refused(f"line {number} does not hold (x, y) pairs")
                 stack[-1]["points"] += [tuple(tokens[i:i + 2]) for i in range(0, len(tokens), 2)]
@@ -221,10 +234,11 @@ def _read_jcamp(text, scan):
     if longdate:
         started = datetime.datetime.strptime(longdate, _LONGDATE).replace(
             tzinfo=datetime.timezone.utc)
-    versions = re.search(r"versions?\s+((?:\d+\s*){7})$", block.get("SPECTROMETERDATASYSTEM", ""))
+    versions = re.fullmatch(r"NIR module((?:\s+[0-9A-F]+){7})",
+                            block.get("SPECTROMETERDATASYSTEM", ""))
     return Spectrum(xs, ys, quantity=quantity, position=int(at.group(1)) if at else None,
                     configuration=None if at else title or None, started=started,
-                    versions=tuple(int(v) for v in versions.group(1).split()) if versions else None)
+                    versions=tuple(int(v, 16) for v in versions.group(1).split()) if versions else None)
 
 
 def read_spectrum(path, scan=None):

@@ -104,7 +104,8 @@ class Spectrum:
         from .files import write_json
         write_json(self, path)
 
-    def to_jcamp(self, path, owner=""):
-        """Writes a JCAMP-DX 4.24 file of this spectrum as (X, Y) pairs."""
+    def to_jcamp(self, path, owner=None):
+        """Writes a JCAMP-DX 4.24 file of this spectrum as (X, Y) pairs;
+        ``owner`` is the login name unless given."""
         from .files import write_jcamp
         write_jcamp(self, path, owner=owner)

@@ -15,7 +15,7 @@ STARTED = datetime.datetime(2026, 12, 7, 9, 5, 3, tzinfo=datetime.timezone.utc)
 
 def counts(values, nm=NM):
     return Spectrum(nm, np.array(values, dtype=np.int32), position=2, started=STARTED,
-                    configuration="Two bands", versions=(1, 2, 3, 4, 5, 6, 7))
+                    configuration="Two bands", versions=(1, 2, 3, 4, 5, 6, 0x1A))
 
 
 def test_reflectance_and_absorbance():
@@ -51,21 +51,42 @@ def test_files_read_back(tmp_path, write, quantity):
     assert back.intensities.dtype.kind == spectrum.intensities.dtype.kind
     if write != "to_csv":
         assert (back.configuration, back.started, back.versions) == \
-            ("Two bands", STARTED, (1, 2, 3, 4, 5, 6, 7))
+            ("Two bands", STARTED, (1, 2, 3, 4, 5, 6, 0x1A))
 
 
 def test_jcamp_records(tmp_path):
-    counts([60, 10, 5, 90]).absorbance(counts([110, 10, 0, 100])).to_jcamp(tmp_path / "a.jdx")
+    counts([60, 10, 5, 90]).absorbance(counts([110, 10, 0, 100])).to_jcamp(tmp_path / "a.jdx", owner="")
     lines = (tmp_path / "a.jdx").read_text().splitlines()
     assert lines[:16] == [
         "##TITLE=Two bands", "##JCAMP-DX=4.24", "##DATA TYPE=NEAR INFRARED SPECTRUM",
         "##ORIGIN=quillonlib", "##OWNER=", "##LONGDATE=2026/12/07 09:05:03",
-        "##SPECTROMETER/DATA SYSTEM=quillonlib module, versions 1 2 3 4 5 6 7",
+        "##SPECTROMETER/DATA SYSTEM=NIR module 1 2 3 4 5 6 1A",
         "##XUNITS=NANOMETERS", "##YUNITS=ABSORBANCE", "##XFACTOR=1", "##YFACTOR=1",
         "##FIRSTX=900.93325", "##LASTX=1699.123456789", "##NPOINTS=4",
         f"##FIRSTY={-np.log10(60 / 110)!r}", "##XYPOINTS=(XY..XY)"]
     assert lines[16:] == [f"900.93325, {-np.log10(60 / 110)!r}", "905.41053, 0.0",
                           "1300.5, ?", f"1699.123456789, {-np.log10(0.9)!r}", "##END="]
+
+
+def test_jcamp_by_the_format_rules(tmp_path):
+    # Written by hand: a wrapped title, comments, factors, pairs sharing a line, a compound file.
+    (tmp_path / "b.jdx").write_text(
+        "##TITLE=Link block\n##BLOCKS=2\n"
+        "##TITLE=A long name\nthat goes on\n##XUNITS=NANOMETERS\n##YUNITS=REFLECTANCE\n"
+        "##YFACTOR=0.5\n##NPOINTS=3\n##XYPOINTS=(XY..XY)  $$ pairs\n"
+        "900.5, 1.5 $$ first\n901, ?; 902.25,0.25\n##END=\n"
+        "##TITLE=position 4\n##XUNITS=NANOMETERS\n##YUNITS=ARBITRARY UNITS\n"
+        "##SPECTROMETER/DATA SYSTEM=NIR module 1 2 3 4 5 6 1A\n"
+        "##XYPOINTS=(XY..XY)\n900.5, 7\n##END=\n##END=\n")
+    first = quillon.read_spectrum(tmp_path / "b.jdx", scan=1)
+    assert (first.configuration, first.quantity) == ("A long name that goes on", "reflectance")
+    np.testing.assert_array_equal(first.wavelengths, [900.5, 901, 902.25])
+    np.testing.assert_array_equal(first.intensities, [0.75, np.nan, 0.125])
+    second = quillon.read_spectrum(tmp_path / "b.jdx", scan=2)
+    assert (second.position, second.configuration, second.versions) == (4, None, (1, 2, 3, 4, 5, 6, 26))
+    assert second.intensities.tolist() == [7]
+    with pytest.raises(ValueError, match="holds 2 spectrum blocks"):
+        quillon.read_spectrum(tmp_path / "b.jdx")
 
 
 @pytest.mark.parametrize("text, reason", [
