@@ -164,5 +164,39 @@ TEST(HadamardTable, ScanDecodesWithTheNamedFileOrTheBuiltInTable) {
     }
 }
 
+// The whole procedure on simulated modules with other permutations and with
+// detector noise: learn, then decode with the learned file.
+TEST(HadamardTable, LearnedTableDecodesTheModulesScans) {
+    const std::string learned =
+        "20 orders learned: 19 23 31 43 47 59 67 71 79 83 103 107 127 131 "
+        "139 151 163 167 179 191\n";
+    const std::string impossible =
+        "6 orders not possible with this module's calibration: 199 211 223 227 239 251\n";
+    for (const char* seed : {"3", "8", "21"}) {
+        SCOPED_TRACE(seed);
+        test::ScratchDir dir;
+        const std::string state = dir.path() + "/state", table = dir.path() + "/t.txt";
+        Env env = {{"QUILLONLIB_SIMULATOR_STATE", state},
+                   {"QUILLONLIB_SIMULATOR_HADAMARD_SEED", seed},
+                   {"QUILLONLIB_SIMULATOR_NOISE", "3"}};
+        auto learn = runQuillon({"hadamard", "learn", "--out", table}, env);
+        EXPECT_EQ(learn.status, 0) << learn.err;
+        EXPECT_NE(learn.out.find(learned + impossible + "Wrote " + table), std::string::npos)
+            << learn.out;
+        EXPECT_NE(learn.out.find("order 199: not possible: a group of 199 patterns needs 793 "
+                                 "columns at the narrowest patterns; 900 to 1700 nm span 777"),
+                  std::string::npos);
+
+        auto before = runQuillon({"hadamard", "check"}, env);
+        EXPECT_EQ(before.status, 1);
+        EXPECT_NE(before.out.find("\n0 orders agree: \n"), std::string::npos) << before.out;
+        env["QUILLONLIB_HADAMARD_TABLE"] = table;
+        auto after = runQuillon({"hadamard", "check"}, env);
+        EXPECT_EQ(after.status, 0) << after.out;
+        EXPECT_NE(after.out.find("\n20 orders agree: 19 23 31"), std::string::npos) << after.out;
+        EXPECT_LT(hadamardAgainstColumn(env), 12.0);
+    }
+}
+
 }  // namespace
 }  // namespace quillon
