@@ -1,6 +1,14 @@
 // The Hadamard table file: what the parser refuses, and what a scan decodes
 // with when the file is named, refused or right for the module.
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <fcntl.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -195,6 +203,57 @@ TEST(HadamardTable, LearnedTableDecodesTheModulesScans) {
         EXPECT_EQ(after.status, 0) << after.out;
         EXPECT_NE(after.out.find("\n20 orders agree: 19 23 31"), std::string::npos) << after.out;
         EXPECT_LT(hadamardAgainstColumn(env), 12.0);
+    }
+}
+
+// Runs `quillon hadamard learn` and sends `signal` once its standard output
+// holds `lines` lines; the exit status, or -1.
+int learnInterrupted(const std::string& dir, int lines, int signal) {
+    const std::string outPath = dir + "/learn.out";
+    std::vector<std::string> words = {QUILLON_CLI_PATH, "hadamard", "learn",   "--out",
+                                      dir + "/t.txt",   "--orders", "19,23,31"};
+    std::vector<std::string> environment = {
+        "QUILLONLIB_SIMULATOR=1", "QUILLONLIB_SIMULATOR_TIME_SCALE=0.05",
+        "QUILLONLIB_SIMULATOR_STATE=" + dir + "/state", "QUILLONLIB_SIMULATOR_HADAMARD_SEED=4",
+        "QUILLONLIB_SIMULATOR_NOISE=3"};
+    std::vector<char*> argv, envp;
+    for (auto& w : words) argv.push_back(w.data());
+    for (auto& e : environment) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (test::lines(test::readFile(outPath)).size() < static_cast<size_t>(lines) &&
+           waitpid(pid, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Stopped while storing, scanning or between orders, learning leaves the
+// module's stored configurations and active position byte for byte as it
+// found them, and writes no table.
+TEST(HadamardTable, InterruptedLearningLeavesTheModuleAsItWas) {
+    for (const auto& [lines, signal] :
+         std::vector<std::pair<int, int>>{{1, SIGINT}, {2, SIGTERM}, {3, SIGINT}, {5, SIGINT}}) {
+        SCOPED_TRACE(lines);
+        test::ScratchDir dir;
+        const Env env = {{"QUILLONLIB_SIMULATOR_STATE", dir.path() + "/state"}};
+        ASSERT_EQ(runQuillon({"activate", "2"}, env).status, 0);
+        const std::string before = test::readFile(dir.path() + "/state");
+        EXPECT_EQ(learnInterrupted(dir.path(), lines, signal), 128 + signal);
+        EXPECT_EQ(test::readFile(dir.path() + "/state"), before);
+        EXPECT_FALSE(std::ifstream(dir.path() + "/t.txt").good());
     }
 }
 
