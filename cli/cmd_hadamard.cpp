@@ -33,7 +33,9 @@ const char* const kHelp =
     "       and matches the two until every pattern is told apart. It writes the\n"
     "       orders it learned to FILE; name that file in QUILLONLIB_HADAMARD_TABLE\n"
     "       for the library to decode with it. An order whose patterns cannot be\n"
-    "       told apart is reported, never guessed.\n"
+    "       told apart is reported, never guessed. The residual of an order is\n"
+    "       how far the Hadamard values, decoded with what was learned, lie from\n"
+    "       the Column values.\n"
     "check  scans the same kind of configuration and tells, per order, whether the\n"
     "       library's decoding (with QUILLONLIB_HADAMARD_TABLE if named) agrees\n"
     "       with the Column readings.\n"
@@ -217,8 +219,7 @@ bool learnOrder(ProbeSession& probe, int order, int scans, const StopOnSignal& s
         learned[order] = modulePermutation(libraryColumns(order), matcher.sigma());
         size_t scansTaken = 0;
         for (size_t a : accepted) scansTaken += taken[a].hadamard.size();
-        tally.done[order] = "decoded with it, the Hadamard values differ from the Column ones by " +
-                            counts(matcher.rmsResidual()) + " counts rms, " +
+        tally.done[order] = "residual " + counts(matcher.rmsResidual()) + " counts rms, " +
                             counts(matcher.maxResidual()) + " at most (noise " + counts(noise) +
                             ")";
         std::fprintf(out, "order %d: learned from %zu configuration%s, %zu scans; %s\n", order,
@@ -265,8 +266,8 @@ bool checkOrder(ProbeSession& probe, int order, int scans, const StopOnSignal& s
         sum += d * d;
         worst = std::max(worst, d);
     }
-    const std::string residual = counts(std::sqrt(sum / order)) + " counts rms, " + counts(worst) +
-                                 " at most (noise " + counts(noise) + ")";
+    const std::string residual = "residual " + counts(std::sqrt(sum / order)) + " counts rms, " +
+                                 counts(worst) + " at most (noise " + counts(noise) + ")";
     if (off == 0) {
         tally.done[order] = residual;
         std::fprintf(out, "order %d: agrees, %s\n", order, residual.c_str());
