@@ -23,6 +23,8 @@ const Command kCommands[] = {
     {"limits", "limits [...]         widths, exposure times, largest pattern counts", runLimits},
     {"scan", "scan [...]           measure a spectrum (table, --csv, --json, --plot)", runScan},
     {"setup", "setup [--root DIR]   let users open the module (installs the udev rule)", runSetup},
+    {"hadamard", "hadamard learn|check learn the module's Hadamard table, check decoding",
+     runHadamard},
 };
 
 // "device" or "wait" for "--device", "--device=N", "--wait", "--wait=S"; null otherwise.

@@ -1,5 +1,5 @@
 # What `cmake --install` puts in place for people who link the library: the
-# shared object and its header, the quillon program (cli/), a CMake package
+# shared object and its header, the simulated module's object, the quillon program (cli/), a CMake package
 # (find_package(quillonlib) -> quillonlib::quillonlib), a pkg-config file and
 # the udev rule that lets a non-root user open the module.
 include(CMakePackageConfigHelpers)
@@ -12,6 +12,9 @@ install(TARGETS quillonlib EXPORT quillonlibTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The simulated module goes beside the library, where the library looks for it
+# when QUILLONLIB_SIMULATOR=1.
+install(TARGETS quillon_sim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(EXPORT quillonlibTargets NAMESPACE quillonlib:: DESTINATION ${QUILLON_CMAKE_DIR})
 
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/quillonlibConfig.cmake.in
@@ -52,3 +55,20 @@ set(QUILLON_UDEV_RULES_DIR "/etc/udev/rules.d" CACHE PATH "Where udev reads loca
 if(QUILLON_INSTALL_UDEV_RULE)
   install(FILES ${PROJECT_SOURCE_DIR}/udev/60-quillon.rules DESTINATION ${QUILLON_UDEV_RULES_DIR})
 endif()
+
+# The Python package, for Debian's interpreter. It finds the library through
+# the path from its own folder to the library folder, written at install time.
+set(QUILLON_PYTHON_DIR "lib/python3/dist-packages" CACHE PATH
+    "Where the quillon Python package goes (relative paths are under the prefix)")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/quillon DESTINATION ${QUILLON_PYTHON_DIR}
+        FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+if(IS_ABSOLUTE "${QUILLON_PYTHON_DIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(QUILLON_PY_LIBRARY_DIR "${CMAKE_INSTALL_FULL_LIBDIR}")
+else()
+  file(RELATIVE_PATH QUILLON_PY_LIBRARY_DIR "/prefix/${QUILLON_PYTHON_DIR}/quillon"
+       "/prefix/${CMAKE_INSTALL_LIBDIR}")
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/python/_installed.py
+     "# Written by cmake --install: the library folder, from this package's folder.\n"
+     "LIBRARY_RELATIVE = \"${QUILLON_PY_LIBRARY_DIR}\"\n")
+install(FILES ${PROJECT_BINARY_DIR}/python/_installed.py DESTINATION ${QUILLON_PYTHON_DIR}/quillon)
