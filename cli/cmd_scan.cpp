@@ -94,32 +94,6 @@ std::optional<int> parseRequest(const ParsedArguments& args, ScanRequest& reques
     return std::nullopt;
 }
 
-// The module's side of the header: versions, the active configuration and its estimate.
-bool describeModule(ScanSeries& series, unsigned& points) {
-    std::array<unsigned, 7> v{};
-    if (getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]) == 0) series.versions = v;
-    series.position = activePosition();
-    std::optional<unsigned> active = activePoints();
-    if (!active) {
-        reportLibraryFailure(
-            "no configuration is active" +
-            (series.position ? " at position " + std::to_string(*series.position) : std::string()) +
-            "; choose one with: quillon activate");
-        return false;
-    }
-    if (*active == 0) {
-        reportError("the active configuration has no patterns to scan");
-        return false;
-    }
-    points = *active;
-    const std::vector<ConfigView> configs = readConfigurations();
-    std::vector<const ConfigView*> names = candidatesFor(configs, points);
-    if (names.size() == 1) series.configuration = *names.front();
-    for (const ConfigView* config : names) series.candidateNames.push_back(config->name);
-    series.estimatedScanMs = getEstimatedScanTime();
-    return true;
-}
-
 bool writeFile(const std::string& path, void (*write)(FILE*, const ScanSeries&),
                const ScanSeries& series) {
     if (path == "-") {
@@ -154,7 +128,11 @@ int runScan(const Words& words, GlobalOptions& global) {
     ScanSeries series;
     series.average = static_cast<unsigned>(request.average);
     MeasureOptions measure;
-    if (!describeModule(series, measure.points)) return kExitFailed;
+    std::string why;
+    if (!describeModule(series, measure.points, why)) {
+        reportError(why);
+        return kExitFailed;
+    }
     if (request.table) {
         writeScanHeader(out, series);
         std::fflush(out);
@@ -178,7 +156,8 @@ int runScan(const Words& words, GlobalOptions& global) {
         measure.label = request.count > 1
                             ? "scan " + std::to_string(k) + "/" + std::to_string(request.count)
                             : "scan";
-        if (!measureSpectrum(measure, scan.spectrum)) {
+        if (!measureSpectrum(measure, scan.spectrum, why)) {
+            reportError(why);
             status = kExitFailed;
             break;
         }

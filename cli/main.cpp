@@ -22,6 +22,7 @@ const Command kCommands[] = {
     {"lamp", "lamp on|off          switch the lamp", runLamp},
     {"limits", "limits [...]         widths, exposure times, largest pattern counts", runLimits},
     {"scan", "scan [...]           measure a spectrum (table, --csv, --json, --plot)", runScan},
+    {"serve", "serve [--port N]     live view in the browser and a JSON API", runServe},
 };
 
 void printUsage(FILE* out) {
