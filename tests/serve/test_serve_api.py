@@ -162,7 +162,7 @@ def test_refusals(server):
     for path, body in (("/api/scan", {}), ("/api/series", {}), ("/api/lamp", {"on": False}),
                        ("/api/activate", {"position": 1}), ("/api/dark", {})):
         status, _, reply = server.post(path, body)
-        assert status == 409 and "series is running" in reply["error"], path
+        assert status == 409 and "is running" in reply["error"], path
     assert server.get("/api/module")[2]["series"]["running"] is True
     assert server.post("/api/series/stop")[2] == {"series": "stopping"}
 
@@ -204,7 +204,11 @@ def resident_kib(pid):
         return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
 
 
-def test_a_thousand_requests_leave_no_growth(server):
+def test_a_thousand_requests_leave_no_growth():
+    # A sanitizer build holds freed memory back and records where each block
+    # came from; without that its memory is as steady as a normal build's.
+    server = Server(env=sim_env(ASAN_OPTIONS="quarantine_size_mb=0:thread_local_quarantine_size_kb=0"
+                                ":malloc_context_size=0"))
     pid = server.proc.pid
     conn = server.connection()
     auth = {"Authorization": f"Bearer {server.token}"}
@@ -219,7 +223,7 @@ def test_a_thousand_requests_leave_no_growth(server):
             assert resp.status == 200
             resp.read()
 
-    burst(200)
+    burst(1000)  # every worker thread has served by now
     before = (descriptors(pid), resident_kib(pid))
     burst(1000)
     conn.close()
@@ -227,8 +231,8 @@ def test_a_thousand_requests_leave_no_growth(server):
     after = (descriptors(pid), resident_kib(pid))
     assert after[0] <= before[0], (before, after)
     # A leak of even 1 KiB per request would show as 1000 KiB here.
-    limit = 8192 if os.environ.get("QUILLON_SANITIZED") else 512
-    assert after[1] - before[1] < limit, (before, after)
+    assert server.stop() == 0
+    assert after[1] - before[1] < 512, (before, after)
 
 
 def test_silent_clients_do_not_block_the_others(server):
