@@ -16,6 +16,7 @@ namespace {
 
 constexpr size_t kMaxQueuedJobs = 16;
 constexpr long kMaxPosition = 19;
+const char* const kLampModes = "lamp must be \"on\", \"off\" or \"keep\"";
 
 std::string render(void (*write)(FILE*, const ScanSeries&), const ScanSeries& series) {
     char* buffer = nullptr;
@@ -287,17 +288,18 @@ Reply ModuleService::measure(const std::string& kind, unsigned number, double st
     return Reply{200, document, "application/json", ""};
 }
 
+std::optional<ModuleService::Lamp> ModuleService::lampMode(const Json& request) {
+    const std::optional<std::string> mode = textField(request, "lamp");
+    if (!request.contains("lamp") || mode == "keep") return Lamp::Keep;
+    if (mode == "on") return Lamp::On;
+    if (mode == "off") return Lamp::Off;
+    return std::nullopt;
+}
+
 Reply ModuleService::scan(const Json& request) {
-    Lamp lamp = Lamp::Keep;
-    if (auto mode = request.find("lamp"); mode != request.end()) {
-        if (*mode == "on")
-            lamp = Lamp::On;
-        else if (*mode == "off")
-            lamp = Lamp::Off;
-        else if (*mode != "keep")
-            return errorReply(400, "lamp must be \"on\", \"off\" or \"keep\"");
-    }
-    return run(Admission::Scan, [this, lamp] {
+    const std::optional<Lamp> lamp = lampMode(request);
+    if (!lamp) return errorReply(400, kLampModes);
+    return run(Admission::Scan, [this, lamp = *lamp] {
         const std::optional<bool> before = applyLamp(lamp);
         Reply reply = measure("sample", 1, 0);
         if (lamp != Lamp::Keep) restoreLamp(before);
@@ -452,15 +454,8 @@ Reply ModuleService::startSeries(const Json& request) {
             return errorReply(400, "interval_s must be seconds from 0 to 86400");
         interval = it->get<double>();
     }
-    Lamp lamp = Lamp::Keep;
-    if (auto mode = textField(request, "lamp")) {
-        if (*mode == "on")
-            lamp = Lamp::On;
-        else if (*mode == "off")
-            lamp = Lamp::Off;
-        else if (*mode != "keep")
-            return errorReply(400, "lamp must be \"on\", \"off\" or \"keep\"");
-    }
+    const std::optional<Lamp> lamp = lampMode(request);
+    if (!lamp) return errorReply(400, kLampModes);
     {
         std::lock_guard lock(mutex_);
         if (stopping_) return errorReply(409, "the server is stopping");
@@ -472,7 +467,7 @@ Reply ModuleService::startSeries(const Json& request) {
         seriesDone_ = 0;
     }
     if (series_.joinable()) series_.join();  // the last series has ended already
-    series_ = std::thread([this, count, interval, lamp] {
+    series_ = std::thread([this, count, interval, lamp = *lamp] {
         seriesLoop(static_cast<unsigned long>(*count), interval, lamp);
     });
     publishStatus();

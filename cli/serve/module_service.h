@@ -75,6 +75,8 @@ class ModuleService {
         bool scan = false;
     };
 
+    // The "lamp" of a request: on or off for the scans and back after them, or keep.
+    static std::optional<Lamp> lampMode(const Json& request);
     Reply run(Admission admission, std::function<Reply()> work);
     void workerLoop();
     void seriesLoop(unsigned long count, double intervalSeconds, Lamp lamp);
