@@ -33,7 +33,9 @@ const char* const kHelp =
     "       and matches the two until every pattern is told apart. It writes the\n"
     "       orders it learned to FILE; name that file in QUILLONLIB_HADAMARD_TABLE\n"
     "       for the library to decode with it. An order whose patterns cannot be\n"
-    "       told apart is reported, never guessed.\n"
+    "       told apart is reported, never guessed. The residual of an order is\n"
+    "       how far the Hadamard values, decoded with what was learned, lie from\n"
+    "       the Column values.\n"
     "check  scans the same kind of configuration and tells, per order, whether the\n"
     "       library's decoding (with QUILLONLIB_HADAMARD_TABLE if named) agrees\n"
     "       with the Column readings.\n"
@@ -106,12 +108,6 @@ std::string counts(double value) {
     return text;
 }
 
-std::string orderList(const std::vector<int>& orders) {
-    std::string text;
-    for (int p : orders) text += (text.empty() ? "" : " ") + std::to_string(p);
-    return text;
-}
-
 // Scans of one window so far; their means make one observation of a group.
 struct WindowScans {
     std::vector<std::vector<double>> hadamard, column;
@@ -141,20 +137,44 @@ bool scanWindow(ProbeSession& probe, int order, const TwinWindow& window, int sc
     return true;
 }
 
+// What became of each order, with its residual or the reason.
 struct Tally {
-    std::vector<int> done;              // learned, or agreeing
-    std::vector<int> geometry;          // no window under this calibration
-    std::map<int, std::string> failed;  // ambiguous, disagreeing or refused
+    std::map<int, std::string> done;      // learned, or agreeing: the residual
+    std::map<int, std::string> geometry;  // no window under this calibration: why
+    std::map<int, std::string> failed;    // ambiguous, disagreeing or refused: why
 };
+
+std::string orderList(const std::map<int, std::string>& orders) {
+    std::string text;
+    for (const auto& entry : orders)
+        text += (text.empty() ? "" : " ") + std::to_string(entry.first);
+    return text;
+}
 
 void printSummary(FILE* out, const char* doneWord, const Tally& tally) {
     std::fprintf(out, "\n%zu orders %s: %s\n", tally.done.size(), doneWord,
                  orderList(tally.done).c_str());
+    for (const auto& [order, residual] : tally.done)
+        std::fprintf(out, "  %3d: %s\n", order, residual.c_str());
     if (!tally.geometry.empty())
         std::fprintf(out, "%zu orders not possible with this module's calibration: %s\n",
                      tally.geometry.size(), orderList(tally.geometry).c_str());
+    for (const auto& [order, why] : tally.geometry)
+        std::fprintf(out, "  %3d: %s\n", order, why.c_str());
     for (const auto& [order, why] : tally.failed)
         std::fprintf(out, "order %d: %s\n", order, why.c_str());
+}
+
+// Where a group of `order` patterns fits; when nowhere, the order is
+// reported and tallied as impossible under this calibration.
+std::vector<TwinWindow> plannedWindows(int order, FILE* out, Tally& tally) {
+    std::string why;
+    std::vector<TwinWindow> windows = windowsForOrder(order, why);
+    if (windows.empty()) {
+        std::fprintf(out, "order %d: not possible: %s\n", order, why.c_str());
+        tally.geometry[order] = why;
+    }
+    return windows;
 }
 
 // How often the scans per window may double while members still read alike.
@@ -164,12 +184,8 @@ constexpr int kDoublings = 3;
 bool learnOrder(ProbeSession& probe, int order, int scans, const StopOnSignal& stop, FILE* out,
                 Tally& tally, std::map<int, std::vector<int>>& learned) {
     std::string why;
-    const std::vector<TwinWindow> windows = windowsForOrder(order, why);
-    if (windows.empty()) {
-        std::fprintf(out, "order %d: not possible: %s\n", order, why.c_str());
-        tally.geometry.push_back(order);
-        return true;
-    }
+    const std::vector<TwinWindow> windows = plannedWindows(order, out, tally);
+    if (windows.empty()) return true;
     // Every window is one more observation; when all are in and members still
     // read alike, every window is scanned again as often to lower the noise.
     std::vector<WindowScans> taken(windows.size());
@@ -201,17 +217,14 @@ bool learnOrder(ProbeSession& probe, int order, int scans, const StopOnSignal& s
     }
     if (outcome == GroupMatcher::Outcome::Unique) {
         learned[order] = modulePermutation(libraryColumns(order), matcher.sigma());
-        tally.done.push_back(order);
-        const size_t used = accepted.size();
         size_t scansTaken = 0;
         for (size_t a : accepted) scansTaken += taken[a].hadamard.size();
-        std::fprintf(out,
-                     "order %d: learned from %zu configuration%s, %zu scans; decoded with it, the "
-                     "Hadamard values differ from the Column ones by %s counts rms, %s at most "
-                     "(noise %s)\n",
-                     order, used, used == 1 ? "" : "s", scansTaken,
-                     counts(matcher.rmsResidual()).c_str(), counts(matcher.maxResidual()).c_str(),
-                     counts(noise).c_str());
+        tally.done[order] = "residual " + counts(matcher.rmsResidual()) + " counts rms, " +
+                            counts(matcher.maxResidual()) + " at most (noise " + counts(noise) +
+                            ")";
+        std::fprintf(out, "order %d: learned from %zu configuration%s, %zu scans; %s\n", order,
+                     accepted.size(), accepted.size() == 1 ? "" : "s", scansTaken,
+                     tally.done[order].c_str());
         return true;
     }
     if (accepted.empty()) {
@@ -233,12 +246,8 @@ bool learnOrder(ProbeSession& probe, int order, int scans, const StopOnSignal& s
 bool checkOrder(ProbeSession& probe, int order, int scans, const StopOnSignal& stop, FILE* out,
                 Tally& tally) {
     std::string why;
-    const std::vector<TwinWindow> windows = windowsForOrder(order, why);
-    if (windows.empty()) {
-        std::fprintf(out, "order %d: not possible: %s\n", order, why.c_str());
-        tally.geometry.push_back(order);
-        return true;
-    }
+    const std::vector<TwinWindow> windows = plannedWindows(order, out, tally);
+    if (windows.empty()) return true;
     WindowScans taken;
     if (!scanWindow(probe, order, windows.front(), scans, stop, taken, why)) {
         if (stop.requested()) return false;
@@ -257,10 +266,10 @@ bool checkOrder(ProbeSession& probe, int order, int scans, const StopOnSignal& s
         sum += d * d;
         worst = std::max(worst, d);
     }
-    const std::string residual = counts(std::sqrt(sum / order)) + " counts rms, " + counts(worst) +
-                                 " at most (noise " + counts(noise) + ")";
+    const std::string residual = "residual " + counts(std::sqrt(sum / order)) + " counts rms, " +
+                                 counts(worst) + " at most (noise " + counts(noise) + ")";
     if (off == 0) {
-        tally.done.push_back(order);
+        tally.done[order] = residual;
         std::fprintf(out, "order %d: agrees, %s\n", order, residual.c_str());
     } else {
         tally.failed[order] = "differs at " + std::to_string(off) + " of " + std::to_string(order) +

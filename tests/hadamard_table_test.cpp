@@ -1,6 +1,14 @@
 // The Hadamard table file: what the parser refuses, and what a scan decodes
 // with when the file is named, refused or right for the module.
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <fcntl.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -181,11 +189,14 @@ TEST(HadamardTable, LearnedTableDecodesTheModulesScans) {
                    {"QUILLONLIB_SIMULATOR_NOISE", "3"}};
         auto learn = runQuillon({"hadamard", "learn", "--out", table}, env);
         EXPECT_EQ(learn.status, 0) << learn.err;
-        EXPECT_NE(learn.out.find(learned + impossible + "Wrote " + table), std::string::npos)
+        EXPECT_NE(learn.out.find(learned), std::string::npos) << learn.out;
+        EXPECT_NE(learn.out.find(impossible + "  199: a group of 199 patterns needs 793 columns at "
+                                              "the narrowest patterns; 900 to 1700 nm span 777"),
+                  std::string::npos)
             << learn.out;
-        EXPECT_NE(learn.out.find("order 199: not possible: a group of 199 patterns needs 793 "
-                                 "columns at the narrowest patterns; 900 to 1700 nm span 777"),
+        EXPECT_NE(learn.out.find("  251: a group of 251 patterns needs 1001 columns"),
                   std::string::npos);
+        EXPECT_NE(learn.out.find("\nWrote " + table), std::string::npos);
 
         auto before = runQuillon({"hadamard", "check"}, env);
         EXPECT_EQ(before.status, 1);
@@ -195,6 +206,104 @@ TEST(HadamardTable, LearnedTableDecodesTheModulesScans) {
         EXPECT_EQ(after.status, 0) << after.out;
         EXPECT_NE(after.out.find("\n20 orders agree: 19 23 31"), std::string::npos) << after.out;
         EXPECT_LT(hadamardAgainstColumn(env), 12.0);
+    }
+}
+
+// Refusals come before the module is touched: a wrong command line, a module
+// with no room for the temporary configuration, or one that holds a
+// configuration of the temporary one's name.
+TEST(HadamardTable, LearningRefusesWithoutChangingTheModule) {
+    test::ScratchDir dir;
+    const Env env = {{"QUILLONLIB_SIMULATOR_STATE", dir.path() + "/state"}};
+    const struct {
+        std::vector<std::string> args;
+        const char* reason;
+    } usage[] = {
+        {{"hadamard", "learn"}, "learn needs --out FILE"},
+        {{"hadamard", "check", "--out", "t.txt"}, "--out belongs to learn"},
+        {{"hadamard", "learn", "--out", "t.txt", "--orders", "19,17"},
+         "'17' is not an order from 19 to 251"},
+        {{"hadamard", "check", "--scans", "1"}, "--scans needs a count from 2 to 50, not '1'"},
+    };
+    for (const auto& c : usage) {
+        auto run = runQuillon(c.args, env);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    }
+    const std::string section =
+        "type=column,start=900,end=1700,width=7.03,patterns=100,exposure=0.635";
+    ASSERT_EQ(
+        runQuillon({"config", "add", "quillon hadamard probe", "--section", section}, env).status,
+        0);
+    const std::string before = test::readFile(dir.path() + "/state");
+    auto taken = runQuillon({"hadamard", "check", "--orders", "19"}, env);
+    EXPECT_EQ(taken.status, 1);
+    EXPECT_NE(taken.err.find("stores a configuration named \"quillon hadamard probe\" already"),
+              std::string::npos)
+        << taken.err;
+    EXPECT_EQ(test::readFile(dir.path() + "/state"), before);
+    for (int i = 0; i < 16; ++i)
+        ASSERT_EQ(runQuillon({"config", "add", "C" + std::to_string(i), "--section", section}, env)
+                      .status,
+                  0);
+    ASSERT_EQ(runQuillon({"config", "rm", "quillon hadamard probe"}, env).status, 0);
+    ASSERT_EQ(runQuillon({"config", "add", "last", "--section", section}, env).status, 0);
+    const std::string full = test::readFile(dir.path() + "/state");
+    auto noRoom = runQuillon({"hadamard", "learn", "--out", "t.txt"}, env);
+    EXPECT_EQ(noRoom.status, 1);
+    EXPECT_NE(noRoom.err.find("the module stores 20 configurations"), std::string::npos)
+        << noRoom.err;
+    EXPECT_EQ(test::readFile(dir.path() + "/state"), full);
+}
+
+// Runs `quillon hadamard learn` and sends `signal` once its standard output
+// holds `lines` lines; the exit status, or -1.
+int learnInterrupted(const std::string& dir, int lines, int signal) {
+    const std::string outPath = dir + "/learn.out";
+    std::vector<std::string> words = {QUILLON_CLI_PATH, "hadamard", "learn",   "--out",
+                                      dir + "/t.txt",   "--orders", "19,23,31"};
+    std::vector<std::string> environment = {
+        "QUILLONLIB_SIMULATOR=1", "QUILLONLIB_SIMULATOR_TIME_SCALE=0.05",
+        "QUILLONLIB_SIMULATOR_STATE=" + dir + "/state", "QUILLONLIB_SIMULATOR_HADAMARD_SEED=4",
+        "QUILLONLIB_SIMULATOR_NOISE=3"};
+    std::vector<char*> argv, envp;
+    for (auto& w : words) argv.push_back(w.data());
+    for (auto& e : environment) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (test::lines(test::readFile(outPath)).size() < static_cast<size_t>(lines) &&
+           waitpid(pid, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Stopped while storing, scanning or between orders, learning leaves the
+// module's stored configurations and active position byte for byte as it
+// found them, and writes no table.
+TEST(HadamardTable, InterruptedLearningLeavesTheModuleAsItWas) {
+    for (const auto& [lines, signal] :
+         std::vector<std::pair<int, int>>{{1, SIGINT}, {2, SIGTERM}, {3, SIGINT}, {5, SIGINT}}) {
+        SCOPED_TRACE(lines);
+        test::ScratchDir dir;
+        const Env env = {{"QUILLONLIB_SIMULATOR_STATE", dir.path() + "/state"}};
+        ASSERT_EQ(runQuillon({"activate", "2"}, env).status, 0);
+        const std::string before = test::readFile(dir.path() + "/state");
+        EXPECT_EQ(learnInterrupted(dir.path(), lines, signal), 128 + signal);
+        EXPECT_EQ(test::readFile(dir.path() + "/state"), before);
+        EXPECT_FALSE(std::ifstream(dir.path() + "/t.txt").good());
     }
 }
 

@@ -37,7 +37,8 @@ struct HadamardMatrixSet {
     std::array<OrderEntry, kMaxHadamardOrder + 1> entries{};
     uint8_t packed[kHadamardPackedTableBytes] = {};
     uint8_t rows[kRowTableBytes] = {};
-    std::array<SignCache, kMaxHadamardOrder + 1> signCaches;
+    // Filled on first decode of each order; the matrices themselves never change.
+    mutable std::array<SignCache, kMaxHadamardOrder + 1> signCaches;
 
     explicit HadamardMatrixSet(const HadamardColumns* replaced) {
         size_t packedAt = 0;
@@ -98,7 +99,7 @@ int checkOrder(int order) {
 }
 
 const double* decodeSigns(const HadamardMatrixSet& set, int order) {
-    SignCache& cache = const_cast<HadamardMatrixSet&>(set).signCaches[order];
+    SignCache& cache = set.signCaches[order];
     std::call_once(cache.once, [&] {
         const size_t n = static_cast<size_t>(order) * order;
         cache.signs.reset(new (std::nothrow) double[n]);
