@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-PACKAGES   := cmake g++ make pkg-config libhidapi-dev libgtest-dev libgmock-dev libbenchmark-dev
+PACKAGES   := cmake g++ make pkg-config libhidapi-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 .PHONY: all deps fuzz-deps build asan-build run test bench fuzz install clean format

@@ -1,76 +1,12 @@
 #include "cli_formats.h"
 
-#include <cctype>
-#include <cstdlib>
-#include <cstring>
+#include <vector>
 
 namespace quillon::test {
-namespace {
-
-bool eat(const std::string& s, size_t& i, char c) {
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-    return i < s.size() && s[i] == c && ++i;
-}
-
-bool jsonString(const std::string& s, size_t& i, std::string& out) {
-    if (!eat(s, i, '"')) return false;
-    for (; i < s.size() && s[i] != '"'; ++i) {
-        if (static_cast<unsigned char>(s[i]) < 0x20) return false;
-        if (s[i] == '\\' && (++i >= s.size() || !std::strchr("\"\\/bfnrtu", s[i]))) return false;
-        out += s[i];
-    }
-    return eat(s, i, '"');
-}
-
-bool jsonValue(const std::string& s, size_t& i, Json& out) {
-    if (eat(s, i, '{')) {
-        if (eat(s, i, '}')) return true;
-        do {
-            std::string key;
-            if (!jsonString(s, i, key) || !eat(s, i, ':') || !jsonValue(s, i, out.members[key]))
-                return false;
-        } while (eat(s, i, ','));
-        return eat(s, i, '}');
-    }
-    if (eat(s, i, '[')) {
-        if (eat(s, i, ']')) return true;
-        do {
-            if (!jsonValue(s, i, out.items.emplace_back())) return false;
-        } while (eat(s, i, ','));
-        return eat(s, i, ']');
-    }
-    if (i < s.size() && s[i] == '"') return jsonString(s, i, out.text);
-    for (const char* word : {"null", "true", "false"})
-        if (s.compare(i, std::strlen(word), word) == 0) return i += std::strlen(word), true;
-    const char* begin = s.c_str() + i;
-    char* end = nullptr;
-    out.number = std::strtod(begin, &end);
-    // strtod also takes nan, inf and hex, none of which is JSON.
-    if (end == begin || !(std::isdigit(static_cast<unsigned char>(*begin)) || *begin == '-') ||
-        std::string(begin, static_cast<const char*>(end)).find_first_of("xXnNiI") !=
-            std::string::npos)
-        return false;
-    i += static_cast<size_t>(end - begin);
-    return true;
-}
-
-}  // namespace
-
-const Json& Json::operator[](const std::string& key) const {
-    static const Json none;
-    auto it = members.find(key);
-    return it == members.end() ? none : it->second;
-}
-
-std::vector<double> Json::numbers() const {
-    std::vector<double> out;
-    for (const Json& item : items) out.push_back(item.number);
-    return out;
-}
 
 bool parseJson(const std::string& text, Json& out) {
-    size_t i = 0;
-    return jsonValue(text, i, out) && text.find_first_not_of(" \t\r\n", i) == std::string::npos;
+    out = Json::parse(text, nullptr, false);
+    return !out.is_discarded();
 }
 
 bool xmlNests(const std::string& text) {

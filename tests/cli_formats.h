@@ -1,22 +1,14 @@
 // Readers for what quillon writes, strict enough that a malformed document
-// fails the test: a small JSON parser and a check that XML tags nest.
+// fails the test: JSON through the project's JSON library, and a check that
+// XML tags nest.
 #pragma once
 
-#include <map>
+#include <nlohmann/json.hpp>
 #include <string>
-#include <vector>
 
 namespace quillon::test {
 
-struct Json {
-    double number = 0;
-    std::string text;
-    std::vector<Json> items;
-    std::map<std::string, Json> members;
-
-    const Json& operator[](const std::string& key) const;  // empty when absent
-    std::vector<double> numbers() const;                   // of an array of numbers
-};
+using Json = nlohmann::json;
 
 // False when `text` is not exactly one JSON value.
 bool parseJson(const std::string& text, Json& out);
