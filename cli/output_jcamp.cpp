@@ -46,15 +46,32 @@ std::string owner() {
 }
 
 std::string dataSystem(const ScanSeries& series) {
-    // Short hexadecimal words keep the record within the format's 80 columns.
-    std::string text = "NIR module, versions";
-    if (!series.versions) return text + " unknown";
+    std::string text = "NIR module";
+    if (!series.versions) return text;
     char word[16];
     for (unsigned v : *series.versions) {
         std::snprintf(word, sizeof word, " %X", v);
         text += word;
     }
-    return text + " (hex)";
+    return text;
+}
+
+// A text record; lines stay within the format's 80 columns, a long value
+// going on in the next lines (broken at spaces).
+void writeRecord(FILE* out, const char* label, const std::string& value) {
+    constexpr size_t kColumns = 80;
+    std::string line = std::string("##") + label + "=";
+    size_t at = 0;
+    while (line.size() + value.size() - at > kColumns) {
+        const size_t room = kColumns - line.size();
+        size_t cut = value.rfind(' ', at + room);
+        if (cut == std::string::npos || cut <= at) cut = value.find(' ', at + room);
+        if (cut == std::string::npos) break;
+        std::fprintf(out, "%s%s\n", line.c_str(), value.substr(at, cut - at).c_str());
+        line.clear();
+        at = cut + 1;
+    }
+    std::fprintf(out, "%s%s\n", line.c_str(), value.substr(at).c_str());
 }
 
 }  // namespace
@@ -65,13 +82,13 @@ void writeJcamp(FILE* out, const ScanSeries& series, const ScanResult& scan) {
     std::string title = series.title();
     if (scan.number > 1 || series.scans.size() > 1)
         title += ", scan " + std::to_string(scan.number);
-    std::fprintf(out, "##TITLE=%s\n", title.c_str());
+    writeRecord(out, "TITLE", title);
     std::fprintf(out, "##JCAMP-DX=4.24\n");
     std::fprintf(out, "##DATA TYPE=NEAR INFRARED SPECTRUM\n");
     std::fprintf(out, "##ORIGIN=quillon (quillonlib)\n");
-    std::fprintf(out, "##OWNER=%s\n", owner().c_str());
+    writeRecord(out, "OWNER", owner());
     std::fprintf(out, "##LONGDATE=%s\n", longDate(scan.startedAt).c_str());
-    std::fprintf(out, "##SPECTROMETER/DATA SYSTEM=%s\n", dataSystem(series).c_str());
+    writeRecord(out, "SPECTROMETER/DATA SYSTEM", dataSystem(series));
     std::fprintf(out, "##XUNITS=NANOMETERS\n");
     std::fprintf(out, "##YUNITS=%s\n", yUnits(series.quantity));
     std::fprintf(out, "##XFACTOR=1\n##YFACTOR=1\n");
