@@ -1,5 +1,6 @@
 #include "cli_formats.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -21,56 +22,40 @@ std::string Jcamp::value(const std::string& label) const {
 
 bool parseJcamp(const std::string& text, Jcamp& out) {
     std::istringstream in(text);
-    std::vector<std::string> data;  // the lines after ##XYPOINTS=
+    std::vector<double> numbers;  // of the lines after ##XYPOINTS=
     bool inData = false;
     for (std::string line; std::getline(in, line);) {
+        line = line.substr(0, line.find("$$"));  // a comment runs to the line end
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (const size_t comment = line.find("$$"); comment != std::string::npos)
-            line.resize(comment);
-        if (line.rfind("##", 0) != 0) {
-            // A value goes on in the lines up to the next record.
-            if (inData)
-                data.push_back(line);
-            else if (!out.records.empty())
-                out.records.back().second += " " + line;
-            else
-                return false;
-            continue;
+        if (line.rfind("##", 0) != 0 && !inData) {  // a value goes on up to the next record
+            if (out.records.empty()) return false;
+            out.records.back().second += " " + line;
+        } else if (line.rfind("##", 0) != 0) {
+            std::replace_if(
+                line.begin(), line.end(), [](char c) { return c == ',' || c == ';'; }, ' ');
+            std::istringstream words(line);
+            for (std::string word; words >> word;) {
+                char* end = nullptr;
+                numbers.push_back(word == "?" ? NAN : std::strtod(word.c_str(), &end));
+                if (word != "?" && (*end != '\0' || end == word.c_str())) return false;
+            }
+        } else {
+            const size_t eq = line.find('=');
+            if (eq == std::string::npos) return false;
+            std::string label, value = line.substr(eq + 1);
+            for (char c : line.substr(2, eq - 2))
+                if (!std::strchr(" -/_", c)) label += static_cast<char>(std::toupper(c));
+            value.erase(0, value.find_first_not_of(' '));
+            out.records.emplace_back(label, value.erase(value.find_last_not_of(' ') + 1));
+            inData = label == "XYPOINTS";
+            if (inData && value != "(XY..XY)") return false;
         }
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) return false;
-        std::string label;
-        for (char c : line.substr(2, eq - 2))
-            if (!std::strchr(" -/_", c)) label += static_cast<char>(std::toupper(c));
-        std::string value = line.substr(eq + 1);
-        value.erase(0, value.find_first_not_of(' '));
-        value.erase(value.find_last_not_of(' ') + 1);
-        out.records.emplace_back(label, value);
-        inData = label == "XYPOINTS";
-        if (inData && value != "(XY..XY)") return false;
     }
     if (out.records.empty() || out.records.front().first != "TITLE" ||
-        out.records.back().first != "END")
+        out.records.back().first != "END" || numbers.size() % 2 != 0)
         return false;
-    const double xFactor = std::atof(out.value("XFACTOR").c_str()),
-                 yFactor = std::atof(out.value("YFACTOR").c_str());
-    std::vector<double> numbers;
-    for (std::string line : data) {
-        for (char& c : line)
-            if (c == ',' || c == ';' || c == '\t') c = ' ';
-        std::istringstream words(line);
-        for (std::string word; words >> word;) {
-            char* end = nullptr;
-            const double v = std::strtod(word.c_str(), &end);
-            if (word == "?")
-                numbers.push_back(NAN);
-            else if (*end != '\0' || end == word.c_str())
-                return false;
-            else
-                numbers.push_back(v);
-        }
-    }
-    if (numbers.size() % 2 != 0) return false;
+    const double xFactor = std::stod(out.value("XFACTOR")),
+                 yFactor = std::stod(out.value("YFACTOR"));
     for (size_t i = 0; i < numbers.size(); i += 2) {
         out.x.push_back(numbers[i] * xFactor);
         out.y.push_back(numbers[i + 1] * yFactor);
