@@ -6,7 +6,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-PACKAGES   := cmake g++ make pkg-config libhidapi-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+PACKAGES   := cmake g++ make pkg-config libhidapi-dev libgtest-dev libgmock-dev libbenchmark-dev python3 python3-numpy python3-pytest nlohmann-json3-dev
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 .PHONY: all deps fuzz-deps build asan-build run test bench fuzz install clean format
@@ -45,6 +45,8 @@ test: build asan-build
 
 bench: build
 	./$(BUILD)/bench/quillon_bench
+	QUILLONLIB_LIBRARY=$(BUILD)/libquillonlib.so.1 /usr/bin/python3 bench/bench_python.py \
+	    --c-bench ./$(BUILD)/bench/quillon_bench
 
 # Every fuzz target for FUZZ_SECONDS (default 60) each; only the fuzz programs are built.
 fuzz: deps fuzz-deps

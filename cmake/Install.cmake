@@ -52,3 +52,20 @@ set(QUILLON_UDEV_RULES_DIR "/etc/udev/rules.d" CACHE PATH "Where udev reads loca
 if(QUILLON_INSTALL_UDEV_RULE)
   install(FILES ${PROJECT_SOURCE_DIR}/udev/60-quillon.rules DESTINATION ${QUILLON_UDEV_RULES_DIR})
 endif()
+
+# The Python package, for Debian's interpreter. It finds the library through
+# the path from its own folder to the library folder, written at install time.
+set(QUILLON_PYTHON_DIR "lib/python3/dist-packages" CACHE PATH
+    "Where the quillon Python package goes (relative paths are under the prefix)")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/quillon DESTINATION ${QUILLON_PYTHON_DIR}
+        FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+if(IS_ABSOLUTE "${QUILLON_PYTHON_DIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(QUILLON_PY_LIBRARY_DIR "${CMAKE_INSTALL_FULL_LIBDIR}")
+else()
+  file(RELATIVE_PATH QUILLON_PY_LIBRARY_DIR "/prefix/${QUILLON_PYTHON_DIR}/quillon"
+       "/prefix/${CMAKE_INSTALL_LIBDIR}")
+endif()
+file(WRITE ${PROJECT_BINARY_DIR}/python/_installed.py
+     "# Written by cmake --install: the library folder, from this package's folder.\n"
+     "LIBRARY_RELATIVE = \"${QUILLON_PY_LIBRARY_DIR}\"\n")
+install(FILES ${PROJECT_BINARY_DIR}/python/_installed.py DESTINATION ${QUILLON_PYTHON_DIR}/quillon)

@@ -48,4 +48,13 @@ LD_LIBRARY_PATH="$libdir" check_scan "$work/scan_once_pc"
 # The installed program finds the installed library by itself.
 "$prefix/bin/quillon" limits | grep -q '^Scan types: Column Hadamard$' \
     || { echo "installed quillon does not run"; exit 1; }
+# The Python package finds the installed library from where it lies.
+python=/usr/bin/python3
+if "$python" -c 'import numpy' 2>/dev/null; then
+    pydir=$(find "$prefix" -type d -name quillon -path '*dist-packages*' | head -n 1)
+    test -n "$pydir" || { echo "the quillon Python package is not installed"; exit 1; }
+    (unset QUILLONLIB_LIBRARY; cd "$work" && PYTHONPATH=$(dirname "$pydir") "$python" -c \
+        'import quillon, sys; sp = quillon.Spectrometer(); sys.exit(len(sp.scan()) == 0)') \
+        || { echo "the installed quillon package does not scan"; exit 1; }
+fi
 echo "install check passed"

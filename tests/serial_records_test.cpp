@@ -331,26 +331,5 @@ TEST(SerialRecords, WholeFormHeaderBytesAreNotTrusted) {
     EXPECT_EQ(err, "not a valid tpl file\n");
 }
 
-TEST(SerialRecords, FormatsAndNames) {
-    const std::pair<int, const char*> formats[] = {{kScanDataWhole, kWholeFormat},
-                                                   {kScanConfigSingle, "S(cvc#c#vvcvv)"},
-                                                   {kCalibrationRecord, "S(f#f#)"},
-                                                   {3, nullptr},
-                                                   {kScanConfigHead, "S(cvc#c#vc)"},
-                                                   {kScanSectionList, "S(ccvvvv)#"},
-                                                   {kScanDataHead, kHeadFormat},
-                                                   {kScanAdcData, "i#"},
-                                                   {8, nullptr},
-                                                   {-1, nullptr}};
-    for (auto [kind, format] : formats) {
-        if (format)
-            EXPECT_STREQ(recordFormat(kind), format);
-        else
-            EXPECT_EQ(recordFormat(kind), nullptr) << kind;
-    }
-    EXPECT_EQ(configNameLength(sectionedConfig().configName), 15u);
-    EXPECT_EQ(configNameLength(singleConfig().configName), 40u) << "a name without NUL stops at 40";
-}
-
 }  // namespace
 }  // namespace quillon

@@ -74,16 +74,11 @@ TEST(SpectrumHadamard, TableHoldsExactlyThePrimesThreeModFour) {
     EXPECT_EQ(total, kHadamardPackedTableBytes);
     EXPECT_EQ(total, 69798u);
 
-    for (int p : {0, 1, 2, 5, 13, 15, 17, 249}) {
-        EXPECT_EQ(hadamardPackedMatrix(p, nullptr, nullptr), -6) << p;
-        EXPECT_EQ(hadamardMatrixRows(p), nullptr);
-    }
-    for (int p : {-1, 252, 255, 263, 1000}) {
-        EXPECT_EQ(hadamardPackedMatrix(p, nullptr, nullptr), -2) << p;
-        double y[4];
-        EXPECT_EQ(hadamardDecode(p, y, y), -2);
-        EXPECT_EQ(hadamardMeasure(p, y, y), -2);
-    }
+    EXPECT_EQ(hadamardPackedMatrix(13, nullptr, nullptr), -6);
+    EXPECT_EQ(hadamardPackedMatrix(263, nullptr, nullptr), -2);
+    double y[4];
+    EXPECT_EQ(hadamardDecode(255, y, y), -2);
+    EXPECT_EQ(hadamardMeasure(-1, y, y), -2);
     EXPECT_EQ(hadamardMatrixEntry(7, 7, 0), -2);
     EXPECT_EQ(hadamardMatrixEntry(7, 0, -1), -2);
     EXPECT_EQ(hadamardMatrixEntry(13, 0, 0), -6);

@@ -1,0 +1,78 @@
+#!/usr/bin/python3
+"""What the Python package adds to a scan: Spectrometer.scan() against the
+simulated module with zero scan time, next to the same scan called bare
+through ctypes and, when the C benchmark program is given, next to its
+BM_ScanColumn228 figure (the same 228-point Column scan from C).
+
+    QUILLONLIB_LIBRARY=build/libquillonlib.so.1 PYTHONPATH=python \\
+        /usr/bin/python3 bench/bench_python.py --c-bench build/bench/quillon_bench
+"""
+import argparse
+import ctypes
+import json
+import os
+import subprocess
+import sys
+import time
+
+os.environ.setdefault("QUILLONLIB_SIMULATOR", "1")
+os.environ["QUILLONLIB_SIMULATOR_TIME_SCALE"] = "0"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "python"))
+
+import numpy as np  # noqa: E402
+
+import quillon  # noqa: E402
+from quillon._library import lib  # noqa: E402
+
+
+def per_call_us(call, count, rounds):
+    """The best round's mean time per call, in microseconds."""
+    best = float("inf")
+    for _ in range(rounds):
+        start = time.perf_counter_ns()
+        for _ in range(count):
+            call()
+        best = min(best, (time.perf_counter_ns() - start) / count / 1000)
+    return best
+
+
+def c_figure(program):
+    out = subprocess.run([program, "--benchmark_filter=BM_ScanColumn228$",
+                          "--benchmark_format=json"], check=True, capture_output=True, text=True)
+    run = json.loads(out.stdout)["benchmarks"][0]
+    scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3}[run["time_unit"]]
+    return run["real_time"] * scale
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--c-bench", help="the quillon_bench program")
+    parser.add_argument("--scans", type=int, default=2000, help="scans per round")
+    parser.add_argument("--rounds", type=int, default=5)
+    args = parser.parse_args()
+
+    with quillon.Spectrometer() as sp:
+        sp.activate(0)  # the simulator's "Column 900-1700": 228 points
+        sp.set_lamp(True)
+        points = len(sp.scan())
+        nm = np.empty(points, dtype=np.float64)
+        counts = np.empty(points, dtype=np.int32)
+        bare = per_call_us(lambda: lib.getFormattedSpectrum(nm.ctypes.data, counts.ctypes.data),
+                           args.scans, args.rounds)
+        package = per_call_us(sp.scan, args.scans, args.rounds)
+        sp.set_lamp(False)
+
+    print(f"{points}-point Column scan, zero module time, best of {args.rounds} rounds "
+          f"of {args.scans} scans:")
+    print(f"  getFormattedSpectrum through ctypes: {bare:8.1f} us per scan")
+    print(f"  quillon Spectrometer.scan():          {package:8.1f} us per scan "
+          f"(+{package - bare:.1f} us)")
+    if args.c_bench:
+        from_c = c_figure(args.c_bench)
+        print(f"  C benchmark BM_ScanColumn228:         {from_c:8.1f} us per scan")
+        print(f"  Python adds {package - from_c:.1f} us per scan to the C figure")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,136 @@
+import threading
+
+import numpy as np
+import pytest
+
+import quillon
+from quillon import Section
+
+FACTORY = {
+    "Column + Hadamard": [Section("Column", 900, 1300, 7.03, 100, 1.27),
+                          Section("Hadamard", 1300, 1700, 7.03, 100, 1.27)],
+    "Column 900-1700": [Section("Column", 900, 1700, 7.03, 228, 0.635)],
+    "Hadamard 900-1700": [Section("Hadamard", 900, 1700, 7.03, 228, 0.635)],
+}
+TWO = [Section("column", 900, 1300, 7.03, 80, 1.27), Section("Hadamard", 1300, 1700, 9.37, 60, 1.27)]
+
+
+def stored(sp):
+    return {c.name: list(c.sections) for c in sp.configurations}
+
+
+def test_listing_opening_and_what_the_module_says(sp):
+    assert quillon.list_modules() == [0]
+    assert repr(sp) == "<quillon.Spectrometer module 0, open, active position 0>"
+    assert len(sp.versions) == 7 and all(isinstance(v, int) for v in sp.versions)
+    assert sp.estimated_scan_time_ms > 0 and sp.active_position == 0
+    assert [c.name for c in sp.configurations] == sorted(FACTORY)
+    assert stored(sp) == FACTORY
+    assert [c.points for c in sp.configurations] == [200, 228, 228]
+    assert sp.max_patterns(900, 1700, 6, "Hadamard") == sp.max_patterns(900, 1700, 6, 1) >= 228
+    with pytest.raises(ValueError, match="width"):
+        sp.max_patterns(900, 1700, 1, 0)
+
+
+def test_missing_busy_closing_and_reopening():
+    with pytest.raises(quillon.NoModuleError, match="no module at index 3") as missing:
+        quillon.Spectrometer(3)
+    assert (missing.value.code, missing.value.text) == (101002, "Invalid parameter")
+    with quillon.Spectrometer() as sp:
+        with pytest.raises(quillon.ModuleBusyError) as busy:
+            quillon.Spectrometer()
+        assert busy.value.code == 101006 and not sp.closed
+    assert sp.closed and "closed" in repr(sp)
+    with pytest.raises(ValueError, match="closed"):
+        sp.scan()
+    dropped = quillon.Spectrometer()
+    del dropped  # closes the module
+    with quillon.Spectrometer() as again:
+        assert len(again.scan()) == 228
+
+
+def test_add_activate_scan_and_remove(sp):
+    sp.add_configuration("Two bands", TWO, repeats=2)
+    try:
+        assert stored(sp)["Two bands"] == [Section("Column", 900, 1300, 7.03, 80, 1.27),
+                                           Section("Hadamard", 1300, 1700, 9.37, 60, 1.27)]
+        sp.activate(3)  # stored after the factory's three
+        assert sp.active_position == 3
+        spectrum = sp.scan()
+        assert len(spectrum) == 140 and spectrum.intensities.dtype.kind == "i"
+        assert (spectrum.position, spectrum.configuration) == (3, "Two bands")
+        nm = spectrum.wavelengths
+        assert 895 < nm[:80].min() and nm[:80].max() < 1305 and 1295 < nm[80:].min()
+        assert spectrum.started.tzinfo is not None
+        with pytest.raises(ValueError, match="position 7 holds no configuration"):
+            sp.activate(7)
+        assert sp.active_position == 3
+    finally:
+        sp.remove_configuration("Two bands")
+    assert "Two bands" not in stored(sp) and sp.active_position == 0
+    with pytest.raises(ValueError, match="no stored configuration"):
+        sp.remove_configuration("Two bands")
+
+
+@pytest.mark.parametrize("name, sections, reason", [
+    ("Bad type", [Section("Raster", 900, 1700, 7.03, 100, 0.635)], "unknown scan type"),
+    ("Low", [Section("Column", 899, 1000, 7.03, 100, 0.635)], "899 is outside 900 to 1700"),
+    ("Reversed", [Section("Column", 1500, 1400, 7.03, 10, 0.635)], "above the end"),
+    ("Width", [Section("Column", 900, 1700, 2.345, 100, 0.635)], "not a pattern width"),
+    ("Exposure", [Section("Column", 900, 1700, 7.03, 100, 0.64)], "not an exposure time"),
+    ("Too many", [Section("Column", 900, 1700, 7.03, 300, 0.635)] * 6, "6 sections"),
+    ("Total", [Section("Column", 900, 1300, 7.03, 300, 0.635),
+               Section("Column", 1300, 1700, 7.03, 325, 0.635)], "625 patterns together"),
+    ("Narrow", [Section("Column", 1200, 1210, 7.03, 100, 0.635)], "holds at most"),
+    ("Column 900-1700", [Section("Column", 900, 1700, 7.03, 100, 0.635)], "stored already"),
+    ("x" * 40, [Section("Column", 900, 1700, 7.03, 100, 0.635)], "40 bytes"),
+])
+def test_refused_configurations_store_nothing(sp, name, sections, reason):
+    with pytest.raises(ValueError, match=reason):
+        sp.add_configuration(name, sections)
+    assert stored(sp) == FACTORY
+
+
+def test_configuration_the_library_refuses_leaves_nothing(sp):
+    # Hadamard sections count every pattern of their plan, which only the library knows.
+    plan = [Section("Hadamard", 900, 1300, 2.34, 300, 0.635),
+            Section("Hadamard", 1300, 1700, 2.34, 300, 0.635)]
+    with pytest.raises(quillon.QuillonError) as refused:
+        sp.add_configuration("Big plan", plan)
+    assert (refused.value.code, refused.value.text) == (102005, "device param[in] error")
+    assert stored(sp) == FACTORY and not sp.closed
+    assert len(sp.scan()) == 228
+
+
+def test_four_threads_scan_through_one_spectrometer(sp):
+    reference = sp.scan()
+    results, failures = [], []
+
+    def worker():
+        try:
+            for _ in range(250):
+                results.append(sp.scan())
+        except Exception as error:  # reported below
+            failures.append(error)
+
+    threads = [threading.Thread(target=worker) for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert failures == [] and len(results) == 1000
+    for spectrum in results:
+        assert np.array_equal(spectrum.wavelengths, reference.wavelengths)
+        assert len(spectrum.intensities) == 228
+
+
+def test_lamp_and_averages(sp):
+    sp.set_lamp(False)
+    dark = sp.scan()
+    sp.set_lamp(True)
+    try:
+        lit = sp.scan(average=4)
+    finally:
+        sp.set_lamp(False)
+    assert lit.intensities.dtype == np.float64 and dark.intensities.dtype.kind == "i"
+    assert np.median(lit.intensities) > 20 * max(np.median(dark.intensities), 1)

@@ -1,0 +1,131 @@
+import datetime
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import quillon
+from quillon import Spectrum
+
+NM = np.array([900.93325, 905.41053, 1300.5, 1699.123456789])
+STARTED = datetime.datetime(2026, 12, 7, 9, 5, 3, tzinfo=datetime.timezone.utc)
+
+
+def counts(values, nm=NM):
+    return Spectrum(nm, np.array(values, dtype=np.int32), position=2, started=STARTED,
+                    configuration="Two bands", versions=(1, 2, 3, 4, 5, 6, 0x1A))
+
+
+def test_reflectance_and_absorbance():
+    sample, white, dark = counts([60, 10, 5, 90]), counts([110, 10, 50, 100]), counts([10, 10, 5, 0])
+    r = sample.reflectance(white, dark)
+    assert r.quantity == "reflectance" and r.intensities.dtype == np.float64
+    np.testing.assert_array_equal(r.intensities, [0.5, np.nan, np.nan, 0.9])
+    a = sample.absorbance(white, dark)
+    np.testing.assert_allclose(a.intensities, [np.log10(2), np.nan, np.nan, -np.log10(0.9)])
+    np.testing.assert_array_equal(white.absorbance(white).intensities, [0, 0, 0, 0])
+    assert np.signbit(white.absorbance(white).intensities).sum() == 0
+    assert (a.position, a.started, a.configuration) == (2, STARTED, "Two bands")
+    with pytest.raises(ValueError, match="the reference has 3 points, the spectrum 4"):
+        sample.reflectance(counts([1, 2, 3], NM[:3]))
+    with pytest.raises(ValueError, match="point 3 is at 1300.600000 nm in the dark spectrum"):
+        sample.absorbance(white, counts([0, 0, 0, 0], NM + [0, 0, 0.1, 0]))
+    with pytest.raises(ValueError, match="holds reflectance"):
+        r.absorbance(white)
+
+
+@pytest.mark.parametrize("write", ["to_csv", "to_json", "to_jcamp"])
+@pytest.mark.parametrize("quantity", ["intensity", "absorbance"])
+def test_files_read_back(tmp_path, write, quantity):
+    spectrum = counts([60, -3, 5, 90])
+    if quantity == "absorbance":
+        spectrum = spectrum.absorbance(counts([110, 10, 50, 100]), counts([10, 10, 5, 0]))
+    path = tmp_path / "spectrum"
+    getattr(spectrum, write)(path)
+    back = quillon.read_spectrum(path)
+    assert back.quantity == quantity and len(back) == 4
+    np.testing.assert_array_equal(back.wavelengths, spectrum.wavelengths)
+    np.testing.assert_array_equal(back.intensities, spectrum.intensities)
+    assert back.intensities.dtype.kind == spectrum.intensities.dtype.kind
+    if write != "to_csv":
+        assert (back.configuration, back.started, back.versions) == \
+            ("Two bands", STARTED, (1, 2, 3, 4, 5, 6, 0x1A))
+
+
+def test_jcamp_records(tmp_path):
+    counts([60, 10, 5, 90]).absorbance(counts([110, 10, 0, 100])).to_jcamp(tmp_path / "a.jdx", owner="")
+    lines = (tmp_path / "a.jdx").read_text().splitlines()
+    assert lines[:16] == [
+        "##TITLE=Two bands", "##JCAMP-DX=4.24", "##DATA TYPE=NEAR INFRARED SPECTRUM",
+        "##ORIGIN=quillonlib", "##OWNER=", "##LONGDATE=2026/12/07 09:05:03",
+        "##SPECTROMETER/DATA SYSTEM=NIR module 1 2 3 4 5 6 1A",
+        "##XUNITS=NANOMETERS", "##YUNITS=ABSORBANCE", "##XFACTOR=1", "##YFACTOR=1",
+        "##FIRSTX=900.93325", "##LASTX=1699.123456789", "##NPOINTS=4",
+        f"##FIRSTY={-np.log10(60 / 110)!r}", "##XYPOINTS=(XY..XY)"]
+    assert lines[16:] == [f"900.93325, {-np.log10(60 / 110)!r}", "905.41053, 0.0",
+                          "1300.5, ?", f"1699.123456789, {-np.log10(0.9)!r}", "##END="]
+
+
+def test_jcamp_by_the_format_rules(tmp_path):
+    # Written by hand: a wrapped title, comments, factors, pairs sharing a line, a compound file.
+    (tmp_path / "b.jdx").write_text(
+        "##TITLE=Link block\n##BLOCKS=2\n"
+        "##TITLE=A long name\nthat goes on\n##XUNITS=NANOMETERS\n##YUNITS=REFLECTANCE\n"
+        "##YFACTOR=0.5\n##NPOINTS=3\n##XYPOINTS=(XY..XY)  $$ pairs\n"
+        "900.5, 1.5 $$ first\n901, ?; 902.25,0.25\n##END=\n"
+        "##TITLE=position 4\n##XUNITS=NANOMETERS\n##YUNITS=ARBITRARY UNITS\n"
+        "##SPECTROMETER/DATA SYSTEM=NIR module 1 2 3 4 5 6 1A\n"
+        "##XYPOINTS=(XY..XY)\n900.5, 7\n##END=\n##END=\n")
+    first = quillon.read_spectrum(tmp_path / "b.jdx", scan=1)
+    assert (first.configuration, first.quantity) == ("A long name that goes on", "reflectance")
+    np.testing.assert_array_equal(first.wavelengths, [900.5, 901, 902.25])
+    np.testing.assert_array_equal(first.intensities, [0.75, np.nan, 0.125])
+    second = quillon.read_spectrum(tmp_path / "b.jdx", scan=2)
+    assert (second.position, second.configuration, second.versions) == (4, None, (1, 2, 3, 4, 5, 6, 26))
+    assert second.intensities.tolist() == [7]
+    with pytest.raises(ValueError, match="holds 2 spectrum blocks"):
+        quillon.read_spectrum(tmp_path / "b.jdx")
+
+
+@pytest.mark.parametrize("text, reason", [
+    ("nm,counts\n900,1\n", "not a spectrum header"),
+    ("wavelength_nm,intensity\n900,1,2\n", "line 2 has 3 fields"),
+    ("scan,wavelength_nm,intensity\n1,900,1\n2,900,2\n", "holds 2 scans; say which"),
+    ('{"scans": []', "not a spectrum written by quillon"),
+    ('{"quantity": "absorbance", "scans": [{"wavelength_nm": [900]}]}', "no 'absorbance' field"),
+    ("##TITLE=x\n##XUNITS=NANOMETERS\n##YUNITS=ABSORBANCE\n##NPOINTS=2\n"
+     "##XYPOINTS=(XY..XY)\n900, 1\n##END=\n", "NPOINTS=2 but 1 points"),
+    ("##TITLE=x\n##XUNITS=NANOMETERS\n##YUNITS=TRANSMITTANCE\n##XYPOINTS=(XY..XY)\n##END=\n",
+     "unknown ##YUNITS=TRANSMITTANCE"),
+])
+def test_unreadable_files_are_refused_naming_the_file(tmp_path, text, reason):
+    path = tmp_path / "bad.txt"
+    path.write_text(text)
+    with pytest.raises(ValueError, match=f"bad.txt: .*{reason}"):
+        quillon.read_spectrum(path)
+
+
+@pytest.mark.skipif(not os.environ.get("QUILLON_CLI"), reason="QUILLON_CLI names no quillon program")
+@pytest.mark.parametrize("option", ["--csv", "--json"])
+def test_spectra_the_quillon_program_wrote(tmp_path, option, sp):
+    sp.set_lamp(True)
+    mine = sp.scan()
+    sp.close()
+    path = tmp_path / "scan.out"
+    with open(path, "w") as out:  # --json writes to standard output
+        subprocess.run([os.environ["QUILLON_CLI"], "scan", option] + [str(path)] * (option == "--csv"),
+                       check=True, stdout=None if option == "--csv" else out)
+    theirs = quillon.read_spectrum(path)
+    assert theirs.quantity == "intensity" and theirs.intensities.dtype.kind == "i"
+    np.testing.assert_allclose(theirs.wavelengths, mine.wavelengths, atol=5e-7)
+    assert mine.reflectance(theirs).quantity == "reflectance"
+
+
+def test_missing_library_is_an_import_error_naming_the_paths():
+    env = dict(os.environ, QUILLONLIB_LIBRARY="/nowhere/libquillonlib.so.1")
+    run = subprocess.run([sys.executable, "-c", "import quillon"], env=env, capture_output=True,
+                         text=True, cwd=os.path.join(os.path.dirname(__file__), os.pardir))
+    assert "ImportError: quillon cannot load the quillonlib library; tried: " \
+           "/nowhere/libquillonlib.so.1 (no such file)" in run.stderr
