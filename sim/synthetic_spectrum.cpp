@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "config/table_values.h"
-#include "spectrum/measurement.h"
+#include "sim/measurement.h"
 
 namespace quillon::sim {
 namespace {
