@@ -25,5 +25,6 @@ int runActivate(const Words& words, GlobalOptions& global);
 int runLamp(const Words& words, GlobalOptions& global);
 int runLimits(const Words& words, GlobalOptions& global);
 int runScan(const Words& words, GlobalOptions& global);
+int runHadamard(const Words& words, GlobalOptions& global);
 
 }  // namespace quillon::cli

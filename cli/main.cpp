@@ -22,6 +22,8 @@ const Command kCommands[] = {
     {"lamp", "lamp on|off          switch the lamp", runLamp},
     {"limits", "limits [...]         widths, exposure times, largest pattern counts", runLimits},
     {"scan", "scan [...]           measure a spectrum (table, --csv, --json, --plot)", runScan},
+    {"hadamard", "hadamard learn|check learn the module's Hadamard table, check decoding",
+     runHadamard},
 };
 
 void printUsage(FILE* out) {

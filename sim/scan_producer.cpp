@@ -1,5 +1,6 @@
 #include "sim/scan_producer.h"
 
+#include "sim/module_variations.h"
 #include "sim/synthetic_spectrum.h"
 
 #include <algorithm>
@@ -75,7 +76,7 @@ std::vector<uint8_t> produceBlankScan(const ScanContext& context) {
 }
 
 ScanProducer defaultScanProducer() {
-    return syntheticScanProducer();
+    return syntheticScanProducer(syntheticOptionsFromEnvironment());
 }
 
 }  // namespace quillon::sim

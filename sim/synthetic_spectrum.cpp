@@ -65,10 +65,12 @@ ScanProducer syntheticScanProducer(SyntheticOptions options) {
         // A scan of very few readings has room for no dark reading at the
         // usual period; the module then takes its dark readings closer together.
         auto record = std::make_unique<ScanDataRecord>();
+        const HadamardMatrixSet& matrices =
+            options.matrices ? *options.matrices : builtInHadamardMatrixSet();
         int rc = -1;
         for (int period = options.darkPeriod; period >= 2 && rc != 0; --period)
             rc = synthesizeScanData(context.config, context.calibration, value, options.darkLevel,
-                                    period, *record, hook);
+                                    period, *record, hook, &matrices);
         if (rc != 0) return {};
         std::vector<uint8_t> image(kScanDataBufferSize);
         size_t written = 0;

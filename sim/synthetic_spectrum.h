@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "sim/scan_producer.h"
+#include "spectrum/hadamard.h"
 
 namespace quillon::sim {
 
@@ -18,6 +20,9 @@ struct SyntheticOptions {
     int darkPeriod = 8;                // one dark reading after every seven others
     double noiseSigma = 0.0;           // additive detector noise per reading, counts
     uint32_t noiseSeed = 1;
+    // The module's own S-matrices; nullptr for the built-in table. Never the
+    // library's table in use: that one may have been replaced by a file.
+    std::shared_ptr<const HadamardMatrixSet> matrices;
 };
 
 // A producer that measures the synthetic spectrum through the active

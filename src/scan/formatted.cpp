@@ -9,6 +9,7 @@
 #include "config/model.h"
 #include "link/commands.h"
 #include "scan/execution.h"
+#include "scan/hadamard_table_setup.h"
 #include "spectrum/interpret.h"
 
 namespace quillon {
@@ -40,6 +41,7 @@ int getFormattedSpectrumLength(SpectrometerSession& session, unsigned int* lengt
 int setData(SpectrometerSession& session, const uint8_t* image, size_t size, double* wavelengths,
             int32_t* intensities, uint32_t capacity) {
     if (image == nullptr) return 0;
+    prepareHadamardTable(session);
     auto results = std::make_unique<ScanResults>();
     // A spectrum of another length than the host sized its arrays for (an
     // inconsistent image, or another configuration scanned) is never delivered.

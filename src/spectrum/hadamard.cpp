@@ -1,9 +1,11 @@
 #include "spectrum/hadamard.h"
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "spectrum/hadamard_permutations.h"
 
@@ -19,18 +21,33 @@ struct OrderEntry {
     size_t rowsOffset = 0;
 };
 
-// Packed and unpacked forms of every stored matrix, built once from the
-// permutations on first use. Static storage: nothing here can fail.
-struct MatrixTable {
+// The decoding matrix of one order as +1 / -1 per entry (lit / dark), so a
+// decode is a run of exact sign flips and adds that the compiler vectorises.
+struct SignCache {
+    std::once_flag once;
+    std::unique_ptr<double[]> signs;
+};
+
+}  // namespace
+
+// Packed and unpacked forms of every stored matrix, built from the column
+// permutations: the built-in lists, each replaced by the caller's list of its
+// order where one is given.
+struct HadamardMatrixSet {
     std::array<OrderEntry, kMaxHadamardOrder + 1> entries{};
     uint8_t packed[kHadamardPackedTableBytes] = {};
     uint8_t rows[kRowTableBytes] = {};
+    // Filled on first decode of each order; the matrices themselves never change.
+    mutable std::array<SignCache, kMaxHadamardOrder + 1> signCaches;
 
-    MatrixTable() {
+    explicit HadamardMatrixSet(const HadamardColumns* replaced) {
         size_t packedAt = 0;
         size_t rowsAt = 0;
         for (const HadamardPermutation& perm : kHadamardPermutations) {
             const int p = perm.order;
+            const uint8_t* columns = perm.columns;
+            if (replaced && (*replaced)[p].size() == static_cast<size_t>(p))
+                columns = (*replaced)[p].data();
             bool residue[kMaxHadamardOrder] = {};
             for (int k = 1; k < p; ++k) residue[(k * k) % p] = true;
             residue[0] = true;  // the diagonal of the unpermuted matrix is lit
@@ -43,7 +60,7 @@ struct MatrixTable {
             uint8_t* bits = packed + packedAt;
             for (int i = 0; i < p; ++i) {
                 for (int j = 0; j < p; ++j) {
-                    const int d = ((i - perm.columns[j]) % p + p) % p;
+                    const int d = ((i - columns[j]) % p + p) % p;
                     const uint8_t lit = residue[d] ? 1 : 0;
                     const size_t k = static_cast<size_t>(i) * p + j;
                     matrix[k] = lit;
@@ -56,32 +73,38 @@ struct MatrixTable {
     }
 };
 
-const MatrixTable& table() {
-    static const MatrixTable instance;
+namespace {
+
+const HadamardMatrixSet& builtInSet() {
+    static const HadamardMatrixSet instance(nullptr);
     return instance;
 }
 
-int checkOrder(int order) {
-    if (order < 0 || order > kMaxHadamardOrder) return -2;
-    return table().entries[order].present ? 0 : -6;
+// The set the library decodes with. Sets once in use stay alive until the
+// process ends, so a decode that began with one never sees it freed.
+std::atomic<const HadamardMatrixSet*> activeSet{nullptr};
+
+const HadamardMatrixSet& table() {
+    const HadamardMatrixSet* set = activeSet.load(std::memory_order_acquire);
+    return set ? *set : builtInSet();
 }
 
-// The decoding matrix of one order as +1 / -1 per entry (lit / dark), so a
-// decode is a run of exact sign flips and adds that the compiler vectorises.
-struct SignCache {
-    std::once_flag once;
-    std::unique_ptr<double[]> signs;
-};
+int checkOrder(const HadamardMatrixSet& set, int order) {
+    if (order < 0 || order > kMaxHadamardOrder) return -2;
+    return set.entries[order].present ? 0 : -6;
+}
 
-std::array<SignCache, kMaxHadamardOrder + 1> signCaches;
+int checkOrder(int order) {
+    return checkOrder(table(), order);
+}
 
-const double* decodeSigns(int order) {
-    SignCache& cache = signCaches[order];
+const double* decodeSigns(const HadamardMatrixSet& set, int order) {
+    SignCache& cache = set.signCaches[order];
     std::call_once(cache.once, [&] {
         const size_t n = static_cast<size_t>(order) * order;
         cache.signs.reset(new (std::nothrow) double[n]);
         if (!cache.signs) return;
-        const uint8_t* m = table().rows + table().entries[order].rowsOffset;
+        const uint8_t* m = set.rows + set.entries[order].rowsOffset;
         for (size_t k = 0; k < n; ++k) cache.signs[k] = m[k] ? 1.0 : -1.0;
     });
     return cache.signs.get();
@@ -122,11 +145,31 @@ int hadamardMatrixEntry(int order, int row, int col) {
     return hadamardMatrixRows(order)[static_cast<size_t>(row) * order + col];
 }
 
+std::shared_ptr<const HadamardMatrixSet> buildHadamardMatrixSet(const HadamardColumns& columns) {
+    return std::shared_ptr<const HadamardMatrixSet>(new (std::nothrow) HadamardMatrixSet(&columns));
+}
+
+const HadamardMatrixSet& builtInHadamardMatrixSet() {
+    return builtInSet();
+}
+
+void useHadamardMatrixSet(std::shared_ptr<const HadamardMatrixSet> set) {
+    static std::mutex keepLock;
+    static std::vector<std::shared_ptr<const HadamardMatrixSet>> kept;
+    std::lock_guard<std::mutex> lock(keepLock);
+    if (set) kept.push_back(set);
+    activeSet.store(set.get(), std::memory_order_release);
+}
+
 int hadamardMeasure(int order, const double* x, double* y) {
-    const int rc = checkOrder(order);
+    return hadamardMeasureWith(table(), order, x, y);
+}
+
+int hadamardMeasureWith(const HadamardMatrixSet& set, int order, const double* x, double* y) {
+    const int rc = checkOrder(set, order);
     if (rc != 0) return rc;
     if (!x || !y) return -6;
-    const uint8_t* m = hadamardMatrixRows(order);
+    const uint8_t* m = set.rows + set.entries[order].rowsOffset;
     for (int i = 0; i < order; ++i) {
         const uint8_t* row = m + static_cast<size_t>(i) * order;
         double sum = 0.0;
@@ -142,7 +185,7 @@ int hadamardDecode(int order, const double* y, double* z) {
     const int rc = checkOrder(order);
     if (rc != 0) return rc;
     if (!y || !z) return -6;
-    const double* signs = decodeSigns(order);
+    const double* signs = decodeSigns(table(), order);
     if (!signs) return -3;
     // ((M - 0.5) / q) * y is +/- ((0.5 / q) * y) exactly, with the sign of the
     // entry; the products are formed once per reading and the sums keep the

@@ -4,8 +4,11 @@
 // (what the library recovers from those readings).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace quillon {
 
@@ -40,5 +43,23 @@ int hadamardMeasure(int order, const double* x, double* y);
 // of ((M[i][j] - 0.5) / q) * y[i] with q = (p + 1) / 4. The inverse is kept per
 // order after its first use. 0, -2, -6, or -3 when it cannot be kept.
 int hadamardDecode(int order, const double* y, double* z);
+
+// Column permutations by order; an empty entry keeps the built-in list of its
+// order. A list must be a checked permutation of 0..p-1 of a stored order.
+using HadamardColumns = std::array<std::vector<uint8_t>, kMaxHadamardOrder + 1>;
+
+// A whole table of S-matrices built from such permutations (opaque).
+struct HadamardMatrixSet;
+
+// nullptr when the memory for it cannot be obtained.
+std::shared_ptr<const HadamardMatrixSet> buildHadamardMatrixSet(const HadamardColumns& columns);
+const HadamardMatrixSet& builtInHadamardMatrixSet();
+
+// The table that the functions above work with from now on; nullptr returns
+// to the built-in table. Call it before decoding starts, not during a decode.
+void useHadamardMatrixSet(std::shared_ptr<const HadamardMatrixSet> set);
+
+// hadamardMeasure with a given table rather than the one in use.
+int hadamardMeasureWith(const HadamardMatrixSet& set, int order, const double* x, double* y);
 
 }  // namespace quillon

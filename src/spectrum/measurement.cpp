@@ -42,7 +42,8 @@ int valuesOfPatterns(const ScanSection& section, int sectionIndex,
 
 int measureWithScratch(const ScanSection& section, int sectionIndex,
                        const CalibrationCoefficients& cal, const PatternValueFn& value,
-                       SectionReadings& out, PatternPositions& positions, HadamardPlan& plan) {
+                       SectionReadings& out, PatternPositions& positions, HadamardPlan& plan,
+                       const HadamardMatrixSet* matrices) {
     if (section.sectionScanType > 1) return kSpecUnsupportedSection;
     int rc = valuesOfPatterns(section, sectionIndex, cal, value, positions, out);
     if (rc != kSpecOk) return rc;
@@ -60,7 +61,8 @@ int measureWithScratch(const ScanSection& section, int sectionIndex,
         if (group.order > kMaxHadamardOrder) return kSpecOutOfRange;
         double members[kMaxHadamardOrder] = {};
         for (int j = 0; j < group.count; ++j) members[j] = out.value[group.patternIndex[j]];
-        rc = hadamardMeasure(group.order, members, out.reading + offset);
+        rc = matrices ? hadamardMeasureWith(*matrices, group.order, members, out.reading + offset)
+                      : hadamardMeasure(group.order, members, out.reading + offset);
         if (rc != kSpecOk) return rc;
         offset += group.order;
     }
@@ -78,7 +80,8 @@ int measureSection(const ScanSection& section, int sectionIndex, const Calibrati
     };
     auto work = std::unique_ptr<Work>(new (std::nothrow) Work);
     if (!work) return kSpecNoMemory;
-    return measureWithScratch(section, sectionIndex, cal, value, out, work->positions, work->plan);
+    return measureWithScratch(section, sectionIndex, cal, value, out, work->positions, work->plan,
+                              nullptr);
 }
 
 int layoutSamples(const double* readings, int readingCount, double darkLevel, int darkPeriod,
@@ -109,7 +112,8 @@ int layoutSamples(const double* readings, int readingCount, double darkLevel, in
 
 int synthesizeScanData(const ScanConfig& config, const CalibrationCoefficients& cal,
                        const PatternValueFn& value, double darkLevel, int darkPeriod,
-                       ScanDataRecord& record, const ReadingsHook& hook) {
+                       ScanDataRecord& record, const ReadingsHook& hook,
+                       const HadamardMatrixSet* matrices) {
     if (darkPeriod < 2 || darkPeriod > 255) return kSpecOutOfRange;
     const bool split = config.scanType == kSectionedScanType;
     ScanSection sections[kMaxSections] = {};
@@ -131,7 +135,7 @@ int synthesizeScanData(const ScanConfig& config, const CalibrationCoefficients& 
     int readingCount = 0;
     for (int s = 0; s < sectionCount; ++s) {
         const int rc = measureWithScratch(sections[s], s, cal, value, work->section,
-                                          work->positions, work->plan);
+                                          work->positions, work->plan, matrices);
         if (rc != kSpecOk) return rc;
         if (readingCount + work->section.readingCount > kMaxSamples) return kSpecOutOfRange;
         std::memcpy(work->readings + readingCount, work->section.reading,

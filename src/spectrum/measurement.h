@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "serial/records.h"
+#include "spectrum/hadamard.h"
 
 namespace quillon {
 
@@ -65,8 +66,10 @@ using ReadingsHook = std::function<void(double* readings, int count)>;
 // version 1, the calibration and the dark layout; its other members are 0 for
 // the caller to fill. 0, the codes of measureSection and layoutSamples, -2 for
 // more than 5 sections, or -3 when working memory cannot be obtained.
+// Hadamard groups are measured with `matrices`, or with the table in use.
 int synthesizeScanData(const ScanConfig& config, const CalibrationCoefficients& cal,
                        const PatternValueFn& value, double darkLevel, int darkPeriod,
-                       ScanDataRecord& record, const ReadingsHook& hook = {});
+                       ScanDataRecord& record, const ReadingsHook& hook = {},
+                       const HadamardMatrixSet* matrices = nullptr);
 
 }  // namespace quillon

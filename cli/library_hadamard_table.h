@@ -1,0 +1,17 @@
+// The column permutations the library decodes with when no table file is
+// named. They are not part of the public interface, so this is the one place
+// where the program reads the library's own data (compiled in from the
+// library's source); everything measured goes through the public functions.
+#pragma once
+
+#include <vector>
+
+namespace quillon::cli {
+
+// Orders of the table from 19 on, ascending.
+std::vector<int> learnableOrders();
+
+// The built-in list of `order`; empty when the table has no such order.
+std::vector<int> libraryColumns(int order);
+
+}  // namespace quillon::cli
