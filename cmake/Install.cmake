@@ -1,5 +1,5 @@
 # What `cmake --install` puts in place for people who link the library: the
-# shared object and its header, the quillon program (cli/), a CMake package
+# shared object and its header, the simulated module's object, the quillon program (cli/), a CMake package
 # (find_package(quillonlib) -> quillonlib::quillonlib), a pkg-config file and
 # the udev rule that lets a non-root user open the module.
 include(CMakePackageConfigHelpers)
@@ -12,6 +12,9 @@ install(TARGETS quillonlib EXPORT quillonlibTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The simulated module goes beside the library, where the library looks for it
+# when QUILLONLIB_SIMULATOR=1.
+install(TARGETS quillon_sim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(EXPORT quillonlibTargets NAMESPACE quillonlib:: DESTINATION ${QUILLON_CMAKE_DIR})
 
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/quillonlibConfig.cmake.in

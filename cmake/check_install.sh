@@ -17,6 +17,7 @@ done
 lib=$(find "$prefix" -name 'libquillonlib.so' | head -n 1)
 test -n "$lib" || { echo "libquillonlib.so not installed"; exit 1; }
 libdir=$(dirname "$lib")
+test -e "$libdir/libquillon_sim.so" || { echo "libquillon_sim.so not installed beside the library"; exit 1; }
 for f in cmake/quillonlib/quillonlibConfig.cmake cmake/quillonlib/quillonlibConfigVersion.cmake \
          pkgconfig/quillonlib.pc; do
     test -e "$libdir/$f" || { echo "not installed: $libdir/$f"; exit 1; }

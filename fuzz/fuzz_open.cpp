@@ -3,16 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "link/transport.h"
 #include "reply_stream.h"
 #include "scenarios.h"
 
 using namespace quillon;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    link::useTransport(&fuzz::streamTransport());
     fuzz::playStream(data, size);
-    fuzz::runOpenScenario();
-    link::useTransport(nullptr);
+    fuzz::runOpenScenario(fuzz::streamLayer());
     return 0;
 }

@@ -15,7 +15,6 @@
 
 #include "link/command_codes.h"
 #include "link/protocol.h"
-#include "link/transport.h"
 #include "reply_stream.h"
 #include "scenarios.h"
 #include "serial/records.h"
@@ -111,11 +110,13 @@ void recordSeed(const std::string& target, const std::string& name, const Prepar
                 const std::function<void()>& conversation) {
     sim::bus().reset(1);
     sim::setTimeScale(0.0);
-    fuzz::startRecording(link::simTransport());
-    link::useTransport(&fuzz::recordingTransport());
+    // The simulator's hidapi functions, which this program links.
+    static const link::HidLayer simulator{hid_init, hid_enumerate, hid_free_enumeration,
+                                          hid_open, hid_write,     hid_read_timeout,
+                                          hid_close};
+    fuzz::startRecording(simulator);
     if (prepare) prepare(sim::bus().module(0));
     conversation();
-    link::useTransport(nullptr);
     write(target, name, fuzz::takeRecording());
 }
 
@@ -123,14 +124,15 @@ void linkSeed(const std::string& name, std::initializer_list<uint8_t> selectors,
               const Prepare& prepare = {}) {
     const std::vector<uint8_t> steps(selectors);
     recordSeed("fuzz_link", name, prepare, [&] {
-        link::openModule(link::kModuleVendorId, link::kModuleProductId, nullptr);
+        link::openModule(fuzz::recordingLayer(), link::kModuleVendorId, link::kModuleProductId,
+                         nullptr);
         for (uint8_t selector : steps) fuzz::runLinkStep(fuzz::record(selector));
         link::closeModule();
     });
 }
 
 void openSeed(const std::string& name, const Prepare& prepare = {}) {
-    recordSeed("fuzz_open", name, prepare, fuzz::runOpenScenario);
+    recordSeed("fuzz_open", name, prepare, [] { fuzz::runOpenScenario(fuzz::recordingLayer()); });
 }
 
 void linkSeeds() {

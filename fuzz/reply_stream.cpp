@@ -1,6 +1,7 @@
 #include "reply_stream.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 
@@ -51,7 +52,7 @@ bool loadSegment() {
     return true;
 }
 
-int playRead(void*, uint8_t* buffer, size_t length, int) {
+int playRead(hid_device*, unsigned char* buffer, size_t length, int) {
     if (player.waiting.empty()) return 0;
     const Entry entry = player.waiting.front();
     player.waiting.pop_front();
@@ -61,19 +62,26 @@ int playRead(void*, uint8_t* buffer, size_t length, int) {
     return static_cast<int>(n);
 }
 
-const link::Transport kStreamTransport{
-    "fuzz stream",
-    [] { return 0; },
-    [](std::vector<link::DeviceEntry>& out) {
-        out.push_back({link::kModuleVendorId, link::kModuleProductId, "stream:0", {}});
-        return 0;
-    },
-    [](uint16_t, uint16_t, const wchar_t*) -> void* { return &handleToken; },
-    [](void*) {},
-    [](void*, const uint8_t*, size_t length) {
-        return loadSegment() ? static_cast<int>(length) : -1;
-    },
-    playRead};
+// The one module the stream plays.
+hid_device_info* listModule(unsigned short, unsigned short) {
+    auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
+    if (info == nullptr) return nullptr;
+    info->vendor_id = link::kModuleVendorId;
+    info->product_id = link::kModuleProductId;
+    return info;
+}
+
+const link::HidLayer kStreamLayer{[] { return 0; },
+                                  listModule,
+                                  [](hid_device_info* list) { std::free(list); },
+                                  [](unsigned short, unsigned short, const wchar_t*) {
+                                      return reinterpret_cast<hid_device*>(&handleToken);
+                                  },
+                                  [](hid_device*, const unsigned char*, size_t length) {
+                                      return loadSegment() ? static_cast<int>(length) : -1;
+                                  },
+                                  playRead,
+                                  [](hid_device*) {}};
 
 // Recording: a list of items in the order they arose; a segment stays open for
 // the reads that follow its write, also those of the next request's drain.
@@ -84,20 +92,20 @@ struct Item {
 };
 
 struct Recorder {
-    link::Transport inner{};
-    link::Transport transport{};  // the inner one with its writes and reads noted
+    link::HidLayer inner{};
+    link::HidLayer layer{};  // the inner one with its writes and reads noted
     std::vector<Item> items;
 };
 Recorder recorder;
 
-int recWrite(void* handle, const uint8_t* report, size_t length) {
+int recWrite(hid_device* handle, const unsigned char* report, size_t length) {
     const int result = recorder.inner.write(handle, report, length);
     recorder.items.push_back(Item{false, static_cast<uint8_t>(result < 0 ? kWriteFails : 0), {}});
     return result;
 }
 
-int recRead(void* handle, uint8_t* buffer, size_t length, int timeoutMs) {
-    const int result = recorder.inner.read(handle, buffer, length, timeoutMs);
+int recRead(hid_device* handle, unsigned char* buffer, size_t length, int timeoutMs) {
+    const int result = recorder.inner.readTimeout(handle, buffer, length, timeoutMs);
     Item* segment = nullptr;
     for (auto it = recorder.items.rbegin(); it != recorder.items.rend(); ++it) {
         if (!it->choice) {
@@ -127,15 +135,14 @@ uint8_t choose() {
     return nextByte();
 }
 
-const link::Transport& streamTransport() {
-    return kStreamTransport;
+const link::HidLayer& streamLayer() {
+    return kStreamLayer;
 }
 
-void startRecording(const link::Transport& inner) {
+void startRecording(const link::HidLayer& inner) {
     recorder = Recorder{inner, inner, {}};
-    recorder.transport.name = "fuzz recorder";
-    recorder.transport.write = recWrite;
-    recorder.transport.read = recRead;
+    recorder.layer.write = recWrite;
+    recorder.layer.readTimeout = recRead;
 }
 
 uint8_t record(uint8_t choice) {
@@ -169,8 +176,8 @@ std::vector<uint8_t> takeRecording() {
     return out;
 }
 
-const link::Transport& recordingTransport() {
-    return recorder.transport;
+const link::HidLayer& recordingLayer() {
+    return recorder.layer;
 }
 
 }  // namespace quillon::fuzz

@@ -13,7 +13,7 @@
 // not read wait for later reads, as a module's late reply would. Running out
 // of input makes every later write succeed with no reply, and every choice 0.
 //
-// The recording transport writes the same format from a real (simulated)
+// The recording HID layer writes the same format from a real (simulated)
 // module, which is how the seed corpora are made.
 #pragma once
 
@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "link/transport.h"
+#include "link/hid_layer.h"
 
 namespace quillon::fuzz {
 
@@ -29,18 +29,18 @@ constexpr uint8_t kWriteFails = 0xFF;
 constexpr uint8_t kReadTimesOut = 0;
 constexpr uint8_t kReadFails = 0x80;
 
-// Playing back: the stream transport serves the input.
+// Playing back: the stream's HID layer serves the input.
 void playStream(const uint8_t* data, size_t size);
 bool streamExhausted();
 // The next choice byte of the script (0 once the input is used up).
 uint8_t choose();
-const link::Transport& streamTransport();
+const link::HidLayer& streamLayer();
 
-// Recording: the recording transport forwards to `inner` and notes every write
-// and read; record() notes a choice. takeRecording() returns the stream.
-void startRecording(const link::Transport& inner);
+// Recording: the recording layer forwards to `inner` and notes every write and
+// read; record() notes a choice. takeRecording() returns the stream.
+void startRecording(const link::HidLayer& inner);
 uint8_t record(uint8_t choice);
 std::vector<uint8_t> takeRecording();
-const link::Transport& recordingTransport();
+const link::HidLayer& recordingLayer();
 
 }  // namespace quillon::fuzz

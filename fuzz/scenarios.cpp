@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "api/discovery.h"
 #include "api/errors.h"
 #include "api/session.h"
 #include "config/model.h"
@@ -123,12 +124,12 @@ void runLinkStep(uint8_t selector) {
     kLinkSteps[selector % kLinkStepCount].run(static_cast<uint8_t>(selector / kLinkStepCount));
 }
 
-void runOpenScenario() {
+void runOpenScenario(const link::HidLayer& hid) {
     closeSpectrometer();
     destroySession();
     lastErrorCode = kNoError;
     unsigned count = 0;
-    FUZZ_CHECK(enumerateDevices(&count) == 0 && count == 1);
+    FUZZ_CHECK(enumerateDevicesOp(*obtainSession(), &hid, &count) == 0 && count == 1);
     const int opened = openSpectrometer(0);
     FUZZ_CHECK(opened == 0 || opened == -1);
     FUZZ_CHECK(std::strcmp(getLastException(), "unknow") != 0);

@@ -1,11 +1,13 @@
 // What the link and opening fuzz targets do with a module played from a byte
 // stream. The seed maker runs the same code against the simulated module over
-// the recording transport, so every seed is a real conversation.
+// the recording HID layer, so every seed is a real conversation.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+#include "link/hid_layer.h"
 
 // A broken promise of the code under test: report it and stop, so the fuzzer
 // keeps the input and a replay run fails.
@@ -33,8 +35,8 @@ extern const LinkStep kLinkSteps[kLinkStepCount];
 void runLinkStep(uint8_t selector);
 
 // Opens the module through the exports, asks every query about what was read,
-// commits and removes one configuration, and closes. Needs the played or
-// recording transport in place.
-void runOpenScenario();
+// commits and removes one configuration, and closes; the module is found
+// through `hid` (the played or the recording layer).
+void runOpenScenario(const link::HidLayer& hid);
 
 }  // namespace quillon::fuzz

@@ -25,6 +25,7 @@ int Connection::read(uint8_t* buffer, size_t length, int timeoutMs) {
 void Bus::reset(size_t modules) {
     for (auto& module : modules_) module->unplug();
     modules_.clear();
+    others_.clear();
     nextSerial_ = 1;
     for (size_t i = 0; i < modules; ++i) attach();
 }
@@ -55,6 +56,16 @@ std::vector<Module*> Bus::plugged() const {
     return out;
 }
 
+std::vector<ListedDevice> Bus::listed() const {
+    std::vector<ListedDevice> out = others_;
+    unsigned number = 0;
+    for (const Module* module : plugged()) {
+        out.push_back({link::kModuleVendorId, link::kModuleProductId,
+                       "/dev/hidraw-sim" + std::to_string(number++), module->serialNumber()});
+    }
+    return out;
+}
+
 std::unique_ptr<Connection> Bus::open(uint16_t vendorId, uint16_t productId,
                                       const wchar_t* serialNumber) {
     if (vendorId != link::kModuleVendorId || productId != link::kModuleProductId) return nullptr;
@@ -67,8 +78,8 @@ std::unique_ptr<Connection> Bus::open(uint16_t vendorId, uint16_t productId,
 }
 
 Bus& bus() {
-    // Destroyed with the library's static data, so unloading the library
-    // leaves nothing of the simulated modules behind.
+    // Destroyed with this object's static data, so unloading it leaves
+    // nothing of the simulated modules behind.
     static Bus instance;
     static const bool attached = [] {
         const char* path = std::getenv("QUILLONLIB_SIMULATOR_STATE");

@@ -1,7 +1,6 @@
-// The simulated modules attached to this process, as both the simulator
-// transport and the tests' hidapi stand-in see them. Created on first use with
-// one fresh module, which keeps its state in QUILLONLIB_SIMULATOR_STATE when
-// that names a file.
+// The simulated modules attached to this process, as this object's hidapi
+// functions list and open them. Created on first use with one fresh module,
+// which keeps its state in QUILLONLIB_SIMULATOR_STATE when that names a file.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +28,14 @@ class Connection {
     uint32_t generation_;
 };
 
+// One entry of hid_enumerate's list.
+struct ListedDevice {
+    uint16_t vendorId;
+    uint16_t productId;
+    std::string path;
+    std::wstring serialNumber;
+};
+
 struct ModuleOptions {
     std::string statePath;      // empty: nothing persisted
     std::wstring serialNumber;  // empty: "QSIM" and a running number
@@ -36,16 +43,22 @@ struct ModuleOptions {
 
 class Bus {
   public:
-    // Detaches every module (open connections fail from then on) and attaches
-    // `modules` fresh ones without state files.
+    // Detaches every module and other device (open connections fail from then
+    // on) and attaches `modules` fresh ones without state files.
     void reset(size_t modules = 1);
     Module& attach(ModuleOptions options = {});
     void detach(size_t index);
     size_t size() const { return modules_.size(); }
     Module& module(size_t index = 0) { return *modules_.at(index); }
 
+    // A HID device that is not a module, listed before the modules, so a
+    // host's choice among devices can be seen at work.
+    void attachOther(ListedDevice device) { others_.push_back(std::move(device)); }
+
     // The modules that are plugged in, in attach order.
     std::vector<Module*> plugged() const;
+    // What hid_enumerate lists: the other devices, then the plugged modules.
+    std::vector<ListedDevice> listed() const;
     // Like hid_open: the first plugged module with this vendor and product
     // (and serial number, when one is given). Null when none matches.
     std::unique_ptr<Connection> open(uint16_t vendorId, uint16_t productId,
@@ -55,6 +68,7 @@ class Bus {
     friend Bus& bus();
     Bus() = default;
     std::vector<std::shared_ptr<Module>> modules_;
+    std::vector<ListedDevice> others_;
     unsigned nextSerial_ = 1;
 };
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "config/table_values.h"
-#include "spectrum/measurement.h"
+#include "sim/measurement.h"
 
 namespace quillon::sim {
 namespace {

@@ -1,16 +1,18 @@
 // Finding, opening and closing modules and the small module operations,
-// through the exports, over the hidapi code and its stand-in.
+// through the exports, over the HID layer the library loads: the simulator's.
 #include <gtest/gtest.h>
 
+#include "api/discovery.h"
 #include "link/command_codes.h"
 #include "quillonlib.h"
-#include "support/fake_hidapi.h"
+#include "sim/hid_api.h"
 #include "support/library_fixture.h"
 
 namespace quillon::test {
 namespace {
 
 using Discovery = LibraryTest;
+using sim::hidCalls;
 
 TEST_F(Discovery, EnumerateOpenAndTheSmallOperations) {
     unsigned count = 0;
@@ -19,7 +21,7 @@ TEST_F(Discovery, EnumerateOpenAndTheSmallOperations) {
     module().clearLog();
     ASSERT_EQ(openSpectrometer(0), 0);
     EXPECT_STREQ(getLastException(), "no error");
-    EXPECT_EQ(fakeHid().openSerials.back(), std::nullopt) << "one module: opened by identity";
+    EXPECT_EQ(hidCalls().openSerials.back(), std::nullopt) << "one module: opened by identity";
     // Opening reads the index and sends the same index back before reading configurations.
     const auto& requests = module().requests();
     ASSERT_GE(requests.size(), 3u);
@@ -73,20 +75,23 @@ TEST_F(Discovery, OpeningRefusals) {
     EXPECT_EQ(getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]), 0) << "still usable";
     closeSpectrometer();
     EXPECT_EQ(getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]), -1);
-    EXPECT_EQ(fakeHid().liveHandles, 0);
+    EXPECT_EQ(hidCalls().liveHandles, 0);
     closeSpectrometer();  // without a module: harmless
     ASSERT_EQ(openSpectrometer(0), 0) << "reopens after a close";
 }
 
 TEST_F(Discovery, SeveralModulesAndNone) {
     sim::bus().reset(2);
+    // A keyboard, and another product of the module's maker: neither is counted.
+    sim::bus().attachOther({0x046D, 0xC31C, "/dev/hidraw-keyboard", L"KB-1"});
+    sim::bus().attachOther({0x0451, 0x4201, "/dev/hidraw-other", L"QSIM0001"});
     module(1).state().activeIndex = 1;
     unsigned count = 0;
     ASSERT_EQ(enumerateDevices(&count), 0);
     EXPECT_EQ(count, 2u);
     ASSERT_EQ(openSpectrometer(1), 0);
-    ASSERT_TRUE(fakeHid().openSerials.back().has_value());
-    EXPECT_EQ(*fakeHid().openSerials.back(), L"QSIM0002");
+    ASSERT_TRUE(hidCalls().openSerials.back().has_value());
+    EXPECT_EQ(*hidCalls().openSerials.back(), L"QSIM0002");
     EXPECT_GT(module(1).reportsIn(), 0u);
     EXPECT_EQ(module(0).reportsIn(), 0u);
     int active = -1;
@@ -99,12 +104,22 @@ TEST_F(Discovery, SeveralModulesAndNone) {
     EXPECT_EQ(enumerateDevices(&count), -1);
     EXPECT_EQ(count, 42u);
     EXPECT_STREQ(getLastException(), "Entity not found");
-    EXPECT_EQ(fakeHid().liveEnumerations, 0);
+    EXPECT_EQ(hidCalls().liveEnumerations, 0);
 
-    setFakeHidInitFails(true);
+    hidCalls().initFails = true;
     EXPECT_EQ(enumerateDevices(&count), -1);
     EXPECT_STREQ(getLastException(), "No such device (it may have been disconnected)");
-    setFakeHidInitFails(false);
+    hidCalls().initFails = false;
+}
+
+TEST_F(LoggingLibraryTest, NoHidLayerFailsLikeOneThatCannotStart) {
+    unsigned count = 42;
+    EXPECT_EQ(enumerateDevicesOp(session(), nullptr, &count), -1);
+    EXPECT_EQ(count, 42u);
+    EXPECT_STREQ(getLastException(), "No such device (it may have been disconnected)");
+    EXPECT_NE(logText().find("no HID layer"), std::string::npos);
+    EXPECT_NE(logText().find("NIR USB device init fail"), std::string::npos);
+    EXPECT_EQ(openSpectrometer(0), -1);
 }
 
 }  // namespace

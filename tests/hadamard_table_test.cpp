@@ -209,6 +209,53 @@ TEST(HadamardTable, LearnedTableDecodesTheModulesScans) {
     }
 }
 
+// Refusals come before the module is touched: a wrong command line, a module
+// with no room for the temporary configuration, or one that holds a
+// configuration of the temporary one's name.
+TEST(HadamardTable, LearningRefusesWithoutChangingTheModule) {
+    test::ScratchDir dir;
+    const Env env = {{"QUILLONLIB_SIMULATOR_STATE", dir.path() + "/state"}};
+    const struct {
+        std::vector<std::string> args;
+        const char* reason;
+    } usage[] = {
+        {{"hadamard", "learn"}, "learn needs --out FILE"},
+        {{"hadamard", "check", "--out", "t.txt"}, "--out belongs to learn"},
+        {{"hadamard", "learn", "--out", "t.txt", "--orders", "19,17"},
+         "'17' is not an order from 19 to 251"},
+        {{"hadamard", "check", "--scans", "1"}, "--scans needs a count from 2 to 50, not '1'"},
+    };
+    for (const auto& c : usage) {
+        auto run = runQuillon(c.args, env);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+    }
+    const std::string section =
+        "type=column,start=900,end=1700,width=7.03,patterns=100,exposure=0.635";
+    ASSERT_EQ(
+        runQuillon({"config", "add", "quillon hadamard probe", "--section", section}, env).status,
+        0);
+    const std::string before = test::readFile(dir.path() + "/state");
+    auto taken = runQuillon({"hadamard", "check", "--orders", "19"}, env);
+    EXPECT_EQ(taken.status, 1);
+    EXPECT_NE(taken.err.find("stores a configuration named \"quillon hadamard probe\" already"),
+              std::string::npos)
+        << taken.err;
+    EXPECT_EQ(test::readFile(dir.path() + "/state"), before);
+    for (int i = 0; i < 16; ++i)
+        ASSERT_EQ(runQuillon({"config", "add", "C" + std::to_string(i), "--section", section}, env)
+                      .status,
+                  0);
+    ASSERT_EQ(runQuillon({"config", "rm", "quillon hadamard probe"}, env).status, 0);
+    ASSERT_EQ(runQuillon({"config", "add", "last", "--section", section}, env).status, 0);
+    const std::string full = test::readFile(dir.path() + "/state");
+    auto noRoom = runQuillon({"hadamard", "learn", "--out", "t.txt"}, env);
+    EXPECT_EQ(noRoom.status, 1);
+    EXPECT_NE(noRoom.err.find("the module stores 20 configurations"), std::string::npos)
+        << noRoom.err;
+    EXPECT_EQ(test::readFile(dir.path() + "/state"), full);
+}
+
 // Runs `quillon hadamard learn` and sends `signal` once its standard output
 // holds `lines` lines; the exit status, or -1.
 int learnInterrupted(const std::string& dir, int lines, int signal) {

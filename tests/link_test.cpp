@@ -9,6 +9,7 @@
 #include "link/commands.h"
 #include "link/protocol.h"
 #include "sim/bus.h"
+#include "sim/hid_api.h"
 #include "support/sim_link.h"
 
 namespace quillon::test {
@@ -276,6 +277,38 @@ TEST_F(Link, RepliesDecodeOnlyWhenTheirSizesFit) {
     ASSERT_EQ(link::readScanDataChunk(piece, sizeof piece, length), 128);
     EXPECT_EQ(length, 120u);
     EXPECT_EQ(link::readScanDataChunk(piece, sizeof piece, length), link::kLinkFlag4);
+}
+
+TEST_F(Link, OpensThroughTheLoadedHidLayer) {
+    // The layer the library loads is the simulator's object this program
+    // links: the very same functions, so its control interface drives it.
+    EXPECT_EQ(simHid().init, &hid_init);
+    EXPECT_EQ(simHid().readTimeout, &hid_read_timeout);
+    EXPECT_FALSE(openFirst()) << "refused while one is open";
+    link::closeModule();
+    sim::bus().reset(2);
+    sim::resetHidCalls();
+    ASSERT_TRUE(openFirst());
+    EXPECT_EQ(sim::hidCalls().openSerials,
+              (std::vector<std::optional<std::wstring>>{std::nullopt}));
+    uint8_t count = 0;
+    link::setReadTimeout(1234);
+    EXPECT_GT(link::readScanConfigCount(count), 0);
+    // Stale input is looked for without waiting; the reply is waited for.
+    EXPECT_EQ(sim::hidCalls().readTimeouts, (std::vector<int>{0, 1234}));
+    link::closeModule();
+    EXPECT_EQ(sim::hidCalls().liveHandles, 0);
+    EXPECT_EQ(link::readScanConfigCount(count), link::kLinkNoModule);
+
+    // A serial number chooses among several; one nobody has, or another product, opens nothing.
+    const auto open = [](uint16_t product, const wchar_t* serial) {
+        return link::openModule(simHid(), link::kModuleVendorId, product, serial);
+    };
+    EXPECT_FALSE(open(link::kModuleProductId, L"NOPE"));
+    EXPECT_FALSE(open(0x4201, nullptr));
+    ASSERT_TRUE(open(link::kModuleProductId, L"QSIM0002"));
+    EXPECT_GT(link::readScanConfigCount(count), 0);
+    EXPECT_EQ(sim::bus().module(1).reportsIn(), 1u);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include "serial/records.h"
 #include "spectrum/geometry.h"
 #include "spectrum/interpret.h"
-#include "spectrum/measurement.h"
+#include "sim/measurement.h"
 
 namespace quillon {
 namespace {

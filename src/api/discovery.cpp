@@ -9,15 +9,30 @@
 #include "link/command_codes.h"
 #include "link/commands.h"
 #include "link/protocol.h"
-#include "link/transport.h"
 
 namespace quillon {
 namespace {
 
-// One entry per matching HID entry of the last successful enumeration. Their
-// serial numbers let the indexed module be opened when several are attached.
-std::vector<link::DeviceEntry> g_foundModules;
+// A module as the HID layer listed it.
+struct FoundModule {
+    std::wstring serialNumber;  // empty when the device has none
+};
+
+// One entry per matching HID entry of the last successful enumeration, and the
+// HID layer that listed them (the one they are opened through). Their serial
+// numbers let the indexed module be opened when several are attached.
+std::vector<FoundModule> g_foundModules;
+const link::HidLayer* g_foundThrough = nullptr;
 unsigned int g_foundCount = 0;
+
+// The serial number to open the module at `index` with: null when only one
+// module was found (or it has none), so a single module is opened exactly by
+// its identity; otherwise that entry's, so the index chooses among several.
+const wchar_t* serialForOpening(size_t index) {
+    if (g_foundModules.size() <= 1) return nullptr;
+    const std::wstring& serial = g_foundModules[index].serialNumber;
+    return serial.empty() ? nullptr : serial.c_str();
+}
 
 // Reads the module's active index. `delivered` receives the index when the
 // exchange succeeded, otherwise the exchange's result; returns that result.
@@ -32,23 +47,26 @@ int readActiveIndex(SpectrometerSession& session, int& delivered) {
 
 }  // namespace
 
-int enumerateDevicesOp(SpectrometerSession& session, unsigned int* count) {
+int enumerateDevicesOp(SpectrometerSession& session, const link::HidLayer* hid,
+                       unsigned int* count) {
     link::setReadTimeout(link::kDefaultReadTimeoutMs);
-    const link::Transport& transport = link::activeTransport();
-    if (transport.init() != 0) {
+    // Without a HID layer nothing can be found: the same outcome as a HID
+    // layer that cannot start.
+    if (hid == nullptr) QUILLON_LOG(session, "enumerateDevices", LOG_ERROR, "no HID layer");
+    if (hid == nullptr || hid->init() != 0) {
         QUILLON_LOG(session, "enumerateDevices", LOG_ERROR, "NIR USB device init fail");
         lastErrorCode = kNoSuchDevice;
         return -1;
     }
-    std::vector<link::DeviceEntry> entries;
     g_foundModules.clear();
-    if (transport.enumerate(entries) == 0) {
-        for (const link::DeviceEntry& entry : entries) {
-            if (entry.vendorId == link::kModuleVendorId &&
-                entry.productId == link::kModuleProductId)
-                g_foundModules.push_back(entry);
-        }
+    g_foundThrough = hid;
+    hid_device_info* list = hid->enumerate(0, 0);
+    for (const hid_device_info* info = list; info != nullptr; info = info->next) {
+        if (info->vendor_id == link::kModuleVendorId && info->product_id == link::kModuleProductId)
+            g_foundModules.push_back(
+                {info->serial_number != nullptr ? info->serial_number : std::wstring()});
     }
+    hid->freeEnumeration(list);
     if (g_foundModules.empty()) {
         QUILLON_LOG(session, "enumerateDevices", LOG_ERROR, "NIR USB enumerate fail");
         lastErrorCode = kEntityNotFound;
@@ -70,10 +88,8 @@ int openSpectrometerOp(SpectrometerSession& session, int index) {
     }
     bool opened = false;
     if (!link::moduleOpen()) {
-        const link::DeviceEntry& found = g_foundModules[static_cast<size_t>(index)];
-        opened =
-            link::openModule(found.vendorId, found.productId,
-                             link::serialForOpening(g_foundModules, static_cast<size_t>(index)));
+        opened = link::openModule(*g_foundThrough, link::kModuleVendorId, link::kModuleProductId,
+                                  serialForOpening(static_cast<size_t>(index)));
     }
     if (!opened) {
         QUILLON_LOG(session, "openSpectrometer", LOG_DEBUG,

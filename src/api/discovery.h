@@ -5,10 +5,14 @@
 #include <cstdint>
 
 #include "api/session.h"
+#include "link/hid_layer.h"
 
 namespace quillon {
 
-int enumerateDevicesOp(SpectrometerSession& session, unsigned int* count);
+// Finds modules through `hid` (null: no HID layer could be loaded); the module
+// chosen by openSpectrometerOp is opened through the same layer.
+int enumerateDevicesOp(SpectrometerSession& session, const link::HidLayer* hid,
+                       unsigned int* count);
 int openSpectrometerOp(SpectrometerSession& session, int index);
 void closeSpectrometerOp(SpectrometerSession& session);
 int getVersionsOp(uint32_t* const destinations[7]);

@@ -72,7 +72,7 @@ std::string nameOf(const char* text) {
 extern "C" {
 
 int enumerateDevices(unsigned int* count) {
-    return withSession(-1, [&](SpectrometerSession& s) { return enumerateDevicesOp(s, count); });
+    return withSession(-1, [&](SpectrometerSession& s) { return enumerateDevicesOp(s, link::systemHidLayer(), count); });
 }
 
 int openSpectrometer(int index) {

@@ -11,8 +11,8 @@ namespace quillon::link {
 namespace {
 
 struct LinkState {
-    const Transport* transport = nullptr;  // the one that opened `handle`
-    void* handle = nullptr;
+    const HidLayer* hid = nullptr;  // the one that opened `handle`
+    hid_device* handle = nullptr;
     uint8_t sequence = 0;  // never reset, wraps 255 -> 0
     int readTimeoutMs = kDefaultReadTimeoutMs;
     uint8_t report[1 + kReportSize] = {};
@@ -39,12 +39,12 @@ uint16_t lengthField(const uint8_t* header) {
 void discardWaitingInput() {
     uint8_t scratch[kReportSize];
     for (int i = 0; i < kMaxStaleReports; ++i) {
-        if (link.transport->read(link.handle, scratch, sizeof scratch, 0) <= 0) return;
+        if (link.hid->readTimeout(link.handle, scratch, sizeof scratch, 0) <= 0) return;
     }
 }
 
 bool writeReport() {
-    return link.transport->write(link.handle, link.report, sizeof link.report) >= 0;
+    return link.hid->write(link.handle, link.report, sizeof link.report) >= 0;
 }
 
 // Result of the module's two failure flags, or 0 when the reply is usable.
@@ -61,20 +61,19 @@ int flagResult(uint8_t flags) {
 
 }  // namespace
 
-bool openModule(uint16_t vendorId, uint16_t productId, const wchar_t* serial) {
+bool openModule(const HidLayer& hid, uint16_t vendorId, uint16_t productId, const wchar_t* serial) {
     if (link.handle != nullptr) return false;
-    const Transport& transport = activeTransport();
-    void* handle = transport.open(vendorId, productId, serial);
+    hid_device* handle = hid.open(vendorId, productId, serial);
     if (handle == nullptr) return false;
-    link.transport = &transport;
+    link.hid = &hid;
     link.handle = handle;
     return true;
 }
 
 void closeModule() {
-    if (link.handle != nullptr) link.transport->close(link.handle);
+    if (link.handle != nullptr) link.hid->close(link.handle);
     link.handle = nullptr;
-    link.transport = nullptr;
+    link.hid = nullptr;
     link.replyLength = 0;
 }
 
@@ -120,7 +119,7 @@ int sendRequest(const uint8_t* message, size_t messageCapacity) {
 int readStatus() {
     link.replyLength = 0;
     if (link.handle == nullptr) return kLinkNoModule;
-    const int got = link.transport->read(link.handle, link.reply, kReportSize, link.readTimeoutMs);
+    const int got = link.hid->readTimeout(link.handle, link.reply, kReportSize, link.readTimeoutMs);
     if (got < 0) return kLinkNoModule;
     if (got == 0) return kLinkTimeout;
     if (got < kHeaderSize) return kLinkFlag4;
@@ -155,7 +154,7 @@ int exchange(uint8_t command, uint8_t group, const uint8_t* data, size_t dataLen
     // Report k of the reply lands at offset 64k. A read may deliver fewer than
     // 64 bytes: only the bytes that arrived count, and a short report that
     // leaves the reply incomplete means bytes in its middle are lost.
-    int received = link.transport->read(link.handle, link.reply, kReportSize, link.readTimeoutMs);
+    int received = link.hid->readTimeout(link.handle, link.reply, kReportSize, link.readTimeoutMs);
     if (received < 0) return 0;
     if (received == 0) return kLinkTimeout;
     if (received < kHeaderSize) return kLinkFlag4;
@@ -167,8 +166,8 @@ int exchange(uint8_t command, uint8_t group, const uint8_t* data, size_t dataLen
     while (static_cast<size_t>(received) < expected) {
         if (received % kReportSize != 0) return kLinkFlag4;
         // received < expected <= 584, so a whole report still fits the buffer.
-        const int got = link.transport->read(link.handle, link.reply + received, kReportSize,
-                                             link.readTimeoutMs);
+        const int got = link.hid->readTimeout(link.handle, link.reply + received, kReportSize,
+                                              link.readTimeoutMs);
         if (got < 0) return kLinkNoModule;
         if (got == 0) return kLinkTimeout;
         received += got;

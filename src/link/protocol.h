@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "link/transport.h"
+#include "link/hid_layer.h"
 
 namespace quillon::link {
 
@@ -28,9 +28,9 @@ constexpr int kLinkTimeout = -4;
 constexpr uint8_t kReadFlags = 0xC0;
 constexpr uint8_t kWriteFlags = 0x40;
 
-// Opens/closes the module through the active transport; the handle is
-// process-wide. Opening fails while a module is open.
-bool openModule(uint16_t vendorId, uint16_t productId, const wchar_t* serial);
+// Opens/closes the module through `hid`, which then carries every report
+// until closing; the handle is process-wide. Opening fails while a module is open.
+bool openModule(const HidLayer& hid, uint16_t vendorId, uint16_t productId, const wchar_t* serial);
 void closeModule();
 bool moduleOpen();
 

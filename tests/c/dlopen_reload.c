@@ -80,6 +80,10 @@ static void useOnce(const char* path) {
     void* again = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
     CHECK(again == NULL);
     if (again != NULL) dlclose(again);
+    /* And the simulator's object it loaded went with it. */
+    void* simulator = dlopen("libquillon_sim.so", RTLD_NOW | RTLD_NOLOAD);
+    CHECK(simulator == NULL);
+    if (simulator != NULL) dlclose(simulator);
 }
 
 int main(int argc, char** argv) {

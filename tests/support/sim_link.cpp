@@ -1,31 +1,39 @@
 #include "support/sim_link.h"
 
+#include <cstdlib>
 #include "link/command_codes.h"
 #include "link/protocol.h"
+
+#include "sim/hid_api.h"
 #include "sim/module_clock.h"
-#include "support/fake_hidapi.h"
 
 namespace quillon::test {
+namespace {
+// Before any test asks for it, so the library loads the simulator's object.
+const bool kSimulatorChosen = setenv("QUILLONLIB_SIMULATOR", "1", 1) == 0;
+}  // namespace
+
+const link::HidLayer& simHid() {
+    const link::HidLayer* hid = link::systemHidLayer();
+    if (hid == nullptr || !kSimulatorChosen) std::abort();  // no test could run
+    return *hid;
+}
 
 void SimLinkTest::SetUp() {
     link::closeModule();
-    link::useTransport(nullptr);
     link::setReadTimeout(link::kDefaultReadTimeoutMs);
     sim::bus().reset(1);
     sim::setTimeScale(0.0);
-    resetFakeHid();
-    setFakeHidInitFails(false);
+    sim::resetHidCalls();
 }
 
 void SimLinkTest::TearDown() {
     link::closeModule();
-    link::useTransport(nullptr);
     sim::setTimeScale(0.0);
 }
 
-bool SimLinkTest::openFirst(const link::Transport& transport) {
-    link::useTransport(&transport);
-    return link::openModule(link::kModuleVendorId, link::kModuleProductId, nullptr);
+bool SimLinkTest::openFirst(const link::HidLayer& hid) {
+    return link::openModule(hid, link::kModuleVendorId, link::kModuleProductId, nullptr);
 }
 
 std::vector<uint8_t> SimLinkTest::request(int n, size_t index) {

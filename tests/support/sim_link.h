@@ -1,6 +1,7 @@
 // Test fixture for code that talks to a module: a fresh simulated bus with one
-// module whose time runs instantly, the hidapi stand-in's log cleared, and the
-// link closed before and after each test.
+// module whose time runs instantly, the simulator's log of hidapi calls
+// cleared, and the link closed before and after each test. The library's HID
+// layer is the simulator's object, which test programs link.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,18 +10,21 @@
 #include <initializer_list>
 #include <vector>
 
-#include "link/transport.h"
+#include "link/hid_layer.h"
 #include "sim/bus.h"
 
 namespace quillon::test {
+
+// The library's HID layer as it resolves in a test program: the simulator's.
+const link::HidLayer& simHid();
 
 class SimLinkTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Opens the first module over `transport` (default: hidapi, i.e. the stand-in).
-    bool openFirst(const link::Transport& transport = link::hidTransport());
+    // Opens the first module through `hid` (default: the library's own HID layer).
+    bool openFirst(const link::HidLayer& hid = simHid());
     sim::Module& module(size_t index = 0) { return sim::bus().module(index); }
     // The message bytes of the n-th request the module received (negative: from the end).
     std::vector<uint8_t> request(int n = -1, size_t index = 0);

@@ -1,4 +1,4 @@
-#include "spectrum/measurement.h"
+#include "sim/measurement.h"
 
 #include <cstring>
 #include <memory>

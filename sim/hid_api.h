@@ -1,0 +1,28 @@
+// The simulated modules behind the seven hidapi functions the library calls
+// (hid_init, hid_enumerate, hid_free_enumeration, hid_open, hid_write,
+// hid_read_timeout, hid_close), exported by this shared object with hidapi's
+// own signatures, so the library, or any hidapi program, can be pointed at it.
+// What follows is for tests: what those functions were asked, and a switch
+// that makes hid_init fail.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillon::sim {
+
+struct HidCalls {
+    int enumerations = 0;
+    int liveEnumerations = 0;                              // enumerated and not yet freed
+    int liveHandles = 0;                                   // opened and not yet closed
+    std::vector<std::optional<std::wstring>> openSerials;  // nullopt: opened with NULL
+    std::vector<int> readTimeouts;                         // of each read (the first 4096)
+    bool initFails = false;                                // hid_init reports failure
+};
+
+HidCalls& hidCalls();
+// Clears the call log; handles and enumerations still alive stay counted.
+void resetHidCalls();
+
+}  // namespace quillon::sim
