@@ -42,7 +42,7 @@ bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& 
     std::vector<double> wavelengths(n);
     std::vector<int> intensities(n);
     Spectrum sum;
-    sum.intensity.assign(n, 0.0);
+    sum.value.assign(n, 0.0);
     for (unsigned k = 0; k < options.average; ++k) {
         std::unique_ptr<ProgressBar> bar;
         if (options.progress) {
@@ -67,9 +67,9 @@ bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& 
             why = "the wavelengths changed between the averaged scans";
             return false;
         }
-        for (size_t i = 0; i < n; ++i) sum.intensity[i] += intensities[i];
+        for (size_t i = 0; i < n; ++i) sum.value[i] += intensities[i];
     }
-    for (double& value : sum.intensity) value /= options.average;
+    for (double& value : sum.value) value /= options.average;
     out = std::move(sum);
     return true;
 }
