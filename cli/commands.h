@@ -27,5 +27,6 @@ int runLimits(const Words& words, GlobalOptions& global);
 int runScan(const Words& words, GlobalOptions& global);
 int runSetup(const Words& words, GlobalOptions& global);
 int runHadamard(const Words& words, GlobalOptions& global);
+int runServe(const Words& words, GlobalOptions& global);
 
 }  // namespace quillon::cli

@@ -25,6 +25,7 @@ const Command kCommands[] = {
     {"setup", "setup [--root DIR]   let users open the module (installs the udev rule)", runSetup},
     {"hadamard", "hadamard learn|check learn the module's Hadamard table, check decoding",
      runHadamard},
+    {"serve", "serve [--port N]     live view in the browser and a JSON API", runServe},
 };
 
 // "device" or "wait" for "--device", "--device=N", "--wait", "--wait=S"; null otherwise.

@@ -15,14 +15,17 @@ struct MeasureOptions {
     unsigned average = 1;   // scans to average on the host
     bool progress = false;  // draw a bar on standard error
     std::string label;      // the bar's label
-    // When it reports a signal, a spectrum not yet complete is abandoned.
+    // Once it reports a signal, a spectrum not yet complete is abandoned:
+    // measureSpectrum returns false with `why` empty.
     const InterruptWatch* interrupt = nullptr;
 };
 
-enum class Measured { Complete, Failed, Abandoned };
+// The module's side of a scan's header: versions, the active configuration
+// (its name when it can be told) and its estimate; `points` is the active
+// configuration's spectrum length. False with the reason in `why`.
+bool describeModule(ScanSeries& series, unsigned& points, std::string& why);
 
-// Failed after the failure was reported; Abandoned when a signal came before
-// the spectrum was complete (`out` untouched).
-Measured measureSpectrum(const MeasureOptions& options, Spectrum& out);
+// False with the reason (the library's text included) in `why`; nothing is printed.
+bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& why);
 
 }  // namespace quillon::cli

@@ -38,7 +38,7 @@ bool CsvStream::add(const ScanSeries& series, const ScanResult& scan) {
         reportError("out of memory writing '" + path_ + "'");
         return false;
     }
-    if (first) writeCsvHeader(rows, numbered_);
+    if (first) writeCsvHeader(rows, series, numbered_);
     writeCsvRows(rows, series, scan, numbered_);
     const bool formatted = std::fclose(rows) == 0;
     const bool written =
@@ -48,10 +48,9 @@ bool CsvStream::add(const ScanSeries& series, const ScanResult& scan) {
     return written;
 }
 
-bool writeWholeFile(const std::string& path, void (*write)(FILE*, const ScanSeries&),
-                    const ScanSeries& series) {
+bool writeWholeFile(const std::string& path, const std::function<void(FILE*)>& write) {
     if (path == "-") {
-        write(LibraryConsole::out(), series);
+        write(LibraryConsole::out());
         return std::fflush(LibraryConsole::out()) == 0;
     }
     std::string temporary = path + ".XXXXXX";
@@ -69,7 +68,7 @@ bool writeWholeFile(const std::string& path, void (*write)(FILE*, const ScanSeri
     const mode_t mask = umask(0);
     umask(mask);
     (void)fchmod(fd, 0666 & ~mask);
-    write(file, series);
+    write(file);
     const bool ok = std::ferror(file) == 0;
     if (std::fclose(file) != 0 || !ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
         reportError("cannot write '" + path + "'");

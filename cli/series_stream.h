@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "spectrum_series.h"
@@ -31,9 +32,8 @@ class CsvStream {
     bool ownsFile_ = false;
 };
 
-// Writes the whole document to `path` ("-": standard output) through a
+// Writes a whole document to `path` ("-": standard output) through a
 // temporary file renamed over it. False after the failure was reported.
-bool writeWholeFile(const std::string& path, void (*write)(FILE*, const ScanSeries&),
-                    const ScanSeries& series);
+bool writeWholeFile(const std::string& path, const std::function<void(FILE*)>& write);
 
 }  // namespace quillon::cli

@@ -67,7 +67,7 @@ TEST(CliInterrupt, CtrlCDuringASeriesKeepsTheCompletedSpectraInEveryOutput) {
     EXPECT_GE(scans, 3u);
     Json doc;
     ASSERT_TRUE(parseJson(run.out, doc)) << run.out.substr(0, 200);
-    EXPECT_EQ(doc["scans"].items.size(), scans);
+    EXPECT_EQ(doc["scans"].size(), scans);
     const std::string svg = readFile("plot.svg");
     EXPECT_TRUE(xmlNests(svg));
     const std::regex polyline("<polyline");
