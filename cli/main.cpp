@@ -21,7 +21,8 @@ const Command kCommands[] = {
     {"activate", "activate INDEX|NAME  choose the configuration to scan with", runActivate},
     {"lamp", "lamp on|off          switch the lamp", runLamp},
     {"limits", "limits [...]         widths, exposure times, largest pattern counts", runLimits},
-    {"scan", "scan [...]           measure a spectrum (table, --csv, --json, --plot)", runScan},
+    {"scan", "scan [...]           measure a spectrum (table, --csv, --json, --plot, --jcamp)",
+     runScan},
     {"hadamard", "hadamard learn|check learn the module's Hadamard table, check decoding",
      runHadamard},
 };

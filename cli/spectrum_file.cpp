@@ -32,7 +32,7 @@ bool readText(const std::string& path, std::string& text, std::string& why) {
 }
 
 bool notIntensity(const std::string& quantity, std::string& why) {
-    if (quantity == quantityName(Quantity::Intensity)) return false;
+    if (quantity == namesOf(Quantity::Intensity).key) return false;
     why = "it holds " + quantity + ", not intensities";
     return true;
 }
@@ -50,7 +50,7 @@ bool fromJson(const std::string& text, Spectrum& out, std::string& why) {
         why = "not a spectrum written by quillon scan (no \"scans\" list)";
         return false;
     }
-    std::string quantity = quantityName(Quantity::Intensity);
+    std::string quantity = namesOf(Quantity::Intensity).key;
     if (doc.contains("quantity")) {
         if (!doc["quantity"].is_string()) {
             why = "\"quantity\" is not a text";
