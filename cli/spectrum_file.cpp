@@ -45,7 +45,7 @@ bool fromJson(const std::string& text, Spectrum& out, std::string& why) {
     nlohmann::json doc;
     try {
         doc = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& error) {
+    } catch (const nlohmann::json::exception& error) {  // also a number out of range
         const std::string what = error.what();
         why = "not valid JSON: " + what.substr(what.find("] ") + 2);
         return false;
