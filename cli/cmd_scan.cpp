@@ -138,32 +138,6 @@ std::optional<int> parseRequest(const ParsedArguments& args, ScanRequest& reques
     return request.quantity.prepare(args);
 }
 
-// The module's side of the header: versions, the active configuration and its estimate.
-bool describeModule(ScanSeries& series, unsigned& points) {
-    std::array<unsigned, 7> v{};
-    if (getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]) == 0) series.versions = v;
-    series.position = activePosition();
-    std::optional<unsigned> active = activePoints();
-    if (!active) {
-        reportLibraryFailure(
-            "no configuration is active" +
-            (series.position ? " at position " + std::to_string(*series.position) : std::string()) +
-            "; choose one with: quillon activate");
-        return false;
-    }
-    if (*active == 0) {
-        reportError("the active configuration has no patterns to scan");
-        return false;
-    }
-    points = *active;
-    const std::vector<ConfigView> configs = readConfigurations();
-    std::vector<const ConfigView*> names = candidatesFor(configs, points);
-    if (names.size() == 1) series.configuration = *names.front();
-    for (const ConfigView* config : names) series.candidateNames.push_back(config->name);
-    series.estimatedScanMs = getEstimatedScanTime();
-    return true;
-}
-
 bool writeFile(const std::string& path, const std::function<void(FILE*)>& write) {
     if (path == "-") {
         write(LibraryConsole::out());
@@ -207,7 +181,11 @@ int runScan(const Words& words, GlobalOptions& global) {
     series.average = static_cast<unsigned>(request.average);
     request.quantity.describe(series);
     MeasureOptions measure;
-    if (!describeModule(series, measure.points)) return kExitFailed;
+    std::string why;
+    if (!describeModule(series, measure.points, why)) {
+        reportError(why);
+        return kExitFailed;
+    }
     if (request.table) {
         writeScanHeader(out, series);
         std::fflush(out);
@@ -233,7 +211,8 @@ int runScan(const Words& words, GlobalOptions& global) {
         measure.label = request.count > 1
                             ? "scan " + std::to_string(k) + "/" + std::to_string(request.count)
                             : "scan";
-        if (!measureSpectrum(measure, scan.spectrum)) {
+        if (!measureSpectrum(measure, scan.spectrum, why)) {
+            reportError(why);
             status = kExitFailed;
             break;
         }

@@ -25,6 +25,7 @@ const Command kCommands[] = {
      runScan},
     {"hadamard", "hadamard learn|check learn the module's Hadamard table, check decoding",
      runHadamard},
+    {"serve", "serve [--port N]     live view in the browser and a JSON API", runServe},
 };
 
 void printUsage(FILE* out) {
