@@ -6,7 +6,7 @@ namespace quillon::cli {
 
 void writeCsvHeader(FILE* out, const ScanSeries& series, bool numbered) {
     std::fprintf(out, "%swavelength_nm,%s\n", numbered ? "scan," : "",
-                 quantityName(series.quantity));
+                 namesOf(series.quantity).key);
 }
 
 void writeCsvRows(FILE* out, const ScanSeries& series, const ScanResult& scan, bool numbered) {
