@@ -3,6 +3,7 @@
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -10,7 +11,7 @@ PACKAGES   := cmake g++ make pkg-config libhidapi-dev libgtest-dev libgmock-dev 
               python3 python3-numpy python3-pytest nlohmann-json3-dev libcpp-httplib-dev chromium
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
-.PHONY: all deps fuzz-deps build asan-build run test bench fuzz install clean format
+.PHONY: all deps fuzz-deps build asan-build tsan run test bench fuzz install clean format
 
 all: build
 
@@ -40,9 +41,16 @@ asan-build: deps
 run: build
 	QUILLONLIB_SIMULATOR=1 ./$(BUILD)/cli/quillon scan
 
-test: build asan-build
+test: build asan-build tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The library, the simulated module and the host that calls them from four
+# threads, built with ThreadSanitizer; the host's run must report no race.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_TSAN=ON -DQUILLON_BENCH=OFF >/dev/null
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target quillonlib quillon_sim threads_host
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^threads_host$$'
 
 bench: build
 	./$(BUILD)/bench/quillon_bench
@@ -62,4 +70,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

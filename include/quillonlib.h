@@ -2,9 +2,18 @@
  * quillonlib: drive a USB near-infrared spectrometer module over HID reports.
  *
  * Plain C interface. Every function may be called before any other; the first
- * call creates the library's session. Call from one thread at a time. Functions
- * that talk to the module block while they wait for it (up to 20 s per reply
- * report, and up to three times the module's estimated scan time for a scan).
+ * call creates the library's session. Functions that talk to the module block
+ * while they wait for it (up to 20 s per reply report, and up to three times
+ * the module's estimated scan time for a scan).
+ *
+ * Threads: every function may be called from any thread. Calls run one at a
+ * time inside the library, each to its end before the next begins (a scan
+ * holds the module until its spectrum is delivered); the others wait.
+ *
+ * Processes: an open module is held by this process alone until
+ * closeSpectrometer(), the library's unloading or the process's end; opening
+ * it in another process fails at once with "Resource busy" and changes
+ * nothing on the module.
  *
  * Results of type int: 0 is success and -1 is failure unless a function says
  * otherwise; after a failure getLastException() returns the failure's text.
@@ -95,7 +104,8 @@ QUILLON_API int getFormattedSpectrum(double* wavelengths, int* intensities);
 
 /* ---- Errors and logging ---------------------------------------------- */
 
-/* Text of the last failure ("no error" after a success, "unknow" for an unknown code). */
+/* Text of the last failure of the calling thread's calls, like errno ("no error" after a
+ * success, "unknow" for an unknown code). A call in another thread does not change it. */
 QUILLON_API const char* getLastException(void);
 
 /* Logging to the dated file "YYYY-MM-DD-HH.log" in the working directory: on when on > 0. */

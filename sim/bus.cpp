@@ -1,5 +1,7 @@
 #include "sim/bus.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cwchar>
 
@@ -60,8 +62,14 @@ std::vector<ListedDevice> Bus::listed() const {
     std::vector<ListedDevice> out = others_;
     unsigned number = 0;
     for (const Module* module : plugged()) {
-        out.push_back({link::kModuleVendorId, link::kModuleProductId,
-                       "/dev/hidraw-sim" + std::to_string(number++), module->serialNumber()});
+        // A module with a state file is the same module in every process that
+        // names the file, and its path says so; one without is this process's own.
+        const std::string path =
+            module->persisting() ? "sim:" + module->statePath()
+                                 : "sim:" + std::to_string(getpid()) + ":" + std::to_string(number);
+        ++number;
+        out.push_back(
+            {link::kModuleVendorId, link::kModuleProductId, path, module->serialNumber()});
     }
     return out;
 }
@@ -72,6 +80,8 @@ std::unique_ptr<Connection> Bus::open(uint16_t vendorId, uint16_t productId,
     for (const auto& module : modules_) {
         if (!module->plugged()) continue;
         if (serialNumber != nullptr && module->serialNumber() != serialNumber) continue;
+        // Another process may have changed the module since this one last looked.
+        module->reloadPersisted();
         return std::make_unique<Connection>(module);
     }
     return nullptr;

@@ -2,6 +2,8 @@
 
 #include <hidapi/hidapi.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -30,14 +32,36 @@ hid_device_info* makeInfo(const ListedDevice& device) {
 
 }  // namespace
 
+void traceReport(const unsigned char* data, size_t length) {
+    // Opened once per process; appended to by every process that names it.
+    static FILE* const trace = [] {
+        const char* path = std::getenv("QUILLONLIB_SIMULATOR_TRACE");
+        return path != nullptr && *path != '\0' ? std::fopen(path, "a") : nullptr;
+    }();
+    if (trace == nullptr || data == nullptr) return;
+    std::string line;
+    char hex[4];
+    for (size_t i = 0; i < length; ++i) {
+        std::snprintf(hex, sizeof hex, "%02x", data[i]);
+        line += hex;
+    }
+    std::fprintf(trace, "%s\n", line.c_str());
+    std::fflush(trace);
+}
+
 HidCalls& hidCalls() {
-    static HidCalls calls;
+    static HidCalls calls = [] {
+        HidCalls fresh;
+        const char* deny = std::getenv("QUILLONLIB_SIMULATOR_DENY_OPEN");
+        if (deny != nullptr && std::strcmp(deny, "1") == 0) fresh.openRefusal = EACCES;
+        return fresh;
+    }();
     return calls;
 }
 
 void resetHidCalls() {
     HidCalls& calls = hidCalls();
-    calls = HidCalls{0, calls.liveEnumerations, calls.liveHandles, {}, {}, false};
+    calls = HidCalls{0, calls.liveEnumerations, calls.liveHandles, {}, {}, false, 0};
 }
 
 }  // namespace quillon::sim
@@ -81,6 +105,10 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                      const wchar_t* serial_number) {
     hidCalls().openSerials.push_back(
         serial_number != nullptr ? std::optional<std::wstring>(serial_number) : std::nullopt);
+    if (hidCalls().openRefusal != 0) {
+        errno = hidCalls().openRefusal;
+        return nullptr;
+    }
     auto connection = quillon::sim::bus().open(vendor_id, product_id, serial_number);
     if (!connection) return nullptr;
     ++hidCalls().liveHandles;
@@ -88,6 +116,7 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
 }
 
 int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
+    quillon::sim::traceReport(data, length);
     return dev != nullptr ? dev->connection->write(data, length) : -1;
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include "sim/state_file.h"
@@ -60,11 +61,19 @@ std::string hexByte(unsigned value) {
     return text;
 }
 
+// Every process that names the file must name the module the same way.
+std::string absolutePath(std::string path) {
+    if (path.empty()) return path;
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.lexically_normal().string();
+}
+
 }  // namespace
 
 Module::Module(std::wstring serialNumber, std::string statePath)
     : serial_(std::move(serialNumber)),
-      statePath_(std::move(statePath)),
+      statePath_(absolutePath(std::move(statePath))),
       state_(factoryState()),
       producer_(defaultScanProducer()) {
     loadPersisted();

@@ -60,6 +60,12 @@ class Module {
     const ModuleState& state() const { return state_; }
     void stateChanged();
     bool persisting() const { return !statePath_.empty() && persist_; }
+    // The state file, as an absolute path; empty when there is none.
+    const std::string& statePath() const { return statePath_; }
+    // Reads the state file again (a module shared with other processes).
+    void reloadPersisted() {
+        if (persisting()) loadPersisted();
+    }
 
     // Faults: a rule for requests of one command, or for the next requests of
     // any command. Rules are consulted in the order they were added.

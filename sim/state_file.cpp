@@ -1,5 +1,9 @@
 #include "sim/state_file.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -37,6 +41,28 @@ uint32_t get32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+// A lock beside the state file for the length of one read or write, so that
+// writers of several processes take turns; readers need it only to wait out a
+// writer, as the rename keeps every file they open whole.
+class FileLock {
+  public:
+    // A reader finds no lock file where no writer has been.
+    FileLock(const std::string& statePath, int operation)
+        : fd_(open((statePath + ".lock").c_str(),
+                   operation == LOCK_EX ? O_RDWR | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC,
+                   0644)) {
+        if (fd_ >= 0) flock(fd_, operation);
+    }
+    ~FileLock() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+  private:
+    int fd_;
+};
+
 }  // namespace
 
 std::vector<uint8_t> encodeStateFile(const PersistedState& state) {
@@ -53,6 +79,7 @@ std::vector<uint8_t> encodeStateFile(const PersistedState& state) {
 }
 
 StateLoad loadStateFile(const std::string& path, PersistedState& state, std::string& why) {
+    FileLock lock(path, LOCK_SH);
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return StateLoad::Missing;
     const std::streamoff size = in.tellg();
@@ -118,7 +145,8 @@ StateLoad loadStateFile(const std::string& path, PersistedState& state, std::str
 
 bool saveStateFile(const std::string& path, const PersistedState& state) {
     const std::vector<uint8_t> bytes = encodeStateFile(state);
-    const std::string temporary = path + ".tmp";
+    FileLock lock(path, LOCK_EX);
+    const std::string temporary = path + ".tmp" + std::to_string(getpid());
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) return false;

@@ -162,8 +162,8 @@ TEST(HadamardTable, ScanDecodesWithTheNamedFileOrTheBuiltInTable) {
         const Env env = {{"QUILLONLIB_SIMULATOR_STATE", dir.path() + "/state"},
                          {"QUILLONLIB_HADAMARD_TABLE", dir.path() + "/table.txt"}};
         EXPECT_LE(hadamardAgainstColumn(env), 1.0);
-        std::remove((dir.path() + "/state").c_str());
-        std::remove((dir.path() + "/table.txt").c_str());
+        for (const char* name : {"/state", "/state.lock", "/table.txt"})
+            std::remove((dir.path() + name).c_str());
         const std::string log = test::readFile(dir.only_file());
         EXPECT_NE(log.find("table.txt, line 4 refused: cut short: 30 of 31 columns; decoding with "
                            "the built-in table"),

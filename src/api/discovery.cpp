@@ -1,10 +1,12 @@
 #include "api/discovery.h"
 
+#include <cerrno>
 #include <climits>
 #include <string>
 #include <vector>
 
 #include "api/errors.h"
+#include "api/module_hold.h"
 #include "config/retrieval.h"
 #include "link/command_codes.h"
 #include "link/commands.h"
@@ -16,6 +18,7 @@ namespace {
 // A module as the HID layer listed it.
 struct FoundModule {
     std::wstring serialNumber;  // empty when the device has none
+    std::string path;           // the HID layer's name for it
 };
 
 // One entry per matching HID entry of the last successful enumeration, and the
@@ -24,6 +27,8 @@ struct FoundModule {
 std::vector<FoundModule> g_foundModules;
 const link::HidLayer* g_foundThrough = nullptr;
 unsigned int g_foundCount = 0;
+// This process's hold of the open module; released when the library unloads.
+ModuleHold g_hold;
 
 // The serial number to open the module at `index` with: null when only one
 // module was found (or it has none), so a single module is opened exactly by
@@ -64,7 +69,8 @@ int enumerateDevicesOp(SpectrometerSession& session, const link::HidLayer* hid,
     for (const hid_device_info* info = list; info != nullptr; info = info->next) {
         if (info->vendor_id == link::kModuleVendorId && info->product_id == link::kModuleProductId)
             g_foundModules.push_back(
-                {info->serial_number != nullptr ? info->serial_number : std::wstring()});
+                {info->serial_number != nullptr ? info->serial_number : std::wstring(),
+                 info->path != nullptr ? info->path : std::string()});
     }
     hid->freeEnumeration(list);
     if (g_foundModules.empty()) {
@@ -87,14 +93,26 @@ int openSpectrometerOp(SpectrometerSession& session, int index) {
         return -1;
     }
     bool opened = false;
+    int refusal = 0;
     if (!link::moduleOpen()) {
+        // Held before it is opened: a module another process uses is left
+        // untouched, not even opened.
+        if (g_hold.acquire(g_foundModules[static_cast<size_t>(index)].path) == HoldResult::Busy) {
+            QUILLON_LOG(
+                session, "openSpectrometer", LOG_ERROR,
+                "Open NIR device fail,in use by another process,index:" + std::to_string(index));
+            lastErrorCode = kResourceBusy;
+            return -1;
+        }
         opened = link::openModule(*g_foundThrough, link::kModuleVendorId, link::kModuleProductId,
-                                  serialForOpening(static_cast<size_t>(index)));
+                                  serialForOpening(static_cast<size_t>(index)), &refusal);
+        if (!opened) g_hold.release();
     }
     if (!opened) {
         QUILLON_LOG(session, "openSpectrometer", LOG_DEBUG,
                     "Open NIR device fail,index:" + std::to_string(index));
-        lastErrorCode = kNoSuchDevice;
+        // The open itself tells a module that is there but not ours to open.
+        lastErrorCode = refusal == EACCES || refusal == EPERM ? kAccessDenied : kNoSuchDevice;
         return -1;
     }
     // A module that did not answer has told us no index: sending one anyway
@@ -115,6 +133,7 @@ int openSpectrometerOp(SpectrometerSession& session, int index) {
 
 void closeSpectrometerOp(SpectrometerSession& session) {
     link::closeModule();
+    g_hold.release();
     QUILLON_LOG(session, "closeSpectrometer", LOG_DEBUG, "Close NIR device success");
 }
 

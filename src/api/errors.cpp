@@ -2,7 +2,7 @@
 
 namespace quillon {
 
-int32_t lastErrorCode = 0;
+thread_local int32_t lastErrorCode = 0;
 
 const char* errorText(int32_t code) {
     switch (code) {

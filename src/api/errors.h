@@ -29,7 +29,10 @@ enum ErrorCode : int32_t {
     kNirNoMemory = 102008,
 };
 
-extern int32_t lastErrorCode;
+// Per calling thread, like errno: what getLastException reports is the last
+// failure of the calls this thread made. A host with one thread sees the one
+// process-wide code it always saw.
+extern thread_local int32_t lastErrorCode;
 
 // Text for a failure code; "unknow" for a code that is not in the table.
 const char* errorText(int32_t code);

@@ -1,5 +1,6 @@
 // The exported C functions. Each obtains the session, hands the work to the
 // operation that owns it, and never lets an exception reach the host.
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -19,10 +20,17 @@ using namespace quillon;
 
 namespace {
 
+// Every export runs alone: the session, the link and the module are one
+// conversation at a time, and a scan holds them until its spectrum is read.
+// Other threads wait their turn. Constant-initialized, so it is usable from
+// the first call and needs nothing at unload.
+std::mutex g_callLock;
+
 // Runs `body` with the session; a session that cannot be created, or memory
 // that runs out inside, becomes `onFailure` with the out-of-memory code.
 template <class R, class F>
 R withSession(R onFailure, F&& body) {
+    std::lock_guard<std::mutex> alone(g_callLock);
     try {
         SpectrometerSession* session = obtainSession();
         if (session == nullptr) {
@@ -72,7 +80,9 @@ std::string nameOf(const char* text) {
 extern "C" {
 
 int enumerateDevices(unsigned int* count) {
-    return withSession(-1, [&](SpectrometerSession& s) { return enumerateDevicesOp(s, link::systemHidLayer(), count); });
+    return withSession(-1, [&](SpectrometerSession& s) {
+        return enumerateDevicesOp(s, link::systemHidLayer(), count);
+    });
 }
 
 int openSpectrometer(int index) {

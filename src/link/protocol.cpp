@@ -5,6 +5,7 @@
 #include "link/protocol.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace quillon::link {
@@ -61,9 +62,12 @@ int flagResult(uint8_t flags) {
 
 }  // namespace
 
-bool openModule(const HidLayer& hid, uint16_t vendorId, uint16_t productId, const wchar_t* serial) {
+bool openModule(const HidLayer& hid, uint16_t vendorId, uint16_t productId, const wchar_t* serial,
+                int* refusal) {
     if (link.handle != nullptr) return false;
+    errno = 0;
     hid_device* handle = hid.open(vendorId, productId, serial);
+    if (refusal != nullptr) *refusal = handle == nullptr ? errno : 0;
     if (handle == nullptr) return false;
     link.hid = &hid;
     link.handle = handle;

@@ -30,7 +30,10 @@ constexpr uint8_t kWriteFlags = 0x40;
 
 // Opens/closes the module through `hid`, which then carries every report
 // until closing; the handle is process-wide. Opening fails while a module is open.
-bool openModule(const HidLayer& hid, uint16_t vendorId, uint16_t productId, const wchar_t* serial);
+// When the HID layer refuses, `refusal` (if given) receives the errno its open
+// left behind, 0 when it left none.
+bool openModule(const HidLayer& hid, uint16_t vendorId, uint16_t productId, const wchar_t* serial,
+                int* refusal = nullptr);
 void closeModule();
 bool moduleOpen();
 
