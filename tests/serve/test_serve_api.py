@@ -1,4 +1,5 @@
 """The JSON API of `quillon serve` against the simulated module."""
+import http.client
 import os
 import signal
 import socket
@@ -272,7 +273,10 @@ def test_sigterm_stops_cleanly_and_switches_the_lamp_off():
     resp = conn.getresponse()
     assert server.post("/api/lamp", {"on": True})[0] == 200
     assert server.stop(signal.SIGTERM) == 0
-    assert resp.read() is not None  # the stream ended with the server
+    try:
+        resp.read()  # returns: the stream ended with the server
+    except http.client.IncompleteRead:
+        pass
     log = server.log()
     assert "lamp switched off" in log and server.token not in log
     assert "POST /api/lamp 200" in log
