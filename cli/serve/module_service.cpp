@@ -262,7 +262,7 @@ void ModuleService::restoreLamp(std::optional<bool> before) {
 std::optional<Quantity> quantityField(const Json& request) {
     if (!request.contains("quantity")) return Quantity::Intensity;
     for (Quantity q : {Quantity::Intensity, Quantity::Reflectance, Quantity::Absorbance})
-        if (request["quantity"] == quantityName(q)) return q;
+        if (request["quantity"] == namesOf(q).key) return q;
     return std::nullopt;
 }
 
