@@ -4,9 +4,9 @@
 #include <memory>
 #include <new>
 
-#include "api/errors.h"
 #include "config/model.h"
 #include "config/tables.h"
+#include "core/errors.h"
 #include "link/commands.h"
 #include "link/protocol.h"
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <new>
 
-#include "api/errors.h"
+#include "core/errors.h"
 #include "link/commands.h"
 
 namespace quillon {

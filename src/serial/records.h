@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/limits.h"
+
 namespace quillon {
 
 struct CalibrationCoefficients {
@@ -25,7 +27,6 @@ struct ScanSection {
 };
 static_assert(sizeof(ScanSection) == 10);
 
-constexpr int kMaxSections = 5;
 constexpr int kConfigNameSize = 40;
 constexpr uint8_t kSectionedScanType = 2;
 

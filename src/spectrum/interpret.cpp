@@ -55,7 +55,8 @@ ScanSection sectionOf(const ScanDataWhole& record) {
     return section;
 }
 
-// Walks the samples in order and tells the dark ones, as isDarkSample does,
+// Walks the samples in order and tells the dark ones: sample i is dark when
+// i - first is a multiple of the period (negative multiples count), found
 // without a division per sample.
 class DarkWalk {
   public:
