@@ -50,7 +50,8 @@ void interpretImage(benchmark::State& state, int type) {
     auto results = std::make_unique<ScanResults>();
     std::vector<uint8_t> image(kScanDataBufferSize, 0);
     size_t written = 0;
-    if (!record || encodeScanDataWhole(record->whole, image.data(), image.size(), written) != 0) {
+    if (!record || encodeScanDataWhole(record->whole, image.data(), image.size(), written) !=
+                       RecordStatus::Ok) {
         state.SkipWithError("image could not be made");
         return;
     }

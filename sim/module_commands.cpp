@@ -48,7 +48,8 @@ bool Module::execute(uint16_t code, const std::vector<uint8_t>& message,
         put32(payload, ms);
     } else if (is(link::kReadCalibrationCoefficients)) {
         payload.resize(kCalibrationImageSize);
-        if (encodeCalibration(state_.calibration, payload.data(), payload.size()) != kRecordOk) {
+        if (encodeCalibration(state_.calibration, payload.data(), payload.size()) !=
+            RecordStatus::Ok) {
             payload.clear();
         }
     } else if (is(link::kReadScanConfigCount)) {

@@ -49,7 +49,7 @@ bool getScanSection(SpectrometerSession& session) {
             break;
         }
         ScanConfig config{};
-        if (decodeScanConfig(buffer.get(), size, config) != kRecordOk) {
+        if (decodeScanConfig(buffer.get(), size, config) != RecordStatus::Ok) {
             complete = false;
             break;
         }

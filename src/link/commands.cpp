@@ -86,7 +86,7 @@ int readCalibrationCoefficients(CalibrationCoefficients& cal) {
     const size_t size = std::min(reply.payload.size(), kCalibrationWindow);
     std::memcpy(image, reply.payload.data(), size);
     CalibrationCoefficients decoded;
-    if (decodeCalibration(image, size, decoded) != kRecordOk) return kLinkFlag4;
+    if (decodeCalibration(image, size, decoded) != RecordStatus::Ok) return kLinkFlag4;
     cal = decoded;
     return reply.result;
 }

@@ -20,11 +20,8 @@ enum RecordKind : int {
     kScanAdcData = 7,
 };
 
-// Result codes of the record glue.
-constexpr int kRecordOk = 0;
-constexpr int kRecordBufferTooSmall = -3;
-constexpr int kRecordSerializationFailed = -4;
-constexpr int kRecordMissingPointer = -6;
+// What the record glue's operations come to.
+enum class RecordStatus { Ok, BufferTooSmall, SerializationFailed, MissingPointer };
 
 // Image sizes of the record kinds (constants of the formats).
 constexpr size_t kScanDataWholeImageSize = 3701;
@@ -42,28 +39,30 @@ constexpr size_t kScanDataSplitImageSize = kScanDataHeadImageSize + kScanConfigH
 // Format string of a record kind, or nullptr for an unassigned kind.
 const char* recordFormat(int kind);
 
-// Image size of a configuration as it would be encoded (91 or 155); -4 on failure.
-int scanConfigImageSize(const ScanConfig& config, size_t& size);
+// Image size of a configuration as it would be encoded (91 or 155).
+RecordStatus scanConfigImageSize(const ScanConfig& config, size_t& size);
 
 // Encodes a configuration into buffer (sectioned: 82 + 73 bytes; single: 91).
-// 0, -3 (buffer too small; nothing written), -4, or -6 (null buffer).
-int encodeScanConfig(const ScanConfig& config, uint8_t* buffer, size_t size);
+// BufferTooSmall leaves the buffer unwritten; MissingPointer: a null buffer.
+RecordStatus encodeScanConfig(const ScanConfig& config, uint8_t* buffer, size_t size);
 
-// Decodes a configuration image of `size` bytes into config. 0, -3, -4 or -6.
-int decodeScanConfig(const uint8_t* buffer, size_t size, ScanConfig& config);
+// Decodes a configuration image of `size` bytes into config.
+RecordStatus decodeScanConfig(const uint8_t* buffer, size_t size, ScanConfig& config);
 
 // Encodes/decodes calibration coefficients (72-byte image; decode tolerates excess bytes).
-int encodeCalibration(const CalibrationCoefficients& cal, uint8_t* buffer, size_t size);
-int decodeCalibration(const uint8_t* buffer, size_t size, CalibrationCoefficients& cal);
+RecordStatus encodeCalibration(const CalibrationCoefficients& cal, uint8_t* buffer, size_t size);
+RecordStatus decodeCalibration(const uint8_t* buffer, size_t size, CalibrationCoefficients& cal);
 
 // Decodes a scan data image held in a 3822-byte buffer, whole or split form.
-// 0, -3, -4 or -6. Only `size` bytes of buffer are read (size <= 3822).
-int decodeScanData(const uint8_t* buffer, size_t size, ScanDataRecord& record);
+// Only `size` bytes of buffer are read (size <= 3822).
+RecordStatus decodeScanData(const uint8_t* buffer, size_t size, ScanDataRecord& record);
 
 // Encodes scan data as the module does: whole form (3701 bytes) or split form
-// (four images, 3786 bytes). 0, -3, -4 or -6; `written` receives the byte count.
-int encodeScanDataWhole(const ScanDataWhole& record, uint8_t* buffer, size_t size, size_t& written);
-int encodeScanDataSplit(const ScanDataSplit& record, uint8_t* buffer, size_t size, size_t& written);
+// (four images, 3786 bytes); `written` receives the byte count.
+RecordStatus encodeScanDataWhole(const ScanDataWhole& record, uint8_t* buffer, size_t size,
+                                 size_t& written);
+RecordStatus encodeScanDataSplit(const ScanDataSplit& record, uint8_t* buffer, size_t size,
+                                 size_t& written);
 
 // Length of a configuration name: bytes up to the first NUL, at most 40.
 size_t configNameLength(const char (&name)[kConfigNameSize]);

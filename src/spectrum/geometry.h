@@ -14,6 +14,7 @@ constexpr int kSpecOk = 0;
 constexpr int kSpecNoSolution = -1;
 constexpr int kSpecOutOfRange = -2;
 constexpr int kSpecNoMemory = -3;
+constexpr int kSpecUndecodable = -4;  // the record image does not decode
 constexpr int kSpecUnsupportedSection = -5;
 constexpr int kSpecMissingArgument = -6;
 
