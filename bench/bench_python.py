@@ -8,7 +8,6 @@ BM_ScanColumn228 figure (the same 228-point Column scan from C).
         /usr/bin/python3 bench/bench_python.py --c-bench build/bench/quillon_bench
 """
 import argparse
-import ctypes
 import json
 import os
 import subprocess

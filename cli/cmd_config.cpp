@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "command_frame.h"
+#include "config_store.h"
 #include "exit_status.h"
 #include "library_console.h"
 #include "quillonlib.h"
@@ -31,9 +32,6 @@ const char* const kHelp =
 
 const OptionSpec kOptions[] = {{"section", true}, {"repeats", true}};
 
-// The module stores at most this many configurations.
-constexpr size_t kMaxConfigs = 20;
-
 int addConfig(const std::string& name, const ParsedArguments& args, const GlobalOptions& global) {
     if (auto why = checkConfigName(name)) return usageError("config add", *why);
     const std::vector<std::string> texts = args.values("section");
@@ -42,18 +40,11 @@ int addConfig(const std::string& name, const ParsedArguments& args, const Global
         return usageError("config add", std::to_string(texts.size()) +
                                             " sections given; a configuration has at most 5");
     std::vector<SectionRequest> sections(texts.size());
-    unsigned int minimum = 0, maximum = 0;
-    getPatternsRange(&minimum, &maximum);
-    unsigned total = 0;
     for (size_t i = 0; i < texts.size(); ++i) {
         if (auto why = parseSection(texts[i], sections[i]))
             return usageError("config add", "section " + std::to_string(i + 1) + ": " + *why);
-        total += sections[i].patterns;
     }
-    if (total > maximum)
-        return usageError("config add", "the sections hold " + std::to_string(total) +
-                                            " patterns together; a configuration has at most " +
-                                            std::to_string(maximum));
+    if (auto why = checkSections(sections)) return usageError("config add", *why);
     unsigned long repeats = 1;
     if (auto text = args.value("repeats"); text && !parseUnsigned(*text, 1, 65535, repeats))
         return usageError("config add",
@@ -61,54 +52,14 @@ int addConfig(const std::string& name, const ParsedArguments& args, const Global
 
     OpenModule module(global);
     if (!module.ok()) return kExitFailed;
-    const std::vector<ConfigView> configs = readConfigurations();
-    if (findByName(configs, name) != nullptr) {
-        reportError("a configuration named \"" + name +
-                    "\" is stored already; remove it first with: quillon config rm \"" + name +
-                    "\"");
+    const ModuleOutcome outcome =
+        storeConfiguration(name, sections, static_cast<unsigned>(repeats));
+    if (outcome.kind == ModuleOutcome::Invalid) return usageError("config add", outcome.text);
+    if (outcome.kind != ModuleOutcome::Done) {
+        reportError(outcome.text);
         return kExitFailed;
     }
-    if (configs.size() >= kMaxConfigs) {
-        reportError("the module holds 20 configurations already; remove one first");
-        return kExitFailed;
-    }
-    // The largest pattern count depends on the module's calibration, known once it is open.
-    for (size_t i = 0; i < sections.size(); ++i) {
-        const SectionRequest& s = sections[i];
-        const int most =
-            getMaxPattern(name.c_str(), static_cast<int>(s.startNm), static_cast<int>(s.endNm),
-                          static_cast<unsigned char>(s.widthPixels), s.scanType,
-                          static_cast<unsigned char>(repeats & 0xFF));
-        char range[96];
-        std::snprintf(range, sizeof range, "%u-%u nm at width %.2f", s.startNm, s.endNm, s.width);
-        if (most < static_cast<int>(minimum))
-            return usageError("config add", "section " + std::to_string(i + 1) + ": " + range +
-                                                " leaves room for no " + s.type + " section");
-        if (static_cast<int>(s.patterns) > most)
-            return usageError("config add", "section " + std::to_string(i + 1) + ": " + range +
-                                                " holds at most " + std::to_string(most) + " " +
-                                                s.type + " patterns, not " +
-                                                std::to_string(s.patterns));
-    }
-    for (size_t i = 0; i < sections.size(); ++i) {
-        const SectionRequest& s = sections[i];
-        if (setTgtCfg(name.c_str(), static_cast<int>(i), s.type.c_str(),
-                      static_cast<unsigned short>(s.startNm), static_cast<unsigned short>(s.endNm),
-                      s.width, static_cast<unsigned short>(s.patterns), s.exposure) != 0) {
-            reportLibraryFailure("section " + std::to_string(i + 1) + " was not taken");
-            return kExitFailed;
-        }
-    }
-    if (setTgtCfgs(name.c_str(), static_cast<unsigned short>(repeats)) != 0) {
-        reportLibraryFailure("the module did not store \"" + name +
-                             "\" (Hadamard sections count every pattern of their plan toward "
-                             "the limit of " +
-                             std::to_string(maximum) + ")");
-        return kExitFailed;
-    }
-    std::fprintf(LibraryConsole::out(), "Stored \"%s\": %zu section%s, %u points, %lu repeat%s\n",
-                 name.c_str(), sections.size(), sections.size() == 1 ? "" : "s", total, repeats,
-                 repeats == 1 ? "" : "s");
+    std::fprintf(LibraryConsole::out(), "%s\n", outcome.text.c_str());
     return kExitOk;
 }
 

@@ -5,11 +5,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "command_frame.h"
 #include "exit_status.h"
 #include "library_console.h"
+#include "quantity_request.h"
 #include "quillonlib.h"
 #include "scan_runner.h"
 #include "spectrum_output.h"
@@ -20,7 +22,9 @@ namespace {
 
 const char* const kHelp =
     "Usage: quillon scan [--average N] [--count K [--interval SECONDS]]\n"
-    "                    [--csv FILE] [--json] [--plot FILE.svg]\n"
+    "                    [--csv FILE] [--json] [--plot FILE.svg] [--jcamp FILE.jdx]\n"
+    "                    [--lamp on|off|keep] [--reference FILE [--dark FILE]\n"
+    "                    [--reflectance|--absorbance]]\n"
     "\n"
     "Scans with the module's active configuration and prints the spectrum, one\n"
     "wavelength (nm) and dark-corrected intensity per configured pattern, after a\n"
@@ -32,17 +36,36 @@ const char* const kHelp =
     "  --csv FILE      also write CSV with a header line to FILE ('-': standard\n"
     "                  output, instead of the table)\n"
     "  --json          JSON on standard output instead of the table\n"
-    "  --plot FILE     an SVG plot of intensity against wavelength\n"
-    "  --keep-lamp     leave the lamp as it is; otherwise it is switched on for\n"
-    "                  the scans and off after them\n"
+    "  --plot FILE     an SVG plot of the spectrum against wavelength\n"
+    "  --jcamp FILE    also write JCAMP-DX 4.24 (XYPOINTS) to FILE; with --count, one\n"
+    "                  file per spectrum: FILE-1.jdx, FILE-2.jdx, ...\n"
+    "  --lamp MODE     on: lamp on for the scans and off after them (default);\n"
+    "                  off: scan with the lamp off (a dark spectrum); keep: leave\n"
+    "                  it as it is (--keep-lamp says the same)\n"
+    "\n"
+    "Reflectance and absorbance (the averaging is done on the intensities first):\n"
+    "  --reference FILE  a white reference, a spectrum scanned earlier with --csv or\n"
+    "                  --json; the output is then absorbance unless --reflectance\n"
+    "  --dark FILE     a dark spectrum (scanned with --lamp off); without it D = 0\n"
+    "  --reflectance   R = (S - D) / (W - D) for the scan S and reference W\n"
+    "  --absorbance    A = -log10(R)\n"
+    "A point where S - D or W - D is not above 0 has no value (nan in the table\n"
+    "and CSV, null in JSON, ? in JCAMP-DX, left out of the plot); how many, and how\n"
+    "many reflectances lie outside 0..1.5, is said on standard error. A reference\n"
+    "file that cannot be used ends with status 2 before the module is opened; one\n"
+    "whose wavelengths differ from the scan's ends with status 1, writing nothing.\n"
     "\n"
     "On a terminal a progress bar on standard error follows the module's estimate.\n"
     "A failed scan ends with status 1; the spectra measured before it are still\n"
     "written.\n";
 
-const OptionSpec kOptions[] = {{"average", true},   {"count", true}, {"interval", true},
-                               {"csv", true},       {"json", false}, {"plot", true},
-                               {"keep-lamp", false}};
+const OptionSpec kOptions[] = {{"average", true},    {"count", true}, {"interval", true},
+                               {"csv", true},        {"json", false}, {"plot", true},
+                               {"keep-lamp", false}, {"lamp", true},  {"jcamp", true},
+                               {"reference", true},  {"dark", true},  {"reflectance", false},
+                               {"absorbance", false}};
+
+enum class Lamp { On, Off, Keep };
 
 struct ScanRequest {
     unsigned long average = 1;
@@ -50,10 +73,29 @@ struct ScanRequest {
     double intervalSeconds = 0;
     std::string csvPath;
     std::string plotPath;
+    std::string jcampPath;
     bool json = false;
     bool table = true;
-    bool switchLamp = true;
+    Lamp lamp = Lamp::On;
+    QuantityRequest quantity;
 };
+
+std::optional<int> parseLamp(const ParsedArguments& args, Lamp& lamp) {
+    std::optional<std::string> mode = args.value("lamp");
+    if (args.has("keep-lamp")) {
+        if (mode && *mode != "keep")
+            return usageError("scan", "--keep-lamp and --lamp " + *mode + " contradict each other");
+        mode = "keep";
+    }
+    if (!mode || *mode == "on") return std::nullopt;
+    if (*mode == "off")
+        lamp = Lamp::Off;
+    else if (*mode == "keep")
+        lamp = Lamp::Keep;
+    else
+        return usageError("scan", "--lamp needs on, off or keep, not '" + *mode + "'");
+    return std::nullopt;
+}
 
 bool directoryWritable(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -78,52 +120,27 @@ std::optional<int> parseRequest(const ParsedArguments& args, ScanRequest& reques
                               "--interval needs seconds from 0 to 86400, not '" + *text + "'");
     }
     request.json = args.has("json");
-    request.switchLamp = !args.has("keep-lamp");
+    if (auto status = parseLamp(args, request.lamp)) return status;
     if (auto path = args.value("csv")) request.csvPath = *path;
     if (auto path = args.value("plot")) request.plotPath = *path;
+    if (auto path = args.value("jcamp")) request.jcampPath = *path;
     if (request.json && request.csvPath == "-")
         return usageError("scan", "--json and --csv - both want standard output");
     request.table = !request.json && request.csvPath != "-";
-    for (const std::string* path : {&request.csvPath, &request.plotPath}) {
+    for (const std::string* path : {&request.csvPath, &request.plotPath, &request.jcampPath}) {
         if (path->empty() || *path == "-") continue;
         if (!directoryWritable(*path))
             return usageError("scan", "cannot write '" + *path + "': " + std::strerror(errno));
     }
-    if (args.has("plot") && request.plotPath.empty())
-        return usageError("scan", "--plot needs a file name");
-    return std::nullopt;
+    for (const char* option : {"plot", "jcamp"})
+        if (args.has(option) && args.value(option)->empty())
+            return usageError("scan", std::string("--") + option + " needs a file name");
+    return request.quantity.prepare(args);
 }
 
-// The module's side of the header: versions, the active configuration and its estimate.
-bool describeModule(ScanSeries& series, unsigned& points) {
-    std::array<unsigned, 7> v{};
-    if (getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]) == 0) series.versions = v;
-    series.position = activePosition();
-    std::optional<unsigned> active = activePoints();
-    if (!active) {
-        reportLibraryFailure(
-            "no configuration is active" +
-            (series.position ? " at position " + std::to_string(*series.position) : std::string()) +
-            "; choose one with: quillon activate");
-        return false;
-    }
-    if (*active == 0) {
-        reportError("the active configuration has no patterns to scan");
-        return false;
-    }
-    points = *active;
-    const std::vector<ConfigView> configs = readConfigurations();
-    std::vector<const ConfigView*> names = candidatesFor(configs, points);
-    if (names.size() == 1) series.configuration = *names.front();
-    for (const ConfigView* config : names) series.candidateNames.push_back(config->name);
-    series.estimatedScanMs = getEstimatedScanTime();
-    return true;
-}
-
-bool writeFile(const std::string& path, void (*write)(FILE*, const ScanSeries&),
-               const ScanSeries& series) {
+bool writeFile(const std::string& path, const std::function<void(FILE*)>& write) {
     if (path == "-") {
-        write(LibraryConsole::out(), series);
+        write(LibraryConsole::out());
         return true;
     }
     FILE* file = std::fopen(path.c_str(), "w");
@@ -131,13 +148,22 @@ bool writeFile(const std::string& path, void (*write)(FILE*, const ScanSeries&),
         reportError("cannot write '" + path + "': " + std::strerror(errno));
         return false;
     }
-    write(file, series);
+    write(file);
     const bool ok = std::ferror(file) == 0;
     if (std::fclose(file) != 0 || !ok) {
         reportError("cannot write '" + path + "'");
         return false;
     }
     return true;
+}
+
+bool writeJcampFiles(const std::string& path, unsigned long count, const ScanSeries& series) {
+    bool ok = true;
+    for (const ScanResult& scan : series.scans) {
+        const std::string name = count == 1 ? path : numberedPath(path, scan.number);
+        ok = writeFile(name, [&](FILE* out) { writeJcamp(out, series, scan); }) && ok;
+    }
+    return ok;
 }
 
 }  // namespace
@@ -153,8 +179,13 @@ int runScan(const Words& words, GlobalOptions& global) {
     FILE* out = LibraryConsole::out();
     ScanSeries series;
     series.average = static_cast<unsigned>(request.average);
+    request.quantity.describe(series);
     MeasureOptions measure;
-    if (!describeModule(series, measure.points)) return kExitFailed;
+    std::string why;
+    if (!describeModule(series, measure.points, why)) {
+        reportError(why);
+        return kExitFailed;
+    }
     if (request.table) {
         writeScanHeader(out, series);
         std::fflush(out);
@@ -163,8 +194,9 @@ int runScan(const Words& words, GlobalOptions& global) {
     measure.progress = isatty(STDERR_FILENO) == 1;
 
     // The module measures the light its lamp sends back; without it only stray light.
-    if (request.switchLamp) setLampStatus(1);
+    if (request.lamp != Lamp::Keep) setLampStatus(request.lamp == Lamp::On ? 1 : 0);
     int status = kExitOk;
+    bool wavelengthsDiffer = false;
     const auto first = std::chrono::steady_clock::now();
     const auto interval = std::chrono::duration<double>(request.intervalSeconds);
     for (unsigned long k = 1; k <= request.count; ++k) {
@@ -175,11 +207,17 @@ int runScan(const Words& words, GlobalOptions& global) {
         scan.number = static_cast<unsigned>(k);
         scan.startedSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
+        scan.startedAt = std::chrono::system_clock::now();
         measure.label = request.count > 1
                             ? "scan " + std::to_string(k) + "/" + std::to_string(request.count)
                             : "scan";
-        if (!measureSpectrum(measure, scan.spectrum)) {
+        if (!measureSpectrum(measure, scan.spectrum, why)) {
+            reportError(why);
             status = kExitFailed;
+            break;
+        }
+        if (!request.quantity.apply(scan.spectrum)) {
+            wavelengthsDiffer = true;
             break;
         }
         series.scans.push_back(std::move(scan));
@@ -188,12 +226,18 @@ int runScan(const Words& words, GlobalOptions& global) {
             std::fflush(out);
         }
     }
-    if (request.switchLamp) setLampStatus(0);
+    if (request.lamp == Lamp::On) setLampStatus(0);
+    if (wavelengthsDiffer) return kExitFailed;
+    request.quantity.reportTally();
     if (series.scans.empty()) return status;
     if (request.json) writeJson(out, series);
-    if (!request.csvPath.empty() && !writeFile(request.csvPath, writeCsv, series))
+    if (!request.csvPath.empty() &&
+        !writeFile(request.csvPath, [&](FILE* out) { writeCsv(out, series); }))
         status = kExitFailed;
-    if (!request.plotPath.empty() && !writeFile(request.plotPath, writeSvg, series))
+    if (!request.plotPath.empty() &&
+        !writeFile(request.plotPath, [&](FILE* out) { writeSvg(out, series); }))
+        status = kExitFailed;
+    if (!request.jcampPath.empty() && !writeJcampFiles(request.jcampPath, request.count, series))
         status = kExitFailed;
     return status;
 }

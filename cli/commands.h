@@ -26,5 +26,6 @@ int runLamp(const Words& words, GlobalOptions& global);
 int runLimits(const Words& words, GlobalOptions& global);
 int runScan(const Words& words, GlobalOptions& global);
 int runHadamard(const Words& words, GlobalOptions& global);
+int runServe(const Words& words, GlobalOptions& global);
 
 }  // namespace quillon::cli

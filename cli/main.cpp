@@ -24,6 +24,7 @@ const Command kCommands[] = {
     {"scan", "scan [...]           measure a spectrum (table, --csv, --json, --plot)", runScan},
     {"hadamard", "hadamard learn|check learn the module's Hadamard table, check decoding",
      runHadamard},
+    {"serve", "serve [--port N]     live view in the browser and a JSON API", runServe},
 };
 
 void printUsage(FILE* out) {

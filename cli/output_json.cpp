@@ -1,3 +1,6 @@
+#include "output_json.h"
+
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -6,98 +9,76 @@
 namespace quillon::cli {
 namespace {
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
+using Json = nlohmann::ordered_json;
+
+// The library's doubles carry float noise (7.0299999...); the tables hold
+// values with two decimals for widths and a few more for exposure times.
+double rounded(double value, double step) {
+    return std::round(value / step) * step;
 }
 
-void writeConfiguration(FILE* out, const ScanSeries& series) {
-    std::fprintf(out, "  \"configuration\": {\n    \"position\": ");
-    if (series.position)
-        std::fprintf(out, "%d", *series.position);
-    else
-        std::fprintf(out, "null");
-    std::fprintf(out, ",\n    \"name\": %s",
-                 series.configuration ? jsonString(series.configuration->name).c_str() : "null");
+Json configurationJson(const ScanSeries& series) {
+    Json config = Json::object();
+    config["position"] = series.position ? Json(*series.position) : Json();
     if (!series.configuration) {
-        std::fprintf(out, ",\n    \"candidates\": [");
-        for (size_t i = 0; i < series.candidateNames.size(); ++i)
-            std::fprintf(out, "%s%s", i ? ", " : "", jsonString(series.candidateNames[i]).c_str());
-        std::fprintf(out, "]\n  },\n");
-        return;
+        config["name"] = nullptr;
+        config["candidates"] = series.candidateNames;
+        return config;
     }
-    std::fprintf(out, ",\n    \"sections\": [");
-    const auto& sections = series.configuration->sections;
-    for (size_t i = 0; i < sections.size(); ++i) {
-        const SectionView& s = sections[i];
-        std::fprintf(out,
-                     "%s\n      {\"type\": %s, \"start_nm\": %u, \"end_nm\": %u, \"width\": %.2f, "
-                     "\"patterns\": %u, \"exposure\": %g}",
-                     i ? "," : "", jsonString(s.type).c_str(), s.startNm, s.endNm, s.width,
-                     s.patterns, s.exposure);
-    }
-    std::fprintf(out, "\n    ]\n  },\n");
+    config["name"] = series.configuration->name;
+    config["sections"] = Json::array();
+    for (const SectionView& s : series.configuration->sections)
+        config["sections"].push_back({{"type", s.type},
+                                      {"start_nm", s.startNm},
+                                      {"end_nm", s.endNm},
+                                      {"width", rounded(s.width, 0.01)},
+                                      {"patterns", s.patterns},
+                                      {"exposure", rounded(s.exposure, 1e-6)}});
+    return config;
+}
+
+// Whole counts stay integers; a point without a value is null.
+Json valueJson(const ScanSeries& series, double value) {
+    if (std::isnan(value)) return nullptr;
+    if (series.quantity == Quantity::Intensity && series.average <= 1)
+        return static_cast<long long>(std::llround(value));
+    return value;
+}
+
+Json optionalText(const std::string& text) {
+    return text.empty() ? Json() : Json(text);
 }
 
 }  // namespace
 
+Json seriesJson(const ScanSeries& series) {
+    Json doc = Json::object();
+    doc["configuration"] = configurationJson(series);
+    doc["versions"] = series.versions ? Json(*series.versions) : Json();
+    doc["estimated_scan_time_ms"] = series.estimatedScanMs;
+    doc["average"] = series.average;
+    doc["quantity"] = quantityName(series.quantity);
+    doc["reference"] = optionalText(series.referenceFile);
+    doc["dark"] = optionalText(series.darkFile);
+    doc["scans"] = Json::array();
+    for (const ScanResult& scan : series.scans) {
+        Json values = Json::array();
+        for (double value : scan.spectrum.value) values.push_back(valueJson(series, value));
+        doc["scans"].push_back({{"scan", scan.number},
+                                {"started_s", rounded(scan.startedSeconds, 0.001)},
+                                {"points", scan.spectrum.wavelengthNm.size()},
+                                {"wavelength_nm", scan.spectrum.wavelengthNm},
+                                {quantityName(series.quantity), std::move(values)}});
+    }
+    return doc;
+}
+
 void writeJson(FILE* out, const ScanSeries& series) {
-    std::fprintf(out, "{\n");
-    writeConfiguration(out, series);
-    std::fprintf(out, "  \"versions\": ");
-    if (series.versions) {
-        std::fprintf(out, "[");
-        for (size_t i = 0; i < series.versions->size(); ++i)
-            std::fprintf(out, "%s%u", i ? ", " : "", (*series.versions)[i]);
-        std::fprintf(out, "],\n");
-    } else {
-        std::fprintf(out, "null,\n");
-    }
-    std::fprintf(out, "  \"estimated_scan_time_ms\": %d,\n", series.estimatedScanMs);
-    std::fprintf(out, "  \"average\": %u,\n  \"scans\": [", series.average);
-    for (size_t k = 0; k < series.scans.size(); ++k) {
-        const ScanResult& scan = series.scans[k];
-        const Spectrum& s = scan.spectrum;
-        std::fprintf(out, "%s\n    {\n      \"scan\": %u,\n      \"started_s\": %.3f,\n",
-                     k ? "," : "", scan.number, scan.startedSeconds);
-        std::fprintf(out, "      \"points\": %zu,\n      \"wavelength_nm\": [",
-                     s.wavelengthNm.size());
-        for (size_t i = 0; i < s.wavelengthNm.size(); ++i)
-            std::fprintf(out, "%s%.6f", i ? ", " : "", s.wavelengthNm[i]);
-        std::fprintf(out, "],\n      \"intensity\": [");
-        for (size_t i = 0; i < s.intensity.size(); ++i)
-            std::fprintf(out, "%s%s", i ? ", " : "",
-                         formatIntensity(series, s.intensity[i]).c_str());
-        std::fprintf(out, "]\n    }");
-    }
-    std::fprintf(out, "\n  ]\n}\n");
+    // A configuration name is the module's bytes, not always UTF-8.
+    const std::string text =
+        seriesJson(series).dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::fputs(text.c_str(), out);
+    std::fputc('\n', out);
 }
 
 }  // namespace quillon::cli

@@ -1,4 +1,5 @@
-// Intensity against wavelength as a standalone SVG document.
+// A spectrum's values (intensity, reflectance or absorbance) against wavelength
+// as a standalone SVG document.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -86,11 +87,13 @@ void writeSvg(FILE* out, const ScanSeries& series) {
         for (size_t i = 0; i < scan.spectrum.wavelengthNm.size(); ++i) {
             minX = std::min(minX, scan.spectrum.wavelengthNm[i]);
             maxX = std::max(maxX, scan.spectrum.wavelengthNm[i]);
-            minY = std::min(minY, scan.spectrum.intensity[i]);
-            maxY = std::max(maxY, scan.spectrum.intensity[i]);
+            if (std::isnan(scan.spectrum.value[i])) continue;
+            minY = std::min(minY, scan.spectrum.value[i]);
+            maxY = std::max(maxY, scan.spectrum.value[i]);
         }
     }
-    if (!std::isfinite(minX)) minX = 900, maxX = 1700, maxY = 1;
+    if (!std::isfinite(minX)) minX = 900, maxX = 1700;
+    if (!std::isfinite(maxY)) maxY = 1;
     const Axis x = niceAxis(minX, maxX, 8, false);
     const Axis y = niceAxis(minY, maxY, 6, true);
     const double plotW = kWidth - kLeft - kRight, plotH = kHeight - kTop - kBottom;
@@ -147,8 +150,8 @@ void writeSvg(FILE* out, const ScanSeries& series) {
                  kLeft + plotW / 2, kHeight - 16);
     std::fprintf(out,
                  "  <text class=\"ylabel\" x=\"20\" y=\"%.1f\" text-anchor=\"middle\" "
-                 "transform=\"rotate(-90 20 %.1f)\">Intensity (counts)</text>\n",
-                 kTop + plotH / 2, kTop + plotH / 2);
+                 "transform=\"rotate(-90 20 %.1f)\">%s</text>\n",
+                 kTop + plotH / 2, kTop + plotH / 2, quantityLabel(series.quantity));
 
     // Sections may cover their ranges in any order; the line follows wavelength.
     for (size_t k = 0; k < series.scans.size(); ++k) {
@@ -161,9 +164,13 @@ void writeSvg(FILE* out, const ScanSeries& series) {
                      "  <polyline class=\"spectrum\" data-scan=\"%u\" fill=\"none\" "
                      "stroke=\"%s\" stroke-width=\"1.5\" points=\"",
                      series.scans[k].number, kColours[k % kColourCount]);
-        for (size_t n = 0; n < order.size(); ++n)
-            std::fprintf(out, "%s%.2f,%.2f", n ? " " : "", px(s.wavelengthNm[order[n]]),
-                         py(s.intensity[order[n]]));
+        // A point without a value is left out; the line joins its neighbours.
+        const char* separator = "";
+        for (size_t n : order) {
+            if (std::isnan(s.value[n])) continue;
+            std::fprintf(out, "%s%.2f,%.2f", separator, px(s.wavelengthNm[n]), py(s.value[n]));
+            separator = " ";
+        }
         std::fprintf(out, "\"/>\n");
     }
     if (series.scans.size() > 1) {

@@ -8,15 +8,41 @@
 #include "module_session.h"
 #include "progress_bar.h"
 #include "quillonlib.h"
+#include "stored_configs.h"
 
 namespace quillon::cli {
 
-bool measureSpectrum(const MeasureOptions& options, Spectrum& out) {
+bool describeModule(ScanSeries& series, unsigned& points, std::string& why) {
+    std::array<unsigned, 7> v{};
+    if (getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]) == 0) series.versions = v;
+    series.position = activePosition();
+    std::optional<unsigned> active = activePoints();
+    if (!active) {
+        why =
+            "no configuration is active" +
+            (series.position ? " at position " + std::to_string(*series.position) : std::string()) +
+            "; choose one with: quillon activate: " + getLastException();
+        return false;
+    }
+    if (*active == 0) {
+        why = "the active configuration has no patterns to scan";
+        return false;
+    }
+    points = *active;
+    const std::vector<ConfigView> configs = readConfigurations();
+    std::vector<const ConfigView*> names = candidatesFor(configs, points);
+    if (names.size() == 1) series.configuration = *names.front();
+    for (const ConfigView* config : names) series.candidateNames.push_back(config->name);
+    series.estimatedScanMs = getEstimatedScanTime();
+    return true;
+}
+
+bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& why) {
     const size_t n = options.points;
     std::vector<double> wavelengths(n);
     std::vector<int> intensities(n);
     Spectrum sum;
-    sum.intensity.assign(n, 0.0);
+    sum.value.assign(n, 0.0);
     for (unsigned k = 0; k < options.average; ++k) {
         std::unique_ptr<ProgressBar> bar;
         if (options.progress) {
@@ -31,19 +57,19 @@ bool measureSpectrum(const MeasureOptions& options, Spectrum& out) {
         const int result = getFormattedSpectrum(wavelengths.data(), intensities.data());
         bar.reset();
         if (result != 0) {
-            reportLibraryFailure("scan failed");
+            why = std::string("scan failed: ") + getLastException();
             return false;
         }
         LibraryConsole::relay();
         if (k == 0) {
             sum.wavelengthNm = wavelengths;
         } else if (sum.wavelengthNm != wavelengths) {
-            reportError("the wavelengths changed between the averaged scans");
+            why = "the wavelengths changed between the averaged scans";
             return false;
         }
-        for (size_t i = 0; i < n; ++i) sum.intensity[i] += intensities[i];
+        for (size_t i = 0; i < n; ++i) sum.value[i] += intensities[i];
     }
-    for (double& value : sum.intensity) value /= options.average;
+    for (double& value : sum.value) value /= options.average;
     out = std::move(sum);
     return true;
 }

@@ -15,7 +15,12 @@ struct MeasureOptions {
     std::string label;      // the bar's label
 };
 
-// False after the failure was reported.
-bool measureSpectrum(const MeasureOptions& options, Spectrum& out);
+// The module's side of a scan's header: versions, the active configuration
+// (its name when it can be told) and its estimate; `points` is the active
+// configuration's spectrum length. False with the reason in `why`.
+bool describeModule(ScanSeries& series, unsigned& points, std::string& why);
+
+// False with the reason (the library's text included) in `why`; nothing is printed.
+bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& why);
 
 }  // namespace quillon::cli

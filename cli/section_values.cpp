@@ -14,6 +14,8 @@ namespace {
 // The library matches widths and exposure times to its tables this closely.
 constexpr double kTableTolerance = 1e-7;
 
+const char* const kKeys[] = {"type", "start", "end", "width", "patterns", "exposure"};
+
 std::string formatValue(double value, const char* format) {
     char text[32];
     std::snprintf(text, sizeof text, format, value);
@@ -78,7 +80,6 @@ std::optional<std::string> checkRange(unsigned startNm, unsigned endNm) {
 }
 
 std::optional<std::string> parseSection(const std::string& text, SectionRequest& out) {
-    static const char* const kKeys[] = {"type", "start", "end", "width", "patterns", "exposure"};
     std::map<std::string, std::string> fields;
     size_t begin = 0;
     while (begin <= text.size()) {
@@ -97,6 +98,12 @@ std::optional<std::string> parseSection(const std::string& text, SectionRequest&
         if (!fields.emplace(key, item.substr(eq + 1)).second)
             return "key '" + key + "' given twice";
     }
+    return sectionFromFields(fields, out);
+}
+
+std::optional<std::string> sectionFromFields(const std::map<std::string, std::string>& given,
+                                             SectionRequest& out) {
+    std::map<std::string, std::string> fields = given;
     for (const char* key : kKeys)
         if (fields.find(key) == fields.end()) return std::string("missing ") + key + "=...";
 
@@ -141,6 +148,20 @@ std::optional<std::string> parseSection(const std::string& text, SectionRequest&
     section.exposure = getExposureTime(static_cast<int>(*exposureIndex));
 
     out = section;
+    return std::nullopt;
+}
+
+std::optional<std::string> checkSections(const std::vector<SectionRequest>& sections) {
+    if (sections.empty()) return std::string("a configuration needs at least one section");
+    if (sections.size() > kMaxSections)
+        return std::to_string(sections.size()) + " sections given; a configuration has at most 5";
+    unsigned int minimum = 0, maximum = 0;
+    getPatternsRange(&minimum, &maximum);
+    unsigned total = 0;
+    for (const SectionRequest& section : sections) total += section.patterns;
+    if (total > maximum)
+        return "the sections hold " + std::to_string(total) +
+               " patterns together; a configuration has at most " + std::to_string(maximum);
     return std::nullopt;
 }
 

@@ -2,8 +2,10 @@
 // own tables before anything is sent to the module.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillon::cli {
 
@@ -39,6 +41,11 @@ std::optional<std::string> checkRange(unsigned startNm, unsigned endNm);
 // Parses "type=Hadamard,start=900,end=1700,width=7.03,patterns=120,exposure=0.635".
 // Every key is needed once. Returns the reason when the text or a value is wrong.
 std::optional<std::string> parseSection(const std::string& text, SectionRequest& out);
+// The same checks on values already split by key (the six keys above, as texts).
+std::optional<std::string> sectionFromFields(const std::map<std::string, std::string>& fields,
+                                             SectionRequest& out);
+// One to five sections of at most the configuration's pattern count together.
+std::optional<std::string> checkSections(const std::vector<SectionRequest>& sections);
 
 // Checks a configuration name; the reason when it cannot be stored.
 std::optional<std::string> checkConfigName(const std::string& name);

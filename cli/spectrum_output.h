@@ -10,7 +10,7 @@ namespace quillon::cli {
 
 // Module versions and the configuration, as "# " comment lines.
 void writeScanHeader(FILE* out, const ScanSeries& series);
-// One scan as an aligned "wavelength_nm  intensity" table; `numbered` puts a
+// One scan as an aligned "wavelength_nm  <quantity>" table; `numbered` puts a
 // line naming the scan before it.
 void writeTable(FILE* out, const ScanSeries& series, const ScanResult& scan, bool numbered);
 // A header line, then one line per point (with a scan column when there are several scans).
@@ -18,7 +18,17 @@ void writeCsv(FILE* out, const ScanSeries& series);
 void writeJson(FILE* out, const ScanSeries& series);
 void writeSvg(FILE* out, const ScanSeries& series);
 
-// Intensities are whole counts unless several scans were averaged.
-std::string formatIntensity(const ScanSeries& series, double value);
+// One value as the table, CSV and JCAMP-DX write it: intensities are whole
+// counts unless several scans were averaged, reflectance and absorbance have
+// six decimals, and a point without a value is "nan".
+std::string formatValue(const ScanSeries& series, double value);
+// A wavelength with six decimals, as every text format writes it.
+std::string formatWavelength(double nm);
+
+// JCAMP-DX 4.24 of one scan, XYPOINTS one "x, y" pair per line, with the
+// same digits as the CSV ("?" for a point without a value).
+void writeJcamp(FILE* out, const ScanSeries& series, const ScanResult& scan);
+// The file of scan `number` when a run writes several: FILE.jdx -> FILE-2.jdx.
+std::string numberedPath(const std::string& path, unsigned number);
 
 }  // namespace quillon::cli

@@ -19,9 +19,20 @@ std::string ScanSeries::title() const {
     return text;
 }
 
-std::string formatIntensity(const ScanSeries& series, double value) {
+std::string formatWavelength(double nm) {
     char text[40];
-    if (series.average <= 1)
+    std::snprintf(text, sizeof text, "%.6f", nm);
+    return text;
+}
+
+std::string formatValue(const ScanSeries& series, double value) {
+    if (std::isnan(value)) return "nan";
+    char text[40];
+    if (series.quantity != Quantity::Intensity)
+        // Six decimals resolve a ratio far finer than the detector's counts;
+        // a value that rounds to zero is written without a sign.
+        std::snprintf(text, sizeof text, "%.6f", std::fabs(value) < 5e-7 ? 0.0 : value);
+    else if (series.average <= 1)
         std::snprintf(text, sizeof text, "%.0f", value);
     else
         std::snprintf(text, sizeof text, "%.2f", value);

@@ -2,23 +2,28 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "quantity.h"
 #include "stored_configs.h"
 
 namespace quillon::cli {
 
 struct Spectrum {
     std::vector<double> wavelengthNm;
-    // Dark-corrected counts; the mean of the scans when several were averaged.
-    std::vector<double> intensity;
+    // Of the series' quantity: dark-corrected counts (the mean of the scans
+    // when several were averaged), or the reflectance or absorbance computed
+    // from them (NaN where a point has no value).
+    std::vector<double> value;
 };
 
 struct ScanResult {
     unsigned number = 1;        // from 1
     double startedSeconds = 0;  // since the first scan started
+    std::chrono::system_clock::time_point startedAt{};
     Spectrum spectrum;
 };
 
@@ -29,6 +34,8 @@ struct ScanSeries {
     std::optional<std::array<unsigned, 7>> versions;
     int estimatedScanMs = -1;
     unsigned average = 1;
+    Quantity quantity = Quantity::Intensity;
+    std::string referenceFile, darkFile;  // what the quantity was computed against
     std::vector<ScanResult> scans;
 
     // The configuration's name, or a description of the position.

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "config/table_values.h"
@@ -24,6 +27,35 @@ struct Band {
 constexpr Band kBands[] = {
     {1195.0, 28.0, 0.35}, {1450.0, 45.0, 0.55}, {1725.0, 30.0, 0.3}, {1020.0, 20.0, 0.15}};
 
+double transmissionThrough(const Band* begin, const Band* end, double nm) {
+    double transmission = 1.0;
+    for (const Band* b = begin; b != end; ++b)
+        transmission *=
+            1.0 - b->depth * std::exp(-0.5 * std::pow((nm - b->centreNm) / b->widthNm, 2));
+    return transmission;
+}
+
+// A sample in front of the module: QUILLONLIB_SIMULATOR_SAMPLE lists its
+// absorption bands as "CENTRE_NM,WIDTH_NM,DEPTH" separated by ';'. Without
+// it the module looks at its white reference. A malformed entry is skipped.
+const std::vector<Band>& sampleBands() {
+    static const std::vector<Band> bands = [] {
+        std::vector<Band> out;
+        const char* text = std::getenv("QUILLONLIB_SIMULATOR_SAMPLE");
+        std::istringstream list(text != nullptr ? text : "");
+        for (std::string entry; std::getline(list, entry, ';');) {
+            Band b{};
+            char extra = 0;
+            if (std::sscanf(entry.c_str(), "%lf,%lf,%lf %c", &b.centreNm, &b.widthNm, &b.depth,
+                            &extra) == 3 &&
+                b.widthNm > 0 && b.depth >= 0 && b.depth <= 1)
+                out.push_back(b);
+        }
+        return out;
+    }();
+    return bands;
+}
+
 }  // namespace
 
 double syntheticSpectrum(double nm) {
@@ -31,10 +63,7 @@ double syntheticSpectrum(double nm) {
     // InGaAs detector response that drops steeply above about 1650 nm.
     const double lamp = std::exp(-std::pow((nm - 1150.0) / 520.0, 2.0));
     const double detector = 1.0 / (1.0 + std::exp((nm - 1680.0) / 22.0));
-    double transmission = 1.0;
-    for (const Band& b : kBands)
-        transmission *= 1.0 - b.depth * std::exp(-0.5 * std::pow((nm - b.centreNm) / b.widthNm, 2));
-    return lamp * detector * transmission;
+    return lamp * detector * transmissionThrough(std::begin(kBands), std::end(kBands), nm);
 }
 
 double expectedPatternCounts(const SyntheticOptions& options, double nm, int widthPixels,
@@ -45,8 +74,12 @@ double expectedPatternCounts(const SyntheticOptions& options, double nm, int wid
 
 ScanProducer syntheticScanProducer(SyntheticOptions options) {
     return [options](const ScanContext& context) -> std::vector<uint8_t> {
-        const double light = context.lampOn ? 1.0 : kStrayLight;
+        const std::vector<Band>& sample = sampleBands();
         PatternValueFn value = [&](const PatternBand& band) {
+            const double light =
+                context.lampOn ? transmissionThrough(sample.data(), sample.data() + sample.size(),
+                                                     band.wavelengthNm)
+                               : kStrayLight;
             return light *
                    expectedPatternCounts(options, band.wavelengthNm, band.width, band.exposureTime);
         };

@@ -1,76 +1,66 @@
 #include "cli_formats.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 namespace quillon::test {
-namespace {
-
-bool eat(const std::string& s, size_t& i, char c) {
-    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-    return i < s.size() && s[i] == c && ++i;
-}
-
-bool jsonString(const std::string& s, size_t& i, std::string& out) {
-    if (!eat(s, i, '"')) return false;
-    for (; i < s.size() && s[i] != '"'; ++i) {
-        if (static_cast<unsigned char>(s[i]) < 0x20) return false;
-        if (s[i] == '\\' && (++i >= s.size() || !std::strchr("\"\\/bfnrtu", s[i]))) return false;
-        out += s[i];
-    }
-    return eat(s, i, '"');
-}
-
-bool jsonValue(const std::string& s, size_t& i, Json& out) {
-    if (eat(s, i, '{')) {
-        if (eat(s, i, '}')) return true;
-        do {
-            std::string key;
-            if (!jsonString(s, i, key) || !eat(s, i, ':') || !jsonValue(s, i, out.members[key]))
-                return false;
-        } while (eat(s, i, ','));
-        return eat(s, i, '}');
-    }
-    if (eat(s, i, '[')) {
-        if (eat(s, i, ']')) return true;
-        do {
-            if (!jsonValue(s, i, out.items.emplace_back())) return false;
-        } while (eat(s, i, ','));
-        return eat(s, i, ']');
-    }
-    if (i < s.size() && s[i] == '"') return jsonString(s, i, out.text);
-    for (const char* word : {"null", "true", "false"})
-        if (s.compare(i, std::strlen(word), word) == 0) return i += std::strlen(word), true;
-    const char* begin = s.c_str() + i;
-    char* end = nullptr;
-    out.number = std::strtod(begin, &end);
-    // strtod also takes nan, inf and hex, none of which is JSON.
-    if (end == begin || !(std::isdigit(static_cast<unsigned char>(*begin)) || *begin == '-') ||
-        std::string(begin, static_cast<const char*>(end)).find_first_of("xXnNiI") !=
-            std::string::npos)
-        return false;
-    i += static_cast<size_t>(end - begin);
-    return true;
-}
-
-}  // namespace
-
-const Json& Json::operator[](const std::string& key) const {
-    static const Json none;
-    auto it = members.find(key);
-    return it == members.end() ? none : it->second;
-}
-
-std::vector<double> Json::numbers() const {
-    std::vector<double> out;
-    for (const Json& item : items) out.push_back(item.number);
-    return out;
-}
 
 bool parseJson(const std::string& text, Json& out) {
-    size_t i = 0;
-    return jsonValue(text, i, out) && text.find_first_not_of(" \t\r\n", i) == std::string::npos;
+    out = Json::parse(text, nullptr, false);
+    return !out.is_discarded();
+}
+
+std::string Jcamp::value(const std::string& label) const {
+    for (const auto& [name, text] : records)
+        if (name == label) return text;
+    return "(absent)";
+}
+
+bool parseJcamp(const std::string& text, Jcamp& out) {
+    std::istringstream in(text);
+    std::vector<double> numbers;  // of the lines after ##XYPOINTS=
+    bool inData = false;
+    for (std::string line; std::getline(in, line);) {
+        line = line.substr(0, line.find("$$"));  // a comment runs to the line end
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("##", 0) != 0 && !inData) {  // a value goes on up to the next record
+            if (out.records.empty()) return false;
+            out.records.back().second += " " + line;
+        } else if (line.rfind("##", 0) != 0) {
+            std::replace_if(
+                line.begin(), line.end(), [](char c) { return c == ',' || c == ';'; }, ' ');
+            std::istringstream words(line);
+            for (std::string word; words >> word;) {
+                char* end = nullptr;
+                numbers.push_back(word == "?" ? NAN : std::strtod(word.c_str(), &end));
+                if (word != "?" && (*end != '\0' || end == word.c_str())) return false;
+            }
+        } else {
+            const size_t eq = line.find('=');
+            if (eq == std::string::npos) return false;
+            std::string label, value = line.substr(eq + 1);
+            for (char c : line.substr(2, eq - 2))
+                if (!std::strchr(" -/_", c)) label += static_cast<char>(std::toupper(c));
+            value.erase(0, value.find_first_not_of(' '));
+            out.records.emplace_back(label, value.erase(value.find_last_not_of(' ') + 1));
+            inData = label == "XYPOINTS";
+            if (inData && value != "(XY..XY)") return false;
+        }
+    }
+    if (out.records.empty() || out.records.front().first != "TITLE" ||
+        out.records.back().first != "END" || numbers.size() % 2 != 0)
+        return false;
+    const double xFactor = std::stod(out.value("XFACTOR")),
+                 yFactor = std::stod(out.value("YFACTOR"));
+    for (size_t i = 0; i < numbers.size(); i += 2) {
+        out.x.push_back(numbers[i] * xFactor);
+        out.y.push_back(numbers[i + 1] * yFactor);
+    }
+    return true;
 }
 
 bool xmlNests(const std::string& text) {

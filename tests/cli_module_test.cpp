@@ -41,16 +41,16 @@ TEST(CliModule, ConfigurationAddedInOneRunIsScannedInTheNext) {
     ASSERT_EQ(scan.status, 0) << scan.err;
     Json doc;
     ASSERT_TRUE(parseJson(scan.out, doc));
-    EXPECT_EQ(doc["configuration"]["name"].text, "Two bands");
-    EXPECT_EQ(doc["configuration"]["sections"].items.size(), 2u);
-    const std::vector<double> wl = doc["scans"].items.at(0)["wavelength_nm"].numbers();
+    EXPECT_EQ(doc["configuration"]["name"], "Two bands");
+    EXPECT_EQ(doc["configuration"]["sections"].size(), 2u);
+    const std::vector<double> wl = doc["scans"][0]["wavelength_nm"].get<std::vector<double>>();
     // The library, opened on the same state, scans the same configuration:
     // the Hadamard band first, then the Column band.
     const LibraryView library = viewThroughLibrary(state);
     ASSERT_TRUE(library.ok) << library.error;
     ASSERT_EQ(wl.size(), 91u);
     EXPECT_EQ(library.points, 91u);
-    EXPECT_EQ(doc["configuration"]["position"].number, library.activeIndex);
+    EXPECT_EQ(doc["configuration"]["position"].get<double>(), library.activeIndex);
     for (size_t i = 0; i < wl.size(); ++i) {
         EXPECT_NEAR(wl[i], library.wavelengths.at(i), 1e-6);
         EXPECT_TRUE(i < 60 ? wl[i] < 1510 : wl[i] > 1490) << i;
@@ -73,8 +73,8 @@ TEST(CliModule, ConfigurationAddedInOneRunIsScannedInTheNext) {
     } else {
         ASSERT_EQ(after.status, 0) << after.err;
         ASSERT_TRUE(parseJson(after.out, doc = Json{}));
-        EXPECT_NE(doc["configuration"]["name"].text, "Two bands");
-        EXPECT_EQ(doc["scans"].items.at(0)["points"].number, remaining.points);
+        EXPECT_NE(doc["configuration"]["name"], "Two bands");
+        EXPECT_EQ(doc["scans"][0]["points"].get<double>(), remaining.points);
     }
 }
 

@@ -86,13 +86,13 @@ TEST(CliScan, TableCsvJsonAndPlotCarryTheLibrarysPoints) {
 
     Json doc;
     ASSERT_TRUE(parseJson(json.out, doc)) << json.out.substr(0, 300);
-    EXPECT_EQ(doc["configuration"]["position"].number, library.activeIndex);
-    EXPECT_EQ(doc["versions"].numbers(), std::vector<double>(v.begin(), v.end()));
-    ASSERT_EQ(doc["scans"].items.size(), 1u);
-    const Json& scan = doc["scans"].items[0];
-    EXPECT_EQ(scan["points"].number, library.points);
-    const std::vector<double> wl = scan["wavelength_nm"].numbers(),
-                              in = scan["intensity"].numbers();
+    EXPECT_EQ(doc["configuration"]["position"].get<double>(), library.activeIndex);
+    EXPECT_EQ(doc["versions"].get<std::vector<double>>(), std::vector<double>(v.begin(), v.end()));
+    ASSERT_EQ(doc["scans"].size(), 1u);
+    const Json& scan = doc["scans"][0];
+    EXPECT_EQ(scan.at("points").get<double>(), library.points);
+    const std::vector<double> wl = scan.at("wavelength_nm").get<std::vector<double>>(),
+                              in = scan.at("intensity").get<std::vector<double>>();
     ASSERT_EQ(in.size(), wl.size());
     std::vector<Point> jsonPoints;
     for (size_t i = 0; i < wl.size(); ++i) jsonPoints.push_back({wl[i], in[i]});
@@ -137,11 +137,12 @@ TEST(CliScan, SeveralAveragedScansInOneRun) {
     const LibraryView library = viewThroughLibrary("", false);
     Json doc;
     ASSERT_TRUE(parseJson(run.out, doc));
-    EXPECT_EQ(doc["average"].number, 2);
-    ASSERT_EQ(doc["scans"].items.size(), 3u);
+    EXPECT_EQ(doc["average"].get<double>(), 2);
+    ASSERT_EQ(doc["scans"].size(), 3u);
     for (size_t k = 0; k < 3; ++k) {
-        EXPECT_EQ(doc["scans"].items[k]["scan"].number, k + 1);
-        EXPECT_EQ(doc["scans"].items[k]["wavelength_nm"].numbers().size(), library.points);
+        EXPECT_EQ(doc["scans"][k]["scan"].get<double>(), k + 1);
+        EXPECT_EQ(doc["scans"][k]["wavelength_nm"].get<std::vector<double>>().size(),
+                  library.points);
     }
     std::vector<std::string> csv = lines(readFile(dir.path() + "/series.csv"));
     ASSERT_EQ(csv.size(), 1 + 3 * library.points);

@@ -1,0 +1,44 @@
+// What a spectrum's values mean, and the one place that turns measured
+// intensities into reflectance or absorbance against a white reference and
+// an optional dark spectrum.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace quillon::cli {
+
+enum class Quantity { Intensity, Reflectance, Absorbance };
+
+// "intensity", "reflectance", "absorbance": column, field and array names.
+const char* quantityName(Quantity quantity);
+// "Intensity (counts)", "Reflectance", "Absorbance": for axis labels.
+const char* quantityLabel(Quantity quantity);
+
+// Points without a value and reflectances outside the plausible range.
+struct QuantityTally {
+    size_t points = 0;
+    size_t undefined = 0;   // W - D <= 0 or S - D <= 0
+    size_t outOfRange = 0;  // reflectance below 0 or above kMostPlausibleReflectance
+    QuantityTally& operator+=(const QuantityTally& other);
+    // One sentence for standard error; empty when every point is fine.
+    std::string describe() const;
+};
+
+constexpr double kMostPlausibleReflectance = 1.5;
+
+// R = (S - D) / (W - D) or A = -log10(R) per point, NaN where undefined.
+// `dark` empty means D = 0. The spans have the same length.
+std::vector<double> computeQuantity(Quantity quantity, std::span<const double> sample,
+                                    std::span<const double> white, std::span<const double> dark,
+                                    QuantityTally& tally);
+
+// Nothing when both lists hold the same wavelengths (within the rounding of
+// the six decimals the files carry); otherwise what differs, in words.
+std::optional<std::string> wavelengthDifference(std::span<const double> there,
+                                                std::span<const double> here);
+
+}  // namespace quillon::cli

@@ -1,0 +1,168 @@
+#include "spectrum_file.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "arguments.h"
+
+namespace quillon::cli {
+namespace {
+
+constexpr const char* kOneSpectrum =
+    "; a reference is one spectrum (scan it without --count; --average is fine)";
+
+bool readText(const std::string& path, std::string& text, std::string& why) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        why = std::strerror(errno);
+        return false;
+    }
+    char buffer[65536];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+    const bool failed = std::ferror(file) != 0;
+    const int error = errno;
+    std::fclose(file);
+    if (failed) why = std::strerror(error);
+    return !failed;
+}
+
+bool notIntensity(const std::string& quantity, std::string& why) {
+    if (quantity == quantityName(Quantity::Intensity)) return false;
+    why = "it holds " + quantity + ", not intensities";
+    return true;
+}
+
+bool fromJson(const std::string& text, Spectrum& out, std::string& why) {
+    nlohmann::json doc;
+    try {
+        doc = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::parse_error& error) {
+        const std::string what = error.what();
+        why = "not valid JSON: " + what.substr(what.find("] ") + 2);
+        return false;
+    }
+    if (!doc.is_object() || !doc.contains("scans") || !doc["scans"].is_array()) {
+        why = "not a spectrum written by quillon scan (no \"scans\" list)";
+        return false;
+    }
+    std::string quantity = quantityName(Quantity::Intensity);
+    if (doc.contains("quantity")) {
+        if (!doc["quantity"].is_string()) {
+            why = "\"quantity\" is not a text";
+            return false;
+        }
+        quantity = doc["quantity"].get<std::string>();
+    }
+    if (notIntensity(quantity, why)) return false;
+    const nlohmann::json& scans = doc["scans"];
+    if (scans.size() != 1) {
+        why = "it holds " + std::to_string(scans.size()) + " spectra" + kOneSpectrum;
+        return false;
+    }
+    const nlohmann::json& scan = scans[0];
+    for (const char* key : {"wavelength_nm", "intensity"}) {
+        if (!scan.is_object() || !scan.contains(key) || !scan[key].is_array()) {
+            why = std::string("the spectrum has no \"") + key + "\" list";
+            return false;
+        }
+        for (size_t i = 0; i < scan[key].size(); ++i) {
+            if (!scan[key][i].is_number()) {
+                why = std::string("\"") + key + "\" entry " + std::to_string(i + 1) +
+                      " is not a number";
+                return false;
+            }
+        }
+    }
+    out.wavelengthNm = scan["wavelength_nm"].get<std::vector<double>>();
+    out.value = scan["intensity"].get<std::vector<double>>();
+    return true;
+}
+
+std::vector<std::string> fields(const std::string& line) {
+    std::vector<std::string> out;
+    std::stringstream in(line);
+    for (std::string field; std::getline(in, field, ',');) out.push_back(field);
+    if (!line.empty() && line.back() == ',') out.emplace_back();
+    return out;
+}
+
+bool fromCsv(const std::string& text, Spectrum& out, std::string& why) {
+    std::istringstream in(text);
+    std::string line;
+    size_t number = 0, columns = 0;
+    std::string scanSeen;
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        const std::vector<std::string> cells = fields(line);
+        if (columns == 0) {
+            const bool numbered = !cells.empty() && cells[0] == "scan";
+            columns = numbered ? 3 : 2;
+            if (cells.size() != columns || cells[columns - 2] != "wavelength_nm") {
+                why = "not a spectrum written by quillon scan (the header is '" + line + "')";
+                return false;
+            }
+            if (notIntensity(cells.back(), why)) return false;
+            continue;
+        }
+        double nm = 0, value = 0;
+        if (cells.size() != columns || !parseFiniteDouble(cells[columns - 2], nm) ||
+            !parseFiniteDouble(cells[columns - 1], value)) {
+            why = "line " + std::to_string(number) + " is not a wavelength and an intensity: '" +
+                  line + "'";
+            return false;
+        }
+        if (columns == 3) {
+            if (scanSeen.empty()) scanSeen = cells[0];
+            if (cells[0] != scanSeen) {
+                why = "it holds several spectra" + std::string(kOneSpectrum);
+                return false;
+            }
+        }
+        out.wavelengthNm.push_back(nm);
+        out.value.push_back(value);
+    }
+    if (columns == 0) {
+        why = "it is empty";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool readSpectrumFile(const std::string& path, Spectrum& out, std::string& why) {
+    std::string text;
+    if (!readText(path, text, why)) return false;
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    Spectrum read;
+    if (!(first != std::string::npos && text[first] == '{' ? fromJson(text, read, why)
+                                                           : fromCsv(text, read, why)))
+        return false;
+    if (read.wavelengthNm.size() != read.value.size()) {
+        why = std::to_string(read.wavelengthNm.size()) + " wavelengths but " +
+              std::to_string(read.value.size()) + " intensities";
+        return false;
+    }
+    if (read.wavelengthNm.empty()) {
+        why = "it holds no points";
+        return false;
+    }
+    for (size_t i = 0; i < read.wavelengthNm.size(); ++i) {
+        if (!(std::isfinite(read.wavelengthNm[i]) && read.wavelengthNm[i] > 0 &&
+              std::isfinite(read.value[i]))) {
+            why = "point " + std::to_string(i + 1) + " is not a wavelength and an intensity";
+            return false;
+        }
+    }
+    out = std::move(read);
+    return true;
+}
+
+}  // namespace quillon::cli
