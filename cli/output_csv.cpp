@@ -6,8 +6,7 @@ namespace quillon::cli {
 
 void writeCsv(FILE* out, const ScanSeries& series) {
     const bool several = series.scans.size() > 1;
-    std::fprintf(out, "%swavelength_nm,%s\n", several ? "scan," : "",
-                 quantityName(series.quantity));
+    std::fprintf(out, "%swavelength_nm,%s\n", several ? "scan," : "", namesOf(series.quantity).key);
     for (const ScanResult& scan : series.scans) {
         const Spectrum& s = scan.spectrum;
         for (size_t i = 0; i < s.wavelengthNm.size(); ++i) {

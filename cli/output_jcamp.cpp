@@ -14,18 +14,6 @@
 namespace quillon::cli {
 namespace {
 
-const char* yUnits(Quantity quantity) {
-    switch (quantity) {
-        case Quantity::Reflectance:
-            return "REFLECTANCE";
-        case Quantity::Absorbance:
-            return "ABSORBANCE";
-        case Quantity::Intensity:
-            break;
-    }
-    return "ARBITRARY UNITS";
-}
-
 std::string jcampY(const ScanSeries& series, double value) {
     const std::string text = formatValue(series, value);
     return text == "nan" ? "?" : text;
@@ -90,7 +78,7 @@ void writeJcamp(FILE* out, const ScanSeries& series, const ScanResult& scan) {
     std::fprintf(out, "##LONGDATE=%s\n", longDate(scan.startedAt).c_str());
     writeRecord(out, "SPECTROMETER/DATA SYSTEM", dataSystem(series));
     std::fprintf(out, "##XUNITS=NANOMETERS\n");
-    std::fprintf(out, "##YUNITS=%s\n", yUnits(series.quantity));
+    std::fprintf(out, "##YUNITS=%s\n", namesOf(series.quantity).units);
     std::fprintf(out, "##XFACTOR=1\n##YFACTOR=1\n");
     if (n > 0) {
         std::fprintf(out, "##FIRSTX=%s\n", formatWavelength(s.wavelengthNm.front()).c_str());

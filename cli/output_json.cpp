@@ -57,7 +57,7 @@ Json seriesJson(const ScanSeries& series) {
     doc["versions"] = series.versions ? Json(*series.versions) : Json();
     doc["estimated_scan_time_ms"] = series.estimatedScanMs;
     doc["average"] = series.average;
-    doc["quantity"] = quantityName(series.quantity);
+    doc["quantity"] = namesOf(series.quantity).key;
     doc["reference"] = optionalText(series.referenceFile);
     doc["dark"] = optionalText(series.darkFile);
     doc["scans"] = Json::array();
@@ -68,7 +68,7 @@ Json seriesJson(const ScanSeries& series) {
                                 {"started_s", rounded(scan.startedSeconds, 0.001)},
                                 {"points", scan.spectrum.wavelengthNm.size()},
                                 {"wavelength_nm", scan.spectrum.wavelengthNm},
-                                {quantityName(series.quantity), std::move(values)}});
+                                {namesOf(series.quantity).key, std::move(values)}});
     }
     return doc;
 }

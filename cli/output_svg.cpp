@@ -151,7 +151,7 @@ void writeSvg(FILE* out, const ScanSeries& series) {
     std::fprintf(out,
                  "  <text class=\"ylabel\" x=\"20\" y=\"%.1f\" text-anchor=\"middle\" "
                  "transform=\"rotate(-90 20 %.1f)\">%s</text>\n",
-                 kTop + plotH / 2, kTop + plotH / 2, quantityLabel(series.quantity));
+                 kTop + plotH / 2, kTop + plotH / 2, namesOf(series.quantity).label);
 
     // Sections may cover their ranges in any order; the line follows wavelength.
     for (size_t k = 0; k < series.scans.size(); ++k) {

@@ -31,7 +31,7 @@ void writeScanHeader(FILE* out, const ScanSeries& series) {
     if (series.average > 1)
         std::fprintf(out, "# Each spectrum is the mean of %u scans\n", series.average);
     if (series.quantity != Quantity::Intensity)
-        std::fprintf(out, "# %s against the reference %s%s%s\n", quantityLabel(series.quantity),
+        std::fprintf(out, "# %s against the reference %s%s%s\n", namesOf(series.quantity).label,
                      series.referenceFile.c_str(), series.darkFile.empty() ? "" : ", dark ",
                      series.darkFile.c_str());
 }
@@ -41,7 +41,7 @@ void writeTable(FILE* out, const ScanSeries& series, const ScanResult& scan, boo
     if (numbered)
         std::fprintf(out, "# Scan %u, started at %.1f s, %zu points\n", scan.number,
                      scan.startedSeconds, s.wavelengthNm.size());
-    std::fprintf(out, "%13s  %12s\n", "wavelength_nm", quantityName(series.quantity));
+    std::fprintf(out, "%13s  %12s\n", "wavelength_nm", namesOf(series.quantity).key);
     for (size_t i = 0; i < s.wavelengthNm.size(); ++i)
         std::fprintf(out, "%13.3f  %12s\n", s.wavelengthNm[i],
                      formatValue(series, s.value[i]).c_str());

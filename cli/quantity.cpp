@@ -6,28 +6,12 @@
 
 namespace quillon::cli {
 
-const char* quantityName(Quantity quantity) {
-    switch (quantity) {
-        case Quantity::Reflectance:
-            return "reflectance";
-        case Quantity::Absorbance:
-            return "absorbance";
-        case Quantity::Intensity:
-            break;
-    }
-    return "intensity";
-}
-
-const char* quantityLabel(Quantity quantity) {
-    switch (quantity) {
-        case Quantity::Reflectance:
-            return "Reflectance";
-        case Quantity::Absorbance:
-            return "Absorbance";
-        case Quantity::Intensity:
-            break;
-    }
-    return "Intensity (counts)";
+const QuantityNames& namesOf(Quantity quantity) {
+    // In the enumeration's order.
+    static const QuantityNames kNames[] = {{"intensity", "Intensity (counts)", "ARBITRARY UNITS"},
+                                           {"reflectance", "Reflectance", "REFLECTANCE"},
+                                           {"absorbance", "Absorbance", "ABSORBANCE"}};
+    return kNames[static_cast<int>(quantity)];
 }
 
 QuantityTally& QuantityTally::operator+=(const QuantityTally& other) {

@@ -13,10 +13,13 @@ namespace quillon::cli {
 
 enum class Quantity { Intensity, Reflectance, Absorbance };
 
-// "intensity", "reflectance", "absorbance": column, field and array names.
-const char* quantityName(Quantity quantity);
-// "Intensity (counts)", "Reflectance", "Absorbance": for axis labels.
-const char* quantityLabel(Quantity quantity);
+// How the outputs name a quantity.
+struct QuantityNames {
+    const char* key;    // "absorbance": the column, field and array name
+    const char* label;  // "Absorbance": the axis label
+    const char* units;  // "ABSORBANCE": JCAMP-DX's ##YUNITS
+};
+const QuantityNames& namesOf(Quantity quantity);
 
 // Points without a value and reflectances outside the plausible range.
 struct QuantityTally {

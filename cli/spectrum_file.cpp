@@ -21,18 +21,22 @@ bool readText(const std::string& path, std::string& text, std::string& why) {
         why = std::strerror(errno);
         return false;
     }
+    // One spectrum of at most 624 points is a few kilobytes, even as JSON.
+    constexpr size_t kMostBytes = 1 << 22;
     char buffer[65536];
     size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
+    while (text.size() <= kMostBytes && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, got);
     const bool failed = std::ferror(file) != 0;
     const int error = errno;
     std::fclose(file);
     if (failed) why = std::strerror(error);
-    return !failed;
+    if (!failed && text.size() > kMostBytes) why = "it is too large to be one spectrum";
+    return !failed && text.size() <= kMostBytes;
 }
 
 bool notIntensity(const std::string& quantity, std::string& why) {
-    if (quantity == quantityName(Quantity::Intensity)) return false;
+    if (quantity == namesOf(Quantity::Intensity).key) return false;
     why = "it holds " + quantity + ", not intensities";
     return true;
 }
@@ -41,7 +45,7 @@ bool fromJson(const std::string& text, Spectrum& out, std::string& why) {
     nlohmann::json doc;
     try {
         doc = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& error) {
+    } catch (const nlohmann::json::exception& error) {  // also a number out of range
         const std::string what = error.what();
         why = "not valid JSON: " + what.substr(what.find("] ") + 2);
         return false;
@@ -50,7 +54,7 @@ bool fromJson(const std::string& text, Spectrum& out, std::string& why) {
         why = "not a spectrum written by quillon scan (no \"scans\" list)";
         return false;
     }
-    std::string quantity = quantityName(Quantity::Intensity);
+    std::string quantity = namesOf(Quantity::Intensity).key;
     if (doc.contains("quantity")) {
         if (!doc["quantity"].is_string()) {
             why = "\"quantity\" is not a text";
@@ -139,7 +143,10 @@ bool fromCsv(const std::string& text, Spectrum& out, std::string& why) {
 
 bool readSpectrumFile(const std::string& path, Spectrum& out, std::string& why) {
     std::string text;
-    if (!readText(path, text, why)) return false;
+    return readText(path, text, why) && parseSpectrumText(text, out, why);
+}
+
+bool parseSpectrumText(const std::string& text, Spectrum& out, std::string& why) {
     const size_t first = text.find_first_not_of(" \t\r\n");
     Spectrum read;
     if (!(first != std::string::npos && text[first] == '{' ? fromJson(text, read, why)

@@ -11,5 +11,7 @@ namespace quillon::cli {
 
 // One spectrum of intensities; false with the reason in `why`.
 bool readSpectrumFile(const std::string& path, Spectrum& out, std::string& why);
+// The same from the file's text.
+bool parseSpectrumText(const std::string& text, Spectrum& out, std::string& why);
 
 }  // namespace quillon::cli
