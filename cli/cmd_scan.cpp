@@ -6,14 +6,15 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <thread>
 
 #include "command_frame.h"
 #include "exit_status.h"
+#include "interrupt.h"
 #include "library_console.h"
 #include "quantity_request.h"
 #include "quillonlib.h"
 #include "scan_runner.h"
+#include "series_stream.h"
 #include "spectrum_output.h"
 #include "stored_configs.h"
 
@@ -31,7 +32,7 @@ const char* const kHelp =
     "short header (module versions, active configuration, estimated scan time).\n"
     "\n"
     "  --average N     each spectrum is the mean of N scans (done on this computer)\n"
-    "  --count K       K spectra, one after the other\n"
+    "  --count K       K spectra, one after the other; 0: until interrupted\n"
     "  --interval S    start a spectrum every S seconds (with --count)\n"
     "  --csv FILE      also write CSV with a header line to FILE ('-': standard\n"
     "                  output, instead of the table)\n"
@@ -57,7 +58,10 @@ const char* const kHelp =
     "\n"
     "On a terminal a progress bar on standard error follows the module's estimate.\n"
     "A failed scan ends with status 1; the spectra measured before it are still\n"
-    "written.\n";
+    "written. CSV rows are written as each spectrum completes. Ctrl-C (or SIGTERM)\n"
+    "stops the series cleanly: the spectrum in progress is dropped, the lamp is\n"
+    "switched off if scan switched it on, the outputs hold the spectra completed\n"
+    "before, and the status is 130 (143 for SIGTERM); Ctrl-C again stops at once.\n";
 
 const OptionSpec kOptions[] = {{"average", true},    {"count", true}, {"interval", true},
                                {"csv", true},        {"json", false}, {"plot", true},
@@ -110,8 +114,8 @@ std::optional<int> parseRequest(const ParsedArguments& args, ScanRequest& reques
         return usageError("scan", "unexpected '" + args.positional[0] + "'");
     if (auto text = args.value("average"); text && !parseUnsigned(*text, 1, 1000, request.average))
         return usageError("scan", "--average needs a count from 1 to 1000, not '" + *text + "'");
-    if (auto text = args.value("count"); text && !parseUnsigned(*text, 1, 1000000, request.count))
-        return usageError("scan", "--count needs a count from 1 to 1000000, not '" + *text + "'");
+    if (auto text = args.value("count"); text && !parseUnsigned(*text, 0, 1000000, request.count))
+        return usageError("scan", "--count needs a count from 0 to 1000000, not '" + *text + "'");
     if (auto text = args.value("interval")) {
         if (!args.has("count")) return usageError("scan", "--interval goes with --count");
         if (!parseFiniteDouble(*text, request.intervalSeconds) || request.intervalSeconds < 0 ||
@@ -138,30 +142,11 @@ std::optional<int> parseRequest(const ParsedArguments& args, ScanRequest& reques
     return request.quantity.prepare(args);
 }
 
-bool writeFile(const std::string& path, const std::function<void(FILE*)>& write) {
-    if (path == "-") {
-        write(LibraryConsole::out());
-        return true;
-    }
-    FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) {
-        reportError("cannot write '" + path + "': " + std::strerror(errno));
-        return false;
-    }
-    write(file);
-    const bool ok = std::ferror(file) == 0;
-    if (std::fclose(file) != 0 || !ok) {
-        reportError("cannot write '" + path + "'");
-        return false;
-    }
-    return true;
-}
-
 bool writeJcampFiles(const std::string& path, unsigned long count, const ScanSeries& series) {
     bool ok = true;
     for (const ScanResult& scan : series.scans) {
         const std::string name = count == 1 ? path : numberedPath(path, scan.number);
-        ok = writeFile(name, [&](FILE* out) { writeJcamp(out, series, scan); }) && ok;
+        ok = writeWholeFile(name, [&](FILE* out) { writeJcamp(out, series, scan); }) && ok;
     }
     return ok;
 }
@@ -174,8 +159,10 @@ int runScan(const Words& words, GlobalOptions& global) {
     ScanRequest request;
     if (auto status = parseRequest(args, request)) return *status;
 
-    OpenModule module(global);
-    if (!module.ok()) return kExitFailed;
+    // Outlives the module, so a second signal also cuts the closing short.
+    InterruptWatch interrupt;
+    OpenModule module(global, &interrupt);
+    if (!module.ok()) return interrupt.requested() ? interrupt.exitStatus() : kExitFailed;
     FILE* out = LibraryConsole::out();
     ScanSeries series;
     series.average = static_cast<unsigned>(request.average);
@@ -192,6 +179,10 @@ int runScan(const Words& words, GlobalOptions& global) {
     }
     measure.average = series.average;
     measure.progress = isatty(STDERR_FILENO) == 1;
+    measure.interrupt = &interrupt;
+    const bool several = request.count != 1;
+    std::optional<CsvStream> csv;
+    if (!request.csvPath.empty()) csv.emplace(request.csvPath, several);
 
     // The module measures the light its lamp sends back; without it only stray light.
     if (request.lamp != Lamp::Keep) setLampStatus(request.lamp == Lamp::On ? 1 : 0);
@@ -199,19 +190,20 @@ int runScan(const Words& words, GlobalOptions& global) {
     bool wavelengthsDiffer = false;
     const auto first = std::chrono::steady_clock::now();
     const auto interval = std::chrono::duration<double>(request.intervalSeconds);
-    for (unsigned long k = 1; k <= request.count; ++k) {
+    for (unsigned long k = 1; request.count == 0 || k <= request.count; ++k) {
         const auto due = first + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                      interval * static_cast<double>(k - 1));
-        std::this_thread::sleep_until(due);
+        if (!interrupt.sleepUntil(due)) break;
         ScanResult scan;
         scan.number = static_cast<unsigned>(k);
         scan.startedSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
         scan.startedAt = std::chrono::system_clock::now();
-        measure.label = request.count > 1
-                            ? "scan " + std::to_string(k) + "/" + std::to_string(request.count)
-                            : "scan";
+        measure.label = "scan";
+        if (several) measure.label += " " + std::to_string(k);
+        if (request.count > 1) measure.label += "/" + std::to_string(request.count);
         if (!measureSpectrum(measure, scan.spectrum, why)) {
+            if (interrupt.requested()) break;
             reportError(why);
             status = kExitFailed;
             break;
@@ -222,20 +214,22 @@ int runScan(const Words& words, GlobalOptions& global) {
         }
         series.scans.push_back(std::move(scan));
         if (request.table) {
-            writeTable(out, series, series.scans.back(), request.count > 1);
+            writeTable(out, series, series.scans.back(), several);
             std::fflush(out);
+        }
+        if (csv && !csv->add(series, series.scans.back())) {
+            status = kExitFailed;
+            break;
         }
     }
     if (request.lamp == Lamp::On) setLampStatus(0);
+    if (interrupt.requested()) status = interrupt.exitStatus();
     if (wavelengthsDiffer) return kExitFailed;
     request.quantity.reportTally();
     if (series.scans.empty()) return status;
     if (request.json) writeJson(out, series);
-    if (!request.csvPath.empty() &&
-        !writeFile(request.csvPath, [&](FILE* out) { writeCsv(out, series); }))
-        status = kExitFailed;
     if (!request.plotPath.empty() &&
-        !writeFile(request.plotPath, [&](FILE* out) { writeSvg(out, series); }))
+        !writeWholeFile(request.plotPath, [&](FILE* out) { writeSvg(out, series); }))
         status = kExitFailed;
     if (!request.jcampPath.empty() && !writeJcampFiles(request.jcampPath, request.count, series))
         status = kExitFailed;

@@ -12,7 +12,24 @@ const char* const kGlobalOptionsHelp =
     "Options of every command:\n"
     "  --device N   use the module at index N of `quillon list` (default 0)\n"
     "  --log        write the library's log file (YYYY-MM-DD-HH.log) in the working directory\n"
+    "  --wait S     wait up to S seconds (default 10) for a module another program uses\n"
     "  --help       show this help\n";
+
+std::optional<std::string> setGlobalOption(const std::string& name, const std::string& value,
+                                           GlobalOptions& global) {
+    if (name == "device") {
+        long index = 0;
+        if (!parseInteger(value, 0, 255, index))
+            return "--device needs a module index, not '" + value + "'";
+        global.device = static_cast<int>(index);
+    } else if (name == "wait") {
+        double seconds = 0;
+        if (!parseFiniteDouble(value, seconds) || seconds < 0 || seconds > 86400)
+            return "--wait needs seconds from 0 to 86400, not '" + value + "'";
+        global.waitSeconds = seconds;
+    }
+    return std::nullopt;
+}
 
 int usageError(const char* command, const std::string& text) {
     std::fprintf(stderr, "quillon %s: %s\n", command, text.c_str());
@@ -25,6 +42,7 @@ std::optional<int> beginCommand(const char* command, const char* help, const Wor
                                 ParsedArguments& args) {
     std::vector<OptionSpec> all(specs.begin(), specs.end());
     all.push_back({"device", true});
+    all.push_back({"wait", true});
     all.push_back({"log", false});
     all.push_back({"help", false});
     if (auto error = parseArguments(words, all, args)) return usageError(command, *error);
@@ -32,11 +50,10 @@ std::optional<int> beginCommand(const char* command, const char* help, const Wor
         std::fprintf(LibraryConsole::out(), "%s\n%s", help, kGlobalOptionsHelp);
         return kExitOk;
     }
-    if (auto device = args.value("device")) {
-        long index = 0;
-        if (!parseInteger(*device, 0, 255, index))
-            return usageError(command, "--device needs a module index, not '" + *device + "'");
-        global.device = static_cast<int>(index);
+    for (const char* name : {"device", "wait"}) {
+        if (auto value = args.value(name))
+            if (auto error = setGlobalOption(name, *value, global))
+                return usageError(command, *error);
     }
     if (args.has("log")) global.log = true;
     return std::nullopt;

@@ -20,6 +20,11 @@ std::optional<int> beginCommand(const char* command, const char* help, const Wor
 // Prints "quillon <command>: <text>" and a pointer to the help; returns kExitUsage.
 int usageError(const char* command, const std::string& text);
 
+// Applies global option `name` ("device" or "wait"); the explanation when
+// `value` does not fit it.
+std::optional<std::string> setGlobalOption(const std::string& name, const std::string& value,
+                                           GlobalOptions& global);
+
 // The options every command accepts, for its help text.
 extern const char* const kGlobalOptionsHelp;
 

@@ -25,6 +25,7 @@ int runActivate(const Words& words, GlobalOptions& global);
 int runLamp(const Words& words, GlobalOptions& global);
 int runLimits(const Words& words, GlobalOptions& global);
 int runScan(const Words& words, GlobalOptions& global);
+int runSetup(const Words& words, GlobalOptions& global);
 int runHadamard(const Words& words, GlobalOptions& global);
 int runServe(const Words& words, GlobalOptions& global);
 

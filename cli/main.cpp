@@ -23,14 +23,24 @@ const Command kCommands[] = {
     {"limits", "limits [...]         widths, exposure times, largest pattern counts", runLimits},
     {"scan", "scan [...]           measure a spectrum (table, --csv, --json, --plot, --jcamp)",
      runScan},
+    {"setup", "setup [--root DIR]   let users open the module (installs the udev rule)", runSetup},
     {"hadamard", "hadamard learn|check learn the module's Hadamard table, check decoding",
      runHadamard},
     {"serve", "serve [--port N]     live view in the browser and a JSON API", runServe},
 };
 
+// "device" or "wait" for "--device", "--device=N", "--wait", "--wait=S"; null otherwise.
+const char* valuedGlobalOption(const std::string& word) {
+    for (const char* name : {"device", "wait"}) {
+        const std::string option = std::string("--") + name;
+        if (word == option || word.rfind(option + "=", 0) == 0) return name;
+    }
+    return nullptr;
+}
+
 void printUsage(FILE* out) {
     std::fprintf(out,
-                 "Usage: quillon [--device N] [--log] COMMAND [OPTIONS]\n"
+                 "Usage: quillon [--device N] [--wait S] [--log] COMMAND [OPTIONS]\n"
                  "\n"
                  "Drives a near-infrared spectrometer module over USB through quillonlib.\n"
                  "\n"
@@ -40,9 +50,9 @@ void printUsage(FILE* out) {
                  "\n%s"
                  "\n"
                  "'quillon COMMAND --help' tells more. Exit status: 0 success, 1 failed\n"
-                 "operation, 2 usage error. With QUILLONLIB_SIMULATOR=1 the library drives a\n"
-                 "simulated module; QUILLONLIB_SIMULATOR_STATE=FILE keeps its stored\n"
-                 "configurations across runs.\n",
+                 "operation, 2 usage error, 130 (143) stopped by Ctrl-C (SIGTERM).\n"
+                 "With QUILLONLIB_SIMULATOR=1 the library drives a simulated module;\n"
+                 "QUILLONLIB_SIMULATOR_STATE=FILE keeps its stored configurations across runs.\n",
                  kGlobalOptionsHelp);
 }
 
@@ -61,24 +71,21 @@ int main(int argc, char** argv) {
         }
         if (word == "--log") {
             global.log = true;
-        } else if (word == "--device" || word.rfind("--device=", 0) == 0) {
+        } else if (const char* name = valuedGlobalOption(word)) {
+            const size_t equals = word.find('=');
             std::string value;
-            if (word == "--device") {
-                if (i + 1 >= argc) {
-                    std::fprintf(stderr, "quillon: --device needs a module index\n");
-                    return kExitUsage;
-                }
+            if (equals != std::string::npos) {
+                value = word.substr(equals + 1);
+            } else if (i + 1 < argc) {
                 value = argv[++i];
             } else {
-                value = word.substr(9);
-            }
-            long index = 0;
-            if (!parseInteger(value, 0, 255, index)) {
-                std::fprintf(stderr, "quillon: --device needs a module index, not '%s'\n",
-                             value.c_str());
+                std::fprintf(stderr, "quillon: --%s needs a value\n", name);
                 return kExitUsage;
             }
-            global.device = static_cast<int>(index);
+            if (auto error = setGlobalOption(name, value, global)) {
+                std::fprintf(stderr, "quillon: %s\n", error->c_str());
+                return kExitUsage;
+            }
         } else {
             std::fprintf(stderr, "quillon: unknown option '%s'\n", word.c_str());
             printUsage(stderr);

@@ -1,11 +1,28 @@
 #include "module_session.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <thread>
 
+#include "interrupt.h"
 #include "library_console.h"
 #include "quillonlib.h"
+#include "udev_rule.h"
 
 namespace quillon::cli {
+namespace {
+
+// The library's texts for the two failures this program explains further.
+constexpr const char* kBusyText = "Resource busy";
+constexpr const char* kAccessDeniedText = "Access denied (insufficient permissions)";
+constexpr auto kRetryEvery = std::chrono::milliseconds(100);
+
+bool lastFailureIs(const char* text) {
+    return std::strcmp(getLastException(), text) == 0;
+}
+
+}  // namespace
 
 void reportLibraryFailure(const std::string& what) {
     LibraryConsole::relay();
@@ -17,7 +34,7 @@ void reportError(const std::string& text) {
     std::fprintf(stderr, "quillon: %s\n", text.c_str());
 }
 
-OpenModule::OpenModule(const GlobalOptions& options) {
+OpenModule::OpenModule(const GlobalOptions& options, const InterruptWatch* interrupt) {
     setLogSwitch(options.log ? 1 : 0);
     unsigned int count = 0;
     if (enumerateDevices(&count) != 0) {
@@ -29,10 +46,41 @@ OpenModule::OpenModule(const GlobalOptions& options) {
                     std::to_string(count) + " found)");
         return;
     }
-    if (openSpectrometer(options.device) != 0) {
-        reportLibraryFailure("cannot open module " + std::to_string(options.device));
-        closeSpectrometer();  // opening may fail after the handle was taken
-        return;
+    const std::string which = "module " + std::to_string(options.device);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(options.waitSeconds));
+    bool waiting = false;
+    while (openSpectrometer(options.device) != 0) {
+        const bool stop = !lastFailureIs(kBusyText) ||
+                          std::chrono::steady_clock::now() + kRetryEvery > deadline ||
+                          (interrupt != nullptr && interrupt->requested());
+        if (stop) {
+            if (lastFailureIs(kBusyText)) {
+                reportError("cannot open " + which +
+                            ": the module is busy (in use by another program)");
+            } else {
+                reportLibraryFailure("cannot open " + which);
+                if (lastFailureIs(kAccessDeniedText))
+                    reportError(
+                        "this user may not open the module: install the udev rule with 'sudo "
+                        "quillon setup' (or copy " QUILLON_UDEV_RULE_SOURCE
+                        " to /etc/udev/rules.d/), then re-plug the module");
+            }
+            closeSpectrometer();  // opening may fail after the handle was taken
+            return;
+        }
+        if (!waiting) {
+            LibraryConsole::relay();
+            std::fprintf(stderr,
+                         "quillon: %s is in use by another program; waiting up to %g s for it\n",
+                         which.c_str(), options.waitSeconds);
+            waiting = true;
+        }
+        if (interrupt != nullptr)
+            interrupt->sleepUntil(std::chrono::steady_clock::now() + kRetryEvery);
+        else
+            std::this_thread::sleep_for(kRetryEvery);
     }
     open_ = true;
 }

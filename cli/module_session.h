@@ -6,9 +6,12 @@
 
 namespace quillon::cli {
 
+class InterruptWatch;
+
 struct GlobalOptions {
-    int device = 0;    // index among the modules found
-    bool log = false;  // the library's dated log file in the working directory
+    int device = 0;           // index among the modules found
+    bool log = false;         // the library's dated log file in the working directory
+    double waitSeconds = 10;  // for a module another program holds
 };
 
 // Prints "quillon: <what>: <the library's last-error text>" on standard error,
@@ -20,8 +23,10 @@ void reportError(const std::string& text);
 class OpenModule {
   public:
     // enumerateDevices, then openSpectrometer(options.device); failures are
-    // reported here and leave ok() false.
-    explicit OpenModule(const GlobalOptions& options);
+    // reported here and leave ok() false. While another program holds the
+    // module, tries again for up to options.waitSeconds (saying so once),
+    // unless `interrupt` reports a signal.
+    explicit OpenModule(const GlobalOptions& options, const InterruptWatch* interrupt = nullptr);
     ~OpenModule();
     OpenModule(const OpenModule&) = delete;
     OpenModule& operator=(const OpenModule&) = delete;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "interrupt.h"
 #include "library_console.h"
 #include "module_session.h"
 #include "progress_bar.h"
@@ -43,7 +44,13 @@ bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& 
     std::vector<int> intensities(n);
     Spectrum sum;
     sum.value.assign(n, 0.0);
+    auto abandoned = [&] {
+        if (options.interrupt == nullptr || !options.interrupt->requested()) return false;
+        why.clear();
+        return true;
+    };
     for (unsigned k = 0; k < options.average; ++k) {
+        if (abandoned()) return false;
         std::unique_ptr<ProgressBar> bar;
         if (options.progress) {
             const int estimate = getEstimatedScanTime();
@@ -69,6 +76,8 @@ bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& 
         }
         for (size_t i = 0; i < n; ++i) sum.value[i] += intensities[i];
     }
+    // Completed after the signal is not completed before it.
+    if (abandoned()) return false;
     for (double& value : sum.value) value /= options.average;
     out = std::move(sum);
     return true;

@@ -8,11 +8,16 @@
 
 namespace quillon::cli {
 
+class InterruptWatch;
+
 struct MeasureOptions {
     unsigned points = 0;    // what the library reports for the active configuration
     unsigned average = 1;   // scans to average on the host
     bool progress = false;  // draw a bar on standard error
     std::string label;      // the bar's label
+    // Once it reports a signal, a spectrum not yet complete is abandoned:
+    // measureSpectrum returns false with `why` empty.
+    const InterruptWatch* interrupt = nullptr;
 };
 
 // The module's side of a scan's header: versions, the active configuration

@@ -15,6 +15,9 @@ void writeScanHeader(FILE* out, const ScanSeries& series);
 void writeTable(FILE* out, const ScanSeries& series, const ScanResult& scan, bool numbered);
 // A header line, then one line per point (with a scan column when there are several scans).
 void writeCsv(FILE* out, const ScanSeries& series);
+// The same in parts, for a series written as it runs: `numbered` adds the scan column.
+void writeCsvHeader(FILE* out, const ScanSeries& series, bool numbered);
+void writeCsvRows(FILE* out, const ScanSeries& series, const ScanResult& scan, bool numbered);
 void writeJson(FILE* out, const ScanSeries& series);
 void writeSvg(FILE* out, const ScanSeries& series);
 

@@ -1,8 +1,9 @@
 #include "cli_process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,12 +26,9 @@ std::string temporaryFile() {
     return name;
 }
 
-}  // namespace
-
-CliRun runQuillon(const std::vector<std::string>& args, const Env& env, bool terminal) {
+std::vector<std::string> childEnvironment(const Env& env) {
     Env settings = {{"QUILLONLIB_SIMULATOR", "1"}, {"QUILLONLIB_SIMULATOR_TIME_SCALE", "0"}};
     for (const auto& [key, value] : env) settings[key] = value;
-
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         if (std::strncmp(*entry, "QUILLONLIB_", 11) == 0) continue;
@@ -40,62 +38,112 @@ CliRun runQuillon(const std::vector<std::string>& args, const Env& env, bool ter
     }
     for (const auto& [key, value] : settings)
         if (value) environment.push_back(key + "=" + *value);
+    return environment;
+}
 
-    std::vector<char*> envp, argv;
-    for (std::string& item : environment) envp.push_back(item.data());
-    envp.push_back(nullptr);
-    std::string program = QUILLON_CLI_PATH;
+std::vector<char*> pointers(std::vector<std::string>& words) {
+    std::vector<char*> out;
+    for (std::string& word : words) out.push_back(word.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+}  // namespace
+
+CliChild::CliChild(const std::vector<std::string>& args, const Env& env, Launch launch)
+    : outPath_(temporaryFile()), errPath_(temporaryFile()) {
+    std::vector<std::string> environment = childEnvironment(env);
     std::vector<std::string> words = args;
-    argv.push_back(program.data());
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
+    words.insert(words.begin(), QUILLON_CLI_PATH);
+    std::vector<char*> envp = pointers(environment), argv = pointers(words);
+    std::string terminalName;
+    if (launch.terminal) {
+        terminal_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (terminal_ < 0 || grantpt(terminal_) != 0 || unlockpt(terminal_) != 0) return;
+        terminalName = ptsname(terminal_);
+    }
+    if (launch.user) {
+        // The child's files must be the other user's to write.
+        for (const std::string* path : {&outPath_, &errPath_})
+            if (chown(path->c_str(), *launch.user, static_cast<gid_t>(-1)) != 0) return;
+    }
+    const std::string& errTarget = launch.terminal ? terminalName : errPath_;
+    pid_ = fork();
+    if (pid_ != 0) return;
+    // The child: only async-signal-safe calls until exec.
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(outPath_.c_str(), O_WRONLY | O_TRUNC);
+    const int err = open(errTarget.c_str(), launch.terminal ? O_RDWR : O_WRONLY | O_TRUNC);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+        _exit(127);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (launch.user &&
+        (setgroups(0, nullptr) != 0 || setgid(*launch.user) != 0 || setuid(*launch.user) != 0))
+        _exit(126);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+}
 
-    const std::string outPath = temporaryFile(), errPath = temporaryFile();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_TRUNC,
-                                     0);
-    int master = -1;
-    if (terminal) {
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return {};
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, ptsname(master), O_RDWR, 0);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(),
-                                         O_WRONLY | O_TRUNC, 0);
+CliChild::~CliChild() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
     }
+    if (terminal_ >= 0) close(terminal_);
+    unlink(outPath_.c_str());
+    unlink(errPath_.c_str());
+}
+
+void CliChild::signal(int number) const {
+    if (pid_ > 0) kill(pid_, number);
+}
+
+std::string CliChild::errSoFar() {
+    if (terminal_ < 0) return readFile(errPath_);
+    drainTerminal();
+    return terminalText_;
+}
+
+void CliChild::drainTerminal() {
+    pollfd ready{terminal_, POLLIN, 0};
+    char buffer[4096];
+    while (poll(&ready, 1, 20) > 0) {
+        const ssize_t got = read(terminal_, buffer, sizeof buffer);
+        if (got <= 0) break;
+        terminalText_.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+CliRun CliChild::wait(std::chrono::milliseconds limit) {
     CliRun run;
-    pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
-        int status = 0;
-        bool exited = false;
-        for (;;) {
-            if (master >= 0) {  // keep the terminal drained so the child never blocks on it
-                pollfd ready{master, POLLIN, 0};
-                char buffer[4096];
-                while (poll(&ready, 1, 20) > 0) {
-                    const ssize_t got = read(master, buffer, sizeof buffer);
-                    if (got <= 0) break;
-                    run.err.append(buffer, static_cast<size_t>(got));
-                }
-            }
-            if (exited) break;
-            const pid_t done = waitpid(pid, &status, master >= 0 ? WNOHANG : 0);
-            exited = done == pid || (done < 0 && errno != EINTR);
-            if (exited && master < 0) break;  // a terminal is drained once more
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    bool exited = pid_ <= 0, timedOut = false;
+    for (;;) {
+        // Keep the terminal drained so the child never blocks on it.
+        if (terminal_ >= 0) drainTerminal();
+        if (exited) break;
+        const pid_t done = waitpid(pid_, &status, WNOHANG);
+        exited = done == pid_ || (done < 0 && errno != EINTR);
+        if (!exited && std::chrono::steady_clock::now() > deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            exited = timedOut = true;
         }
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (!exited && terminal_ < 0) usleep(2000);
+        if (exited && terminal_ < 0) break;  // a terminal is drained once more
     }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = readFile(outPath);
-    if (master >= 0)
-        close(master);
-    else
-        run.err = readFile(errPath);
-    unlink(outPath.c_str());
-    unlink(errPath.c_str());
+    if (pid_ > 0 && !timedOut) run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+    run.out = readFile(outPath_);
+    run.err = terminal_ < 0 ? readFile(errPath_) : terminalText_;
     return run;
+}
+
+CliRun runQuillon(const std::vector<std::string>& args, const Env& env, bool terminal) {
+    return CliChild(args, env, {terminal, std::nullopt}).wait();
 }
 
 std::vector<std::string> lines(const std::string& text) {

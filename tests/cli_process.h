@@ -2,6 +2,9 @@
 // chosen through the environment, and collects what it printed.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <map>
 #include <optional>
 #include <string>
@@ -17,10 +20,40 @@ struct CliRun {
 
 using Env = std::map<std::string, std::optional<std::string>>;
 
-// The child runs in the current directory and sees the test's environment
-// without any QUILLONLIB_ variable, then QUILLONLIB_SIMULATOR=1 and
-// QUILLONLIB_SIMULATOR_TIME_SCALE=0, then `env` (nullopt removes a variable).
-// With `terminal`, standard error is a pseudo-terminal.
+struct Launch {
+    bool terminal = false;      // standard error is a pseudo-terminal
+    std::optional<uid_t> user;  // run as this user (needs root)
+};
+
+// The program running in the background. The child runs in the current
+// directory and sees the test's environment without any QUILLONLIB_ variable,
+// then QUILLONLIB_SIMULATOR=1 and QUILLONLIB_SIMULATOR_TIME_SCALE=0, then `env`
+// (nullopt removes a variable).
+class CliChild {
+  public:
+    CliChild(const std::vector<std::string>& args, const Env& env = {}, Launch launch = {});
+    // Kills a child still running.
+    ~CliChild();
+    CliChild(const CliChild&) = delete;
+    CliChild& operator=(const CliChild&) = delete;
+
+    void signal(int number) const;
+    // What the child wrote on standard error so far.
+    std::string errSoFar();
+    // Waits for the child to end; one still running after `limit` is killed
+    // and reported with status -1.
+    CliRun wait(std::chrono::milliseconds limit = std::chrono::minutes(5));
+
+  private:
+    // Moves what the terminal holds into terminalText_, waiting up to 20 ms for it.
+    void drainTerminal();
+
+    pid_t pid_ = -1;
+    int terminal_ = -1;
+    std::string terminalText_;
+    std::string outPath_, errPath_;
+};
+
 CliRun runQuillon(const std::vector<std::string>& args, const Env& env = {}, bool terminal = false);
 
 // Lines of `text`, without their line ends.

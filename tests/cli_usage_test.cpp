@@ -21,7 +21,7 @@ TEST(CliUsage, UsageAndEveryCommandsHelp) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("0 success, 1 failed"), std::string::npos);
     for (const char* command :
-         {"list", "info", "configs", "config", "activate", "lamp", "limits", "scan"}) {
+         {"list", "info", "configs", "config", "activate", "lamp", "limits", "scan", "setup"}) {
         EXPECT_NE(help.out.find(std::string("  ") + command), std::string::npos) << command;
         auto run = runQuillon({command, "--help"});
         EXPECT_EQ(run.status, 0) << command << ": " << run.err;
@@ -54,6 +54,8 @@ TEST(CliUsage, BadLinesAreExplainedBeforeTheModuleIsOpened) {
         {{"limits", "--start", "800", "--end", "1700", "--width", "7.03"},
          "start wavelength 800 nm is outside"},
         {{"--device", "-3", "info"}, "--device needs a module index, not '-3'"},
+        {{"--wait", "soon", "info"}, "--wait needs seconds from 0 to 86400, not 'soon'"},
+        {{"scan", "--wait=-1"}, "--wait needs seconds from 0 to 86400, not '-1'"},
     };
     for (const auto& bad : cases) {
         ScratchDir dir;
