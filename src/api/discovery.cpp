@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "api/errors.h"
 #include "config/retrieval.h"
+#include "core/errors.h"
 #include "link/command_codes.h"
 #include "link/commands.h"
 #include "link/protocol.h"
