@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "api/session.h"
+#include "core/session.h"
 #include "quillonlib.h"
 #include "sim/bus.h"
 #include "sim/module_clock.h"

@@ -19,7 +19,7 @@ sim::Module& moduleWithTwentyConfigs() {
     sim::Module& module = sim::bus().module();
     const std::vector<sim::Image> factory = module.state().configImages;
     module.state().configImages.clear();
-    for (size_t i = 0; i < sim::kMaxStoredConfigs; ++i) {
+    for (size_t i = 0; i < kMaxStoredConfigs; ++i) {
         module.state().configImages.push_back(factory[i % factory.size()]);
     }
     module.setRecording(false);

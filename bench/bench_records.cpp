@@ -35,7 +35,7 @@ std::vector<uint8_t> splitScanImage() {
 void decodeScan(benchmark::State& state, const std::vector<uint8_t>& image) {
     static ScanDataRecord record;
     for (auto _ : state) {
-        int rc = decodeScanData(image.data(), image.size(), record);
+        RecordStatus rc = decodeScanData(image.data(), image.size(), record);
         benchmark::DoNotOptimize(rc);
         benchmark::DoNotOptimize(record.whole.samples[863]);
     }
@@ -62,9 +62,10 @@ void BM_SectionedConfigRoundTrip(benchmark::State& state) {
     uint8_t image[kSectionedConfigImageSize];
     ScanConfig out{};
     for (auto _ : state) {
-        int rc = encodeScanConfig(config, image, sizeof image);
-        rc |= decodeScanConfig(image, sizeof image, out);
-        benchmark::DoNotOptimize(rc);
+        RecordStatus encoded = encodeScanConfig(config, image, sizeof image);
+        RecordStatus decoded = decodeScanConfig(image, sizeof image, out);
+        benchmark::DoNotOptimize(encoded);
+        benchmark::DoNotOptimize(decoded);
         benchmark::DoNotOptimize(out.sectioned.sections[4].numPatterns);
     }
 }

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "serial/records.h"
+#include "sim/measurement.h"
 #include "spectrum/geometry.h"
 #include "spectrum/interpret.h"
-#include "sim/measurement.h"
 
 namespace quillon {
 namespace {
@@ -50,7 +50,8 @@ void interpretImage(benchmark::State& state, int type) {
     auto results = std::make_unique<ScanResults>();
     std::vector<uint8_t> image(kScanDataBufferSize, 0);
     size_t written = 0;
-    if (!record || encodeScanDataWhole(record->whole, image.data(), image.size(), written) != 0) {
+    if (!record || encodeScanDataWhole(record->whole, image.data(), image.size(), written) !=
+                       RecordStatus::Ok) {
         state.SkipWithError("image could not be made");
         return;
     }
@@ -77,7 +78,7 @@ void BM_InterpretRecordColumn624(benchmark::State& state) {
 void BM_MaxPatterns(benchmark::State& state) {
     const uint32_t type = static_cast<uint32_t>(state.range(0));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(computeMaxPatterns(kCal, "bench", 900, 1700, 2, type, 0));
+        benchmark::DoNotOptimize(computeMaxPatterns(kCal, 900, 1700, 2, type));
     }
 }
 

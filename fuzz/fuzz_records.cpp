@@ -45,15 +45,15 @@ std::unique_ptr<uint8_t[]> exactCopy(const uint8_t* data, size_t size) {
 
 void configImage(const uint8_t* image, size_t size) {
     ScanConfig config{};
-    if (decodeScanConfig(image, size, config) != kRecordOk) return;
+    if (decodeScanConfig(image, size, config) != RecordStatus::Ok) return;
     // What decoded encodes to an image that decodes to the same record.
     size_t imageSize = 0;
-    FUZZ_CHECK(scanConfigImageSize(config, imageSize) == kRecordOk);
+    FUZZ_CHECK(scanConfigImageSize(config, imageSize) == RecordStatus::Ok);
     FUZZ_CHECK(imageSize == kScanConfigSingleImageSize || imageSize == kSectionedConfigImageSize);
     auto again = std::make_unique<uint8_t[]>(imageSize);
-    FUZZ_CHECK(encodeScanConfig(config, again.get(), imageSize) == kRecordOk);
+    FUZZ_CHECK(encodeScanConfig(config, again.get(), imageSize) == RecordStatus::Ok);
     ScanConfig second{};
-    FUZZ_CHECK(decodeScanConfig(again.get(), imageSize, second) == kRecordOk);
+    FUZZ_CHECK(decodeScanConfig(again.get(), imageSize, second) == RecordStatus::Ok);
     FUZZ_CHECK(std::memcmp(&config, &second, sizeof config) == 0);
 }
 
@@ -61,29 +61,29 @@ void calibrationImage(const uint8_t* image, size_t size) {
     CalibrationCoefficients cal;
     std::memset(&cal, 0xA5, sizeof cal);
     const CalibrationCoefficients before = cal;
-    if (decodeCalibration(image, size, cal) != kRecordOk) {
+    if (decodeCalibration(image, size, cal) != RecordStatus::Ok) {
         FUZZ_CHECK(std::memcmp(&cal, &before, sizeof cal) == 0);
         return;
     }
     uint8_t again[kCalibrationImageSize];
-    FUZZ_CHECK(encodeCalibration(cal, again, sizeof again) == kRecordOk);
+    FUZZ_CHECK(encodeCalibration(cal, again, sizeof again) == RecordStatus::Ok);
     CalibrationCoefficients second{};
-    FUZZ_CHECK(decodeCalibration(again, sizeof again, second) == kRecordOk);
+    FUZZ_CHECK(decodeCalibration(again, sizeof again, second) == RecordStatus::Ok);
     FUZZ_CHECK(std::memcmp(&cal, &second, sizeof cal) == 0);
 }
 
 void scanDataImage(const uint8_t* image, size_t size) {
     auto record = std::make_unique<ScanDataRecord>();
-    if (decodeScanData(image, size, *record) != kRecordOk) return;
+    if (decodeScanData(image, size, *record) != RecordStatus::Ok) return;
     auto again = std::make_unique<uint8_t[]>(kScanDataBufferSize);
     size_t written = 0;
-    const int rc =
+    const RecordStatus rc =
         record->form == ScanDataForm::Whole
             ? encodeScanDataWhole(record->whole, again.get(), kScanDataBufferSize, written)
             : encodeScanDataSplit(record->split, again.get(), kScanDataBufferSize, written);
-    FUZZ_CHECK(rc == kRecordOk);
+    FUZZ_CHECK(rc == RecordStatus::Ok);
     auto second = std::make_unique<ScanDataRecord>();
-    FUZZ_CHECK(decodeScanData(again.get(), written, *second) == kRecordOk);
+    FUZZ_CHECK(decodeScanData(again.get(), written, *second) == RecordStatus::Ok);
     FUZZ_CHECK(second->form == record->form);
     FUZZ_CHECK(std::memcmp(&*record, &*second, sizeof *record) == 0);
 }

@@ -25,9 +25,9 @@ ScanSection section(uint8_t type, uint8_t width, uint16_t startNm, uint16_t endN
 Image encoded(const ScanConfig& config) {
     Image image(kSectionedConfigImageSize);
     size_t size = 0;
-    if (scanConfigImageSize(config, size) != kRecordOk || size > image.size()) return {};
+    if (scanConfigImageSize(config, size) != RecordStatus::Ok || size > image.size()) return {};
     image.resize(size);
-    if (encodeScanConfig(config, image.data(), image.size()) != kRecordOk) return {};
+    if (encodeScanConfig(config, image.data(), image.size()) != RecordStatus::Ok) return {};
     return image;
 }
 
@@ -69,7 +69,7 @@ ModuleState factoryState() {
 bool decodeStoredConfig(const Image& image, ScanConfig& config) {
     if (image.empty() || image.size() > kSectionedConfigImageSize + 64) return false;
     std::memset(&config, 0, sizeof config);
-    return decodeScanConfig(image.data(), image.size(), config) == kRecordOk;
+    return decodeScanConfig(image.data(), image.size(), config) == RecordStatus::Ok;
 }
 
 }  // namespace quillon::sim

@@ -9,9 +9,13 @@
 #include <filesystem>
 #include <optional>
 
+#include "core/bytes.h"
+
 #include "sim/state_file.h"
 
 namespace quillon::sim {
+
+using bytes::get16;
 namespace {
 
 constexpr uint8_t kReadRequestFlags = 0xC0;
@@ -163,7 +167,7 @@ int Module::write(const uint8_t* data, size_t length) {
         receivedReports_.push_back(report);
     }
     if (pending_.empty()) {
-        const size_t announced = bytes[2] | (bytes[3] << 8);
+        const size_t announced = get16(bytes + 2);
         if (announced > kMaxRequestLength) {
             refuse(bytes[0], bytes[1], "request length " + std::to_string(announced));
             return static_cast<int>(length);
@@ -208,8 +212,8 @@ void Module::refuse(uint8_t flags, uint8_t sequence, std::string why) {
 bool Module::checkRequest(const std::vector<uint8_t>& message) {
     const uint8_t flags = message[0];
     const uint8_t sequence = message[1];
-    const uint16_t length = static_cast<uint16_t>(message[2] | (message[3] << 8));
-    const uint16_t code = static_cast<uint16_t>(message[4] | (message[5] << 8));
+    const uint16_t length = get16(message.data() + 2);
+    const uint16_t code = get16(message.data() + 4);
     const std::string name = "command " + hexByte(message[4]) + "/" + hexByte(message[5]);
     if (flags != kReadRequestFlags && flags != kWriteRequestFlags) {
         refuse(flags, sequence, name + ": flags " + hexByte(flags));
@@ -255,12 +259,11 @@ FaultRule* Module::matchFault(uint16_t code) {
 
 void Module::handleRequest(std::vector<uint8_t> message) {
     if (recording_) {
-        requests_.push_back(ReceivedRequest{message[0], message[1],
-                                            static_cast<uint16_t>(message[2] | (message[3] << 8)),
+        requests_.push_back(ReceivedRequest{message[0], message[1], get16(message.data() + 2),
                                             message[4], message[5], message});
     }
     if (!checkRequest(message)) return;
-    const uint16_t code = static_cast<uint16_t>(message[4] | (message[5] << 8));
+    const uint16_t code = get16(message.data() + 4);
     const FaultRule* matched = matchFault(code);
     std::optional<FaultRule> fault;
     if (matched != nullptr) fault = *matched;

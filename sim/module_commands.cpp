@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/bytes.h"
+
 #include "sim/module.h"
 #include "sim/scan_time.h"
 
@@ -20,13 +22,9 @@ constexpr size_t kMaxPiece = 580;
 // Bytes of a WRITE_SCAN_CONFIG message before the image.
 constexpr size_t kWriteConfigHead = 9;
 
-void put32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint32_t get32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+using bytes::get16;
+using bytes::get32;
+constexpr auto put32 = bytes::append32;
 
 }  // namespace
 
@@ -50,7 +48,8 @@ bool Module::execute(uint16_t code, const std::vector<uint8_t>& message,
         put32(payload, ms);
     } else if (is(link::kReadCalibrationCoefficients)) {
         payload.resize(kCalibrationImageSize);
-        if (encodeCalibration(state_.calibration, payload.data(), payload.size()) != kRecordOk) {
+        if (encodeCalibration(state_.calibration, payload.data(), payload.size()) !=
+            RecordStatus::Ok) {
             payload.clear();
         }
     } else if (is(link::kReadScanConfigCount)) {
@@ -95,7 +94,7 @@ bool Module::execute(uint16_t code, const std::vector<uint8_t>& message,
     } else if (is(link::kWriteScanConfig)) {
         status(writeConfig(message));
     } else if (is(link::kSetAverageCount)) {
-        state_.averageCount = static_cast<uint16_t>(data[0] | (data[1] << 8));
+        state_.averageCount = get16(data);
         status(kStatusOk);
     } else if (is(link::kPreScanSetting)) {
         status(data[0] == 0x00 && data[1] == 0x40 ? kStatusOk : kStatusRefused);

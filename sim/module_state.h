@@ -10,7 +10,6 @@
 
 namespace quillon::sim {
 
-constexpr size_t kMaxStoredConfigs = 20;
 constexpr uint32_t kScanRunningBit = 0x2;
 
 using Image = std::vector<uint8_t>;

@@ -41,7 +41,8 @@ std::vector<uint8_t> blankWhole(const ScanContext& context) {
     record->numRepeats = config.single.numRepeats;
     std::vector<uint8_t> image(kScanDataBufferSize);
     size_t written = 0;
-    if (encodeScanDataWhole(*record, image.data(), image.size(), written) != kRecordOk) return {};
+    if (encodeScanDataWhole(*record, image.data(), image.size(), written) != RecordStatus::Ok)
+        return {};
     image.resize(written);
     return image;
 }
@@ -63,7 +64,8 @@ std::vector<uint8_t> blankSplit(const ScanContext& context) {
     std::memcpy(record->sections, config.sectioned.sections, sizeof record->sections);
     std::vector<uint8_t> image(kScanDataBufferSize);
     size_t written = 0;
-    if (encodeScanDataSplit(*record, image.data(), image.size(), written) != kRecordOk) return {};
+    if (encodeScanDataSplit(*record, image.data(), image.size(), written) != RecordStatus::Ok)
+        return {};
     image.resize(written);
     return image;
 }

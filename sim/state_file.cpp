@@ -9,6 +9,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/bytes.h"
+
 namespace quillon::sim {
 namespace {
 
@@ -28,18 +30,8 @@ uint32_t fnv1a(const uint8_t* data, size_t size) {
     return hash;
 }
 
-void put16(std::vector<uint8_t>& out, uint16_t value) {
-    out.push_back(static_cast<uint8_t>(value));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-}
-
-void put32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint32_t get32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+using bytes::get16;
+using bytes::get32;
 
 // A lock beside the state file for the length of one read or write, so that
 // writers of several processes take turns; readers need it only to wait out a
@@ -67,14 +59,14 @@ class FileLock {
 
 std::vector<uint8_t> encodeStateFile(const PersistedState& state) {
     std::vector<uint8_t> out(std::begin(kMagic), std::end(kMagic));
-    put32(out, kVersion);
+    bytes::append32(out, kVersion);
     out.push_back(state.activeIndex);
     out.push_back(static_cast<uint8_t>(state.configImages.size()));
     for (const Image& image : state.configImages) {
-        put16(out, static_cast<uint16_t>(image.size()));
+        bytes::append16(out, static_cast<uint16_t>(image.size()));
         out.insert(out.end(), image.begin(), image.end());
     }
-    put32(out, fnv1a(out.data(), out.size()));
+    bytes::append32(out, fnv1a(out.data(), out.size()));
     return out;
 }
 
@@ -120,7 +112,7 @@ StateLoad loadStateFile(const std::string& path, PersistedState& state, std::str
             why = "damaged (truncated)";
             return StateLoad::Refused;
         }
-        const size_t imageSize = bytes[at] | (bytes[at + 1] << 8);
+        const size_t imageSize = get16(bytes.data() + at);
         at += 2;
         if (imageSize == 0 || imageSize > kMaxImageSize || at + imageSize > body) {
             why = "damaged (bad image size)";

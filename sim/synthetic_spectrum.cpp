@@ -107,16 +107,17 @@ ScanProducer syntheticScanProducer(SyntheticOptions options) {
         if (rc != 0) return {};
         std::vector<uint8_t> image(kScanDataBufferSize);
         size_t written = 0;
+        RecordStatus encoded;
         if (record->form == ScanDataForm::Split) {
             std::snprintf(record->split.scanName, sizeof record->split.scanName, "sim scan %u",
                           context.scanNumber);
-            rc = encodeScanDataSplit(record->split, image.data(), image.size(), written);
+            encoded = encodeScanDataSplit(record->split, image.data(), image.size(), written);
         } else {
             std::snprintf(record->whole.scanName, sizeof record->whole.scanName, "sim scan %u",
                           context.scanNumber);
-            rc = encodeScanDataWhole(record->whole, image.data(), image.size(), written);
+            encoded = encodeScanDataWhole(record->whole, image.data(), image.size(), written);
         }
-        if (rc != kRecordOk) return {};
+        if (encoded != RecordStatus::Ok) return {};
         image.resize(written);
         return image;
     };

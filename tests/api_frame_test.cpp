@@ -6,8 +6,8 @@
 #include <regex>
 #include <string>
 
-#include "api/errors.h"
-#include "api/session.h"
+#include "core/errors.h"
+#include "core/session.h"
 #include "log/log_writer.h"
 #include "quillonlib.h"
 #include "support/scratch_dir.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "api/errors.h"
 #include "config/model.h"
+#include "core/errors.h"
 #include "link/command_codes.h"
 #include "quillonlib.h"
 #include "sim/module_state.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "api/errors.h"
-#include "api/session.h"
+#include "core/errors.h"
+#include "core/session.h"
 #include "quillonlib.h"
 #include "support/library_fixture.h"
 

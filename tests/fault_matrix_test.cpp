@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "api/errors.h"
+#include "core/errors.h"
 #include "link/command_codes.h"
 #include "quillonlib.h"
 #include "sim/module_state.h"

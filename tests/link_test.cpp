@@ -24,7 +24,7 @@ class Link : public SimLinkTest {
         SimLinkTest::SetUp();
         ASSERT_TRUE(openFirst());
     }
-    int readVersionsExchange() { return exchange(0x16, 0x02, nullptr, 0); }
+    int readVersionsExchange() { return exchange(link::kReadVersions).result; }
 };
 
 TEST_F(Link, WireBytesOfEveryCommand) {
@@ -123,8 +123,8 @@ TEST_F(Link, WriteScanConfigAlwaysSendsThreeReports) {
 TEST_F(Link, ExchangeResultsForEveryKindOfReply) {
     // READ_VERSIONS: 28 bytes in one report; the calibration: 76 in two.
     EXPECT_EQ(readVersionsExchange(), 64);
-    EXPECT_EQ(link::replyPayloadLength(), 28u);
-    EXPECT_EQ(exchange(0x2A, 0x02, nullptr, 0), 128);
+    EXPECT_EQ(exchange(link::kReadVersions).payload.size(), 28u);
+    EXPECT_EQ(exchange(link::kReadCalibrationCoefficients).result, 128);
     const struct {
         Fault fault;
         link::CommandCode command;
@@ -155,12 +155,10 @@ TEST_F(Link, ExchangeResultsForEveryKindOfReply) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.fault) << " value " << c.value);
         module().injectFault(c.fault, c.command, 1, c.value);
-        const int result = c.command.number == link::kReadVersions.number
-                               ? readVersionsExchange()
-                               : exchange(0x2A, 0x02, nullptr, 0);
-        EXPECT_EQ(result, c.expected);
-        if (result < 0) {
-            EXPECT_EQ(link::replyPayloadLength(), 0u) << "no payload left behind";
+        const link::Reply reply = exchange(c.command);
+        EXPECT_EQ(reply.result, c.expected);
+        if (reply.result <= 0) {
+            EXPECT_TRUE(reply.payload.empty()) << "no payload handed out";
         }
         if (!module().plugged()) {
             EXPECT_EQ(readVersionsExchange(), link::kLinkNoModule) << "gone for good";
@@ -182,12 +180,14 @@ TEST_F(Link, ExchangeResultsForEveryKindOfReply) {
     uint32_t announced = 0;
     ASSERT_EQ(link::startScan(), 0);
     ASSERT_GT(link::readScanDataSize(announced), 0);
-    EXPECT_EQ(exchange(0x2E, 0x00, nullptr, 0), 640);
-    ASSERT_EQ(link::replyPayloadLength(), 580u);
-    EXPECT_EQ(link::replyPayload()[579], 579 % 251);
-    EXPECT_EQ(exchange(0x2E, 0x00, nullptr, 0), 128);
-    ASSERT_EQ(link::replyPayloadLength(), 100u);
-    EXPECT_EQ(link::replyPayload()[99], (580 + 99) % 251);
+    link::Reply reply = exchange(link::kReadScanDataChunk);
+    EXPECT_EQ(reply.result, 640);
+    ASSERT_EQ(reply.payload.size(), 580u);
+    EXPECT_EQ(reply.payload[579], 579 % 251);
+    reply = exchange(link::kReadScanDataChunk);
+    EXPECT_EQ(reply.result, 128);
+    ASSERT_EQ(reply.payload.size(), 100u);
+    EXPECT_EQ(reply.payload[99], (580 + 99) % 251);
     EXPECT_TRUE(module().protocolErrors().empty());
 }
 

@@ -61,10 +61,10 @@ TEST(SerialRecords, ConfigurationImagesAreByteExact) {
     ASSERT_EQ(expected.size(), 155u);
 
     size_t size = 0;
-    EXPECT_EQ(scanConfigImageSize(sectioned, size), kRecordOk);
+    EXPECT_EQ(scanConfigImageSize(sectioned, size), RecordStatus::Ok);
     EXPECT_EQ(size, 155u);
     std::vector<uint8_t> image(155);
-    EXPECT_EQ(encodeScanConfig(sectioned, image.data(), image.size()), kRecordOk);
+    EXPECT_EQ(encodeScanConfig(sectioned, image.data(), image.size()), RecordStatus::Ok);
     EXPECT_EQ(image, expected.data());
 
     // Single form.
@@ -73,10 +73,10 @@ TEST(SerialRecords, ConfigurationImagesAreByteExact) {
     expectedSingle.header("S(cvc#c#vvcvv)", 91, {8, 40}).u8(1).u16(0x0304);
     for (int i = 0; i < 8; ++i) expectedSingle.u8(uint8_t(i + 1));
     expectedSingle.text(std::string(40, 'N')).u16(950).u16(1650).u8(9).u16(101).u16(3);
-    EXPECT_EQ(scanConfigImageSize(single, size), kRecordOk);
+    EXPECT_EQ(scanConfigImageSize(single, size), RecordStatus::Ok);
     EXPECT_EQ(size, 91u);
     std::vector<uint8_t> singleImage(91);
-    EXPECT_EQ(encodeScanConfig(single, singleImage.data(), singleImage.size()), kRecordOk);
+    EXPECT_EQ(encodeScanConfig(single, singleImage.data(), singleImage.size()), RecordStatus::Ok);
     EXPECT_EQ(singleImage, expectedSingle.data());
 
     // Calibration coefficients.
@@ -86,19 +86,19 @@ TEST(SerialRecords, ConfigurationImagesAreByteExact) {
     for (double d : cal.rowShiftCoeffs) expectedCal.f64(d);
     for (double d : cal.pixelToNmCoeffs) expectedCal.f64(d);
     std::vector<uint8_t> calImage(72);
-    EXPECT_EQ(encodeCalibration(cal, calImage.data(), calImage.size()), kRecordOk);
+    EXPECT_EQ(encodeCalibration(cal, calImage.data(), calImage.size()), RecordStatus::Ok);
     EXPECT_EQ(calImage, expectedCal.data());
 }
 
 TEST(SerialRecords, ConfigurationRoundTripsAndBufferLimits) {
     for (const ScanConfig& config : {sectionedConfig(), singleConfig()}) {
         size_t size = 0;
-        ASSERT_EQ(scanConfigImageSize(config, size), kRecordOk);
+        ASSERT_EQ(scanConfigImageSize(config, size), RecordStatus::Ok);
         std::vector<uint8_t> image(size);
-        ASSERT_EQ(encodeScanConfig(config, image.data(), size), kRecordOk);
+        ASSERT_EQ(encodeScanConfig(config, image.data(), size), RecordStatus::Ok);
 
         ScanConfig out{};
-        ASSERT_EQ(decodeScanConfig(image.data(), size, out), kRecordOk);
+        ASSERT_EQ(decodeScanConfig(image.data(), size, out), RecordStatus::Ok);
         EXPECT_EQ(std::memcmp(&out, &config, sizeof out), 0);
 
         // Peeking the first data byte gives the form.
@@ -109,21 +109,23 @@ TEST(SerialRecords, ConfigurationRoundTripsAndBufferLimits) {
 
         // One byte short: refused before writing or decoding.
         std::vector<uint8_t> small(size - 1, 0x33);
-        EXPECT_EQ(encodeScanConfig(config, small.data(), small.size()), kRecordBufferTooSmall);
+        EXPECT_EQ(encodeScanConfig(config, small.data(), small.size()),
+                  RecordStatus::BufferTooSmall);
         EXPECT_EQ(small, std::vector<uint8_t>(size - 1, 0x33));
         ScanConfig untouched = sectionedConfig();
-        EXPECT_EQ(decodeScanConfig(image.data(), size - 1, untouched), kRecordBufferTooSmall);
-        EXPECT_EQ(encodeScanConfig(config, nullptr, 512), kRecordMissingPointer);
+        EXPECT_EQ(decodeScanConfig(image.data(), size - 1, untouched),
+                  RecordStatus::BufferTooSmall);
+        EXPECT_EQ(encodeScanConfig(config, nullptr, 512), RecordStatus::MissingPointer);
     }
     ScanConfig out{};
-    EXPECT_EQ(decodeScanConfig(nullptr, 155, out), kRecordMissingPointer);
+    EXPECT_EQ(decodeScanConfig(nullptr, 155, out), RecordStatus::MissingPointer);
 
     // A configuration received in a larger buffer (the module sends its size).
     ScanConfig config = sectionedConfig();
     std::vector<uint8_t> buffer(512, 0xcc);
-    ASSERT_EQ(encodeScanConfig(config, buffer.data(), buffer.size()), kRecordOk);
+    ASSERT_EQ(encodeScanConfig(config, buffer.data(), buffer.size()), RecordStatus::Ok);
     EXPECT_EQ(buffer[155], 0xcc) << "nothing written past the image";
-    EXPECT_EQ(decodeScanConfig(buffer.data(), 512, out), kRecordOk);
+    EXPECT_EQ(decodeScanConfig(buffer.data(), 512, out), RecordStatus::Ok);
     EXPECT_EQ(out.sectioned.sections[0].numPatterns, 228);
 }
 
@@ -132,33 +134,36 @@ TEST(SerialRecords, UndecodableConfigurationsFail) {
     std::vector<uint8_t> garbage(155, 0x41);
     std::string err = stderrOf([&] {
         EXPECT_EQ(decodeScanConfig(garbage.data(), garbage.size(), out),
-                  kRecordSerializationFailed);
+                  RecordStatus::SerializationFailed);
     });
     EXPECT_EQ(err, "");
 
     // A calibration image offered as a configuration: its first member is no byte.
     CalibrationCoefficients cal{{1, 2, 3}, {4, 5, 6}};
     std::vector<uint8_t> calImage(72);
-    ASSERT_EQ(encodeCalibration(cal, calImage.data(), 72), kRecordOk);
-    err = stderrOf(
-        [&] { EXPECT_EQ(decodeScanConfig(calImage.data(), 72, out), kRecordSerializationFailed); });
+    ASSERT_EQ(encodeCalibration(cal, calImage.data(), 72), RecordStatus::Ok);
+    err = stderrOf([&] {
+        EXPECT_EQ(decodeScanConfig(calImage.data(), 72, out), RecordStatus::SerializationFailed);
+    });
     EXPECT_EQ(err, "TPL_DATAPEEK format mismatches tpl iamge\n");
 
     // Sectioned head followed by a broken section list.
     std::vector<uint8_t> image(155);
-    ASSERT_EQ(encodeScanConfig(sectionedConfig(), image.data(), 155), kRecordOk);
+    ASSERT_EQ(encodeScanConfig(sectionedConfig(), image.data(), 155), RecordStatus::Ok);
     image[82 + 19] = 4;  // section count 4
-    err = stderrOf(
-        [&] { EXPECT_EQ(decodeScanConfig(image.data(), 155, out), kRecordSerializationFailed); });
+    err = stderrOf([&] {
+        EXPECT_EQ(decodeScanConfig(image.data(), 155, out), RecordStatus::SerializationFailed);
+    });
     EXPECT_EQ(err, "not a valid tpl file\n");
     // A single-form head that claims scanType 2.
     std::vector<uint8_t> single(91);
-    ASSERT_EQ(encodeScanConfig(singleConfig(), single.data(), 91), kRecordOk);
+    ASSERT_EQ(encodeScanConfig(singleConfig(), single.data(), 91), RecordStatus::Ok);
     single[31] = 2;
     std::vector<uint8_t> padded = single;
     padded.resize(155);
-    err = stderrOf(
-        [&] { EXPECT_EQ(decodeScanConfig(padded.data(), 155, out), kRecordSerializationFailed); });
+    err = stderrOf([&] {
+        EXPECT_EQ(decodeScanConfig(padded.data(), 155, out), RecordStatus::SerializationFailed);
+    });
     EXPECT_EQ(err, "format signature mismatch\n");
     EXPECT_EQ(out.configIndex, 0x0102) << "a failed decode leaves the record as it was";
 }
@@ -166,15 +171,15 @@ TEST(SerialRecords, UndecodableConfigurationsFail) {
 TEST(SerialRecords, CalibrationDecodeToleratesExcess) {
     CalibrationCoefficients cal{{0.5, -1.25e-3, 3e-7}, {1700.0, -0.9375, 1.5e-5}};
     std::vector<uint8_t> window(144, 0x99);  // the reply payload window
-    ASSERT_EQ(encodeCalibration(cal, window.data(), window.size()), kRecordOk);
+    ASSERT_EQ(encodeCalibration(cal, window.data(), window.size()), RecordStatus::Ok);
     CalibrationCoefficients out{};
-    EXPECT_EQ(decodeCalibration(window.data(), window.size(), out), kRecordOk);
+    EXPECT_EQ(decodeCalibration(window.data(), window.size(), out), RecordStatus::Ok);
     EXPECT_EQ(std::memcmp(&out, &cal, sizeof cal), 0);
-    EXPECT_EQ(decodeCalibration(window.data(), 71, out), kRecordBufferTooSmall);
-    EXPECT_EQ(encodeCalibration(cal, window.data(), 71), kRecordBufferTooSmall);
-    EXPECT_EQ(decodeCalibration(nullptr, 144, out), kRecordMissingPointer);
+    EXPECT_EQ(decodeCalibration(window.data(), 71, out), RecordStatus::BufferTooSmall);
+    EXPECT_EQ(encodeCalibration(cal, window.data(), 71), RecordStatus::BufferTooSmall);
+    EXPECT_EQ(decodeCalibration(nullptr, 144, out), RecordStatus::MissingPointer);
     window[5] = 0x7f;  // the length field is not consulted
-    EXPECT_EQ(decodeCalibration(window.data(), window.size(), out), kRecordOk);
+    EXPECT_EQ(decodeCalibration(window.data(), window.size(), out), RecordStatus::Ok);
 }
 
 // Head values shared by both scan data forms.
@@ -249,17 +254,17 @@ TEST(SerialRecords, ScanDataImagesAreByteExactAndDecode) {
     ASSERT_EQ(expected.size(), 3701u);
     std::vector<uint8_t> image(kScanDataBufferSize, 0xab);
     size_t written = 0;
-    ASSERT_EQ(encodeScanDataWhole(whole, image.data(), image.size(), written), kRecordOk);
+    ASSERT_EQ(encodeScanDataWhole(whole, image.data(), image.size(), written), RecordStatus::Ok);
     EXPECT_EQ(written, 3701u);
     EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 3701), expected.data());
     EXPECT_EQ(image[3701], 0xab);
     // Decoding gives the record back; it needs all 3701 bytes.
     static ScanDataRecord decoded;
-    ASSERT_EQ(decodeScanData(image.data(), image.size(), decoded), kRecordOk);
+    ASSERT_EQ(decodeScanData(image.data(), image.size(), decoded), RecordStatus::Ok);
     EXPECT_EQ(decoded.form, ScanDataForm::Whole);
     EXPECT_EQ(std::memcmp(&decoded.whole, &whole, sizeof whole), 0);
     std::string err = stderrOf([&] {
-        EXPECT_EQ(decodeScanData(image.data(), 3700, decoded), kRecordSerializationFailed);
+        EXPECT_EQ(decodeScanData(image.data(), 3700, decoded), RecordStatus::SerializationFailed);
     });
     EXPECT_EQ(err, "not a valid tpl file\n");
 
@@ -278,26 +283,28 @@ TEST(SerialRecords, ScanDataImagesAreByteExactAndDecode) {
     EXPECT_EQ(samples.size(), 3471u);
     Bytes all;
     all.append(head.data()).append(config.data()).append(sections.data()).append(samples.data());
-    ASSERT_EQ(encodeScanDataSplit(split, image.data(), image.size(), written), kRecordOk);
+    ASSERT_EQ(encodeScanDataSplit(split, image.data(), image.size(), written), RecordStatus::Ok);
     EXPECT_EQ(written, 3786u);
     EXPECT_EQ(std::vector<uint8_t>(image.begin(), image.begin() + 3786), all.data());
     // The split form needs all four images inside the given bytes.
-    ASSERT_EQ(decodeScanData(image.data(), 3786, decoded), kRecordOk);
+    ASSERT_EQ(decodeScanData(image.data(), 3786, decoded), RecordStatus::Ok);
     EXPECT_EQ(decoded.form, ScanDataForm::Split);
     EXPECT_EQ(std::memcmp(&decoded.split, &split, sizeof split), 0);
-    EXPECT_EQ(decodeScanData(image.data(), 3785, decoded), kRecordBufferTooSmall);
-    EXPECT_EQ(decodeScanData(nullptr, 3822, decoded), kRecordMissingPointer);
+    EXPECT_EQ(decodeScanData(image.data(), 3785, decoded), RecordStatus::BufferTooSmall);
+    EXPECT_EQ(decodeScanData(nullptr, 3822, decoded), RecordStatus::MissingPointer);
 
-    EXPECT_EQ(encodeScanDataWhole(whole, image.data(), 3700, written), kRecordBufferTooSmall);
-    EXPECT_EQ(encodeScanDataSplit(split, image.data(), 3785, written), kRecordBufferTooSmall);
-    EXPECT_EQ(encodeScanDataSplit(split, nullptr, 3822, written), kRecordMissingPointer);
+    EXPECT_EQ(encodeScanDataWhole(whole, image.data(), 3700, written),
+              RecordStatus::BufferTooSmall);
+    EXPECT_EQ(encodeScanDataSplit(split, image.data(), 3785, written),
+              RecordStatus::BufferTooSmall);
+    EXPECT_EQ(encodeScanDataSplit(split, nullptr, 3822, written), RecordStatus::MissingPointer);
 }
 
 TEST(SerialRecords, WholeFormHeaderBytesAreNotTrusted) {
     static ScanDataWhole whole = wholeRecord();
     std::vector<uint8_t> image(kScanDataBufferSize);
     size_t written = 0;
-    ASSERT_EQ(encodeScanDataWhole(whole, image.data(), image.size(), written), 0);
+    ASSERT_EQ(encodeScanDataWhole(whole, image.data(), image.size(), written), RecordStatus::Ok);
     const std::vector<uint8_t> original = image;
 
     // Magic, flags and low length byte overwritten: still the whole form.
@@ -307,7 +314,7 @@ TEST(SerialRecords, WholeFormHeaderBytesAreNotTrusted) {
     image[3] = 0x81;
     image[4] = 0x42;
     static ScanDataRecord record;
-    EXPECT_EQ(decodeScanData(image.data(), image.size(), record), kRecordOk);
+    EXPECT_EQ(decodeScanData(image.data(), image.size(), record), RecordStatus::Ok);
     EXPECT_EQ(record.form, ScanDataForm::Whole);
     EXPECT_EQ(std::memcmp(&record.whole, &whole, 109), 0);
     EXPECT_EQ(record.whole.samples[500], whole.samples[500]);
@@ -318,15 +325,17 @@ TEST(SerialRecords, WholeFormHeaderBytesAreNotTrusted) {
     image = original;
     image[8 + 10] = 'j';
     std::string err = stderrOf([&] {
-        EXPECT_EQ(decodeScanData(image.data(), image.size(), record), kRecordSerializationFailed);
+        EXPECT_EQ(decodeScanData(image.data(), image.size(), record),
+                  RecordStatus::SerializationFailed);
     });
     EXPECT_EQ(err, "format signature mismatch\n");
     // A split-form buffer whose third image is broken.
     static ScanDataSplit split = splitRecord();
-    ASSERT_EQ(encodeScanDataSplit(split, image.data(), image.size(), written), 0);
+    ASSERT_EQ(encodeScanDataSplit(split, image.data(), image.size(), written), RecordStatus::Ok);
     image[160 + 82 + 19] = 6;
     err = stderrOf([&] {
-        EXPECT_EQ(decodeScanData(image.data(), image.size(), record), kRecordSerializationFailed);
+        EXPECT_EQ(decodeScanData(image.data(), image.size(), record),
+                  RecordStatus::SerializationFailed);
     });
     EXPECT_EQ(err, "not a valid tpl file\n");
 }

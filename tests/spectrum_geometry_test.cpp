@@ -202,15 +202,15 @@ TEST(SpectrumGeometry, MaxPatternsHadamardMatchesPlanningEveryCount) {
                  {&other, 950, 1650, 12}, {&kCal, 1500, 1500, 2}};
     for (const Case& c : cases) {
         const int expected = maxHadamardByPlanning(*c.cal, c.start, c.end, c.width);
-        EXPECT_EQ(computeMaxPatterns(*c.cal, "x", c.start, c.end, c.width, 1, 0), expected)
+        EXPECT_EQ(computeMaxPatterns(*c.cal, c.start, c.end, c.width, 1), expected)
             << c.start << ".." << c.end << " width " << c.width;
     }
-    EXPECT_GT(computeMaxPatterns(kCal, "x", 900, 1700, 2, 1, 0), 400);
+    EXPECT_GT(computeMaxPatterns(kCal, 900, 1700, 2, 1), 400);
     // The span is taken as start column minus end column: a calibration whose
     // wavelength grows with the column admits no Hadamard pattern.
     const CalibrationCoefficients rising = linear(850, 1);
-    EXPECT_EQ(computeMaxPatterns(rising, "x", 900, 1700, 2, 1, 0), 0);
-    EXPECT_GT(computeMaxPatterns(rising, "x", 900, 1700, 2, 0, 0), 0);
+    EXPECT_EQ(computeMaxPatterns(rising, 900, 1700, 2, 1), 0);
+    EXPECT_GT(computeMaxPatterns(rising, 900, 1700, 2, 0), 0);
 }
 
 TEST(SpectrumGeometry, MaxPatternsColumnAndLimits) {
@@ -223,22 +223,22 @@ TEST(SpectrumGeometry, MaxPatternsColumnAndLimits) {
                 {&kCal, 1300, 1300, 0},      {&kCal, 1300, 1300, 1},     {&kCal, 900, 1700, 2},
                 {&shortRange, 900, 1700, 0}, {&shortRange, 900, 1700, 1}};
     for (const auto& c : none)
-        EXPECT_EQ(computeMaxPatterns(*c.cal, "x", c.start, c.end, 2, c.type, 0), 0) << c.start;
+        EXPECT_EQ(computeMaxPatterns(*c.cal, c.start, c.end, 2, c.type), 0) << c.start;
 
     // Wider patterns admit fewer Column patterns; the realistic range admits hundreds.
-    const int narrow = computeMaxPatterns(kCal, "x", 900, 1700, 2, 0, 0);
-    const int wide = computeMaxPatterns(kCal, "x", 900, 1700, 20, 0, 0);
+    const int narrow = computeMaxPatterns(kCal, 900, 1700, 2, 0);
+    const int wide = computeMaxPatterns(kCal, 900, 1700, 20, 0);
     EXPECT_GT(narrow, 300);
     EXPECT_LT(wide, narrow);
     EXPECT_GT(wide, 0);
     // Row shifts that jump by 30 columns inside a block of four rows tighten the limit.
     CalibrationCoefficients shifted = kCal;
     shifted.rowShiftCoeffs[1] = 30.0;
-    EXPECT_LT(computeMaxPatterns(shifted, "x", 900, 1700, 2, 0, 0), narrow);
+    EXPECT_LT(computeMaxPatterns(shifted, 900, 1700, 2, 0), narrow);
 
     // A range across column 0 (positions wrap): trial 13 fails though trial
     // 14 would pass again; the search stops at the first failure.
-    EXPECT_EQ(computeMaxPatterns(linear(911.44, -1), "x", 900, 918, 0, 0, 0), 12);
+    EXPECT_EQ(computeMaxPatterns(linear(911.44, -1), 900, 918, 0, 0), 12);
 }
 
 }  // namespace

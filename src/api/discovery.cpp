@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "api/errors.h"
 #include "api/module_hold.h"
 #include "config/retrieval.h"
+#include "core/errors.h"
 #include "link/command_codes.h"
 #include "link/commands.h"
 #include "link/protocol.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/session.h"
+#include "core/session.h"
 #include "link/hid_layer.h"
 
 namespace quillon {

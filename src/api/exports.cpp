@@ -6,11 +6,12 @@
 #include <vector>
 
 #include "api/discovery.h"
-#include "api/errors.h"
-#include "api/session.h"
 #include "config/editing.h"
 #include "config/queries.h"
 #include "config/tables.h"
+#include "core/errors.h"
+#include "core/limits.h"
+#include "core/session.h"
 #include "quillonlib.h"
 #include "scan/execution.h"
 #include "scan/formatted.h"
@@ -129,8 +130,8 @@ int getRemainPatternNum(const char* name, unsigned char section, unsigned short*
 
 int getPatternsRange(unsigned int* minimum, unsigned int* maximum) {
     return withSession(0, [&](SpectrometerSession& s) {
-        if (minimum != nullptr) *minimum = 2;
-        if (maximum != nullptr) *maximum = 624;
+        if (minimum != nullptr) *minimum = kMinPatterns;
+        if (maximum != nullptr) *maximum = kMaxPatterns;
         QUILLON_LOG(s, "getPatternsNumRange", LOG_DEBUG, "Get patterns number range success");
         lastErrorCode = kNoError;
         return 0;
@@ -161,12 +162,11 @@ int setLampStatus(int on) {
     return withSession(0, [&](SpectrometerSession& s) { return setLampStatusOp(s, on); });
 }
 
-int getMaxPattern(const char* name, int startNm, int endNm, unsigned char widthPixels,
-                  unsigned int scanType, unsigned char spare) {
+// The name and the spare byte take no part in the answer.
+int getMaxPattern(const char* /*name*/, int startNm, int endNm, unsigned char widthPixels,
+                  unsigned int scanType, unsigned char /*spare*/) {
     return withSession(0, [&](SpectrometerSession& s) {
-        std::string copied = nameOf(name);
-        return computeMaxPatterns(s.calibration, copied.c_str(), startNm, endNm, widthPixels,
-                                  scanType, spare);
+        return computeMaxPatterns(s.calibration, startNm, endNm, widthPixels, scanType);
     });
 }
 

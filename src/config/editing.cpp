@@ -4,17 +4,15 @@
 #include <cstring>
 #include <iterator>
 
-#include "api/errors.h"
 #include "config/model.h"
 #include "config/tables.h"
 #include "config/upload.h"
+#include "core/errors.h"
+#include "core/limits.h"
 #include "spectrum/geometry.h"
 
 namespace quillon {
 namespace {
-
-constexpr size_t kMaxStoredConfigs = 20;
-constexpr int kMaxTotalPatterns = 624;
 
 int fail(SpectrometerSession& session, std::string_view message) {
     QUILLON_LOG(session, "setTargetLists", LOG_ERROR, message);
@@ -31,7 +29,7 @@ bool viewHidesSections(const ScanConfig& config) {
 
 // Validates the caller's sections into `record`; 0, or -1 after logging why.
 int validateSections(SpectrometerSession& session, const std::vector<TargetSection>& sections,
-                     uint16_t numRepeats, const std::string& name, ScanConfig& record) {
+                     uint16_t numRepeats, ScanConfig& record) {
     int total = 0;
     for (size_t s = 0; s < sections.size(); ++s) {
         const TargetSection& t = sections[s];
@@ -46,8 +44,7 @@ int validateSections(SpectrometerSession& session, const std::vector<TargetSecti
             return fail(session, "section scan type was wrong,only two types:Column, Hadamard");
         r.sectionScanType = static_cast<uint8_t>(type);
 
-        if (t.wavelengthStartNm < 900 || t.wavelengthEndNm > 1700 ||
-            t.wavelengthStartNm > t.wavelengthEndNm)
+        if (!wavelengthsInRange(t.wavelengthStartNm, t.wavelengthEndNm))
             return fail(session, "Wrong start or end wavelength");
         r.wavelengthStartNm = t.wavelengthStartNm;
         r.wavelengthEndNm = t.wavelengthEndNm;
@@ -56,12 +53,11 @@ int validateSections(SpectrometerSession& session, const std::vector<TargetSecti
         getWidthPixels(session, widths);
         int widthIndex = findTableValue(widths, t.width);
         if (widthIndex < 0) return fail(session, "Wrong width pixel");
-        r.widthPixels = static_cast<uint8_t>(widthIndex + 2);
+        r.widthPixels = static_cast<uint8_t>(widthIndex + kMinWidthPixels);
 
-        int maximum = computeMaxPatterns(session.calibration, name.c_str(), r.wavelengthStartNm,
-                                         r.wavelengthEndNm, r.widthPixels, r.sectionScanType,
-                                         static_cast<uint8_t>(numRepeats & 0xFF));
-        if (maximum < 2)
+        int maximum = computeMaxPatterns(session.calibration, r.wavelengthStartNm,
+                                         r.wavelengthEndNm, r.widthPixels, r.sectionScanType);
+        if (maximum < kMinPatterns)
             return fail(session,
                         "Wrong pattern,pattern is less than two,if you are not sure, please refer "
                         "to getMaxPatterns");
@@ -94,7 +90,7 @@ int validateSections(SpectrometerSession& session, const std::vector<TargetSecti
             shown = plan.total;
         }
         total += shown;
-        if (total > kMaxTotalPatterns)
+        if (total > kMaxPatterns)
             return fail(session,
                         "The total number of patterns is greater than the maximum number of "
                         "patterns,The maximum number of patterns is 624");
@@ -198,7 +194,7 @@ int setTargetLists(SpectrometerSession& session, const std::string& name,
     record.scanType = kSectionedScanType;
     record.sectioned.numRepeats = numRepeats;
     record.sectioned.numSections = static_cast<uint8_t>(sections.size());
-    if (validateSections(session, sections, numRepeats, name, record) != 0) return -1;
+    if (validateSections(session, sections, numRepeats, record) != 0) return -1;
 
     std::deque<ScanConfig> candidate = session.scanConfigs;
     if (position >= 0)

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "api/session.h"
+#include "core/session.h"
 
 namespace quillon {
 

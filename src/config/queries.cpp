@@ -4,13 +4,12 @@
 #include <cstring>
 #include <vector>
 
-#include "api/errors.h"
 #include "config/model.h"
+#include "core/errors.h"
+#include "core/limits.h"
 
 namespace quillon {
 namespace {
-
-constexpr int kPatternLimit = 624;
 
 // Each name once, in the map's order; the empty name is never listed.
 std::vector<std::string> listedNames(const SpectrometerSession& session) {
@@ -75,7 +74,7 @@ int getRemainPatternsNum(SpectrometerSession& session, const std::string& name, 
     uint16_t sum = 0;
     for (int s = 0; s < list.count; ++s)
         if (s != section - 1) sum = static_cast<uint16_t>(sum + list.sections[s].numPatterns);
-    if (remaining != nullptr) *remaining = static_cast<uint16_t>(kPatternLimit - sum);
+    if (remaining != nullptr) *remaining = static_cast<uint16_t>(kMaxPatterns - sum);
     QUILLON_LOG(session, "getRemainPatternsNum", LOG_DEBUG, "Get remain patterns number success");
     lastErrorCode = kNoError;
     return 0;

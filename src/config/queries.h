@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "api/session.h"
+#include "core/session.h"
 
 namespace quillon {
 

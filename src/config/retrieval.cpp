@@ -4,9 +4,9 @@
 #include <memory>
 #include <new>
 
-#include "api/errors.h"
 #include "config/model.h"
 #include "config/tables.h"
+#include "core/errors.h"
 #include "link/commands.h"
 #include "link/protocol.h"
 
@@ -49,7 +49,7 @@ bool getScanSection(SpectrometerSession& session) {
             break;
         }
         ScanConfig config{};
-        if (decodeScanConfig(buffer.get(), size, config) != kRecordOk) {
+        if (decodeScanConfig(buffer.get(), size, config) != RecordStatus::Ok) {
             complete = false;
             break;
         }

@@ -2,7 +2,7 @@
 // views of the session, when a module is opened.
 #pragma once
 
-#include "api/session.h"
+#include "core/session.h"
 
 namespace quillon {
 

@@ -6,14 +6,13 @@
 #include <algorithm>
 #include <iterator>
 
+#include "core/limits.h"
 #include "serial/records.h"
 
 namespace quillon {
 
-constexpr int kScanTypeCount = 2;
-constexpr int kWidthTableSize = 51;  // widths of 2 to 52 pixels
 constexpr double kExposureTimesMs[] = {0.635, 1.27, 2.54, 5.08, 15.24, 30.48, 60.96};
-constexpr int kExposureTableSize = static_cast<int>(std::size(kExposureTimesMs));
+static_assert(std::size(kExposureTimesMs) == kExposureTableSize);
 
 // The exposure time of a setting; settings past the table take its last time.
 constexpr double exposureMsOf(int setting) {
@@ -22,7 +21,7 @@ constexpr double exposureMsOf(int setting) {
 
 // Whether every stored index of a section lies inside its table.
 constexpr bool sectionInTables(const ScanSection& section) {
-    const int widthIndex = section.widthPixels - 2;
+    const int widthIndex = section.widthPixels - kMinWidthPixels;
     return section.sectionScanType < kScanTypeCount && widthIndex >= 0 &&
            widthIndex < kWidthTableSize && section.exposureTime < kExposureTableSize;
 }

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "api/errors.h"
+#include "core/errors.h"
 
 namespace quillon {
 
@@ -19,12 +19,10 @@ bool getScanType(SpectrometerSession& session, std::map<int, std::string>& table
 bool getWidthPixels(SpectrometerSession& session, std::vector<double>& table) {
     // Widths are multiples of the column pitch, rounded to two decimals the way
     // they are shown to people, so the values compare equal to what callers type.
-    double value = 0.0;
-    for (int k = 2; value < 60.0; ++k) {
+    for (int k = kMinWidthPixels; k < kMinWidthPixels + kWidthTableSize; ++k) {
         char text[32];
         std::snprintf(text, sizeof text, "%.2f", k * 1.17096018735363);
-        value = std::strtod(text, nullptr);
-        table.push_back(value);
+        table.push_back(std::strtod(text, nullptr));
     }
     QUILLON_LOG(session, "getWidthPixels", LOG_DEBUG, "Get width pixels success");
     lastErrorCode = kNoError;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "api/session.h"
 #include "config/table_values.h"
+#include "core/session.h"
 
 namespace quillon {
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <new>
 
-#include "api/errors.h"
+#include "core/errors.h"
 #include "link/commands.h"
 
 namespace quillon {
@@ -23,7 +23,7 @@ int exportTargetList(SpectrometerSession& session, const std::deque<ScanConfig>&
     for (const ScanConfig& config : configs) {
         if (result != 0) break;
         size_t size = 0;
-        if (scanConfigImageSize(config, size) != kRecordOk) {
+        if (scanConfigImageSize(config, size) != RecordStatus::Ok) {
             result = -4;
             break;
         }
@@ -33,7 +33,7 @@ int exportTargetList(SpectrometerSession& session, const std::deque<ScanConfig>&
             lastErrorCode = kNirNoMemory;
             return -1;
         }
-        if (encodeScanConfig(config, image.get(), size) != kRecordOk) {
+        if (encodeScanConfig(config, image.get(), size) != RecordStatus::Ok) {
             QUILLON_LOG(session, "exportTargetList", LOG_ERROR, "Write configuration error");
             lastErrorCode = kDeviceReturnError;
             result = -1;

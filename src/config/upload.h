@@ -4,7 +4,7 @@
 
 #include <deque>
 
-#include "api/session.h"
+#include "core/session.h"
 
 namespace quillon {
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/bytes.h"
 #include "link/command_codes.h"
 #include "link/protocol.h"
 
@@ -17,54 +18,42 @@ constexpr size_t kCalibrationWindow = 144;
 constexpr size_t kWriteScanConfigMessage = 192;
 constexpr uint16_t kWriteScanConfigLength = 128;
 
-uint32_t get32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+using bytes::get32;
 
-int writeCommand(CommandCode code, const uint8_t* data, size_t dataLength) {
+// A write command of up to four data bytes, answered by a status reply.
+int writeCommand(CommandCode code, std::span<const uint8_t> data) {
     uint8_t message[kHeaderSize + 2 + 4] = {};
-    const size_t length = 2 + dataLength;
-    message[0] = kWriteFlags;
-    message[1] = nextSequence();
-    message[2] = static_cast<uint8_t>(length);
-    message[3] = 0;
-    message[4] = code.number;
-    message[5] = code.group;
-    std::memcpy(message + 6, data, dataLength);
+    const size_t length = 2 + data.size();
+    writeHeader(message, kWriteFlags, nextSequence(), static_cast<uint16_t>(length), code);
+    std::memcpy(message + 6, data.data(), data.size());
     if (sendRequest(message, kHeaderSize + length) <= 0) return kLinkNoModule;
     return readStatus();
 }
 
-int readCommand(CommandCode code, const uint8_t* data = nullptr, size_t dataLength = 0) {
-    return exchange(code.number, code.group, data, dataLength);
-}
-
 // A read command whose reply carries one 32-bit value.
-int readWord(CommandCode code, uint32_t& value, const uint8_t* data = nullptr,
-             size_t dataLength = 0) {
-    const int result = readCommand(code, data, dataLength);
-    if (result <= 0) return result;
-    if (replyPayloadLength() < 4) return kLinkFlag4;
-    value = get32(replyPayload());
-    return result;
+int readWord(CommandCode code, uint32_t& value, std::span<const uint8_t> data = {}) {
+    const Reply reply = exchange(code, data);
+    if (reply.result <= 0) return reply.result;
+    if (reply.payload.size() < 4) return kLinkFlag4;
+    value = get32(reply.payload.data());
+    return reply.result;
 }
 
 int readByte(CommandCode code, uint8_t& value) {
-    const int result = readCommand(code);
-    if (result <= 0) return result;
-    if (replyPayloadLength() < 1) return kLinkFlag4;
-    value = replyPayload()[0];
-    return result;
+    const Reply reply = exchange(code);
+    if (reply.result <= 0) return reply.result;
+    value = reply.payload[0];  // an accepted reply holds at least one byte
+    return reply.result;
 }
 
 }  // namespace
 
 int readVersions(uint32_t words[7]) {
-    const int result = readCommand(kReadVersions);
-    if (result <= 0) return result;
-    if (replyPayloadLength() < 28) return kLinkFlag4;
-    for (int i = 0; i < 7; ++i) words[i] = get32(replyPayload() + 4 * i);
-    return result;
+    const Reply reply = exchange(kReadVersions);
+    if (reply.result <= 0) return reply.result;
+    if (reply.payload.size() < 28) return kLinkFlag4;
+    for (int i = 0; i < 7; ++i) words[i] = get32(reply.payload.data() + 4 * i);
+    return reply.result;
 }
 
 int readActiveScanIndex(uint8_t& index) {
@@ -72,7 +61,7 @@ int readActiveScanIndex(uint8_t& index) {
 }
 
 int setActiveScanIndexCommand(uint8_t index) {
-    return writeCommand(kSetActiveScanIndex, &index, 1);
+    return writeCommand(kSetActiveScanIndex, {&index, 1});
 }
 
 int readEstimatedScanTime(uint32_t& milliseconds) {
@@ -80,26 +69,26 @@ int readEstimatedScanTime(uint32_t& milliseconds) {
 }
 
 int lampOffControl(uint8_t off) {
-    return writeCommand(kLampOffControl, &off, 1);
+    return writeCommand(kLampOffControl, {&off, 1});
 }
 
 int lampOnControl(uint8_t on) {
     const uint8_t data[2] = {on, on};
-    return writeCommand(kLampOnControl, data, 2);
+    return writeCommand(kLampOnControl, data);
 }
 
 int readCalibrationCoefficients(CalibrationCoefficients& cal) {
-    const int result = readCommand(kReadCalibrationCoefficients);
-    if (result <= 0) return result;
-    // Decoded from a copy: the reply buffer stays as it arrived, and `cal` is
-    // only touched once the image proved sound.
+    const Reply reply = exchange(kReadCalibrationCoefficients);
+    if (reply.result <= 0) return reply.result;
+    // Decoded from a copy: the reply stays as it arrived, and `cal` is only
+    // touched once the image proved sound.
     uint8_t image[kCalibrationWindow] = {};
-    const size_t size = std::min(replyPayloadLength(), kCalibrationWindow);
-    std::memcpy(image, replyPayload(), size);
+    const size_t size = std::min(reply.payload.size(), kCalibrationWindow);
+    std::memcpy(image, reply.payload.data(), size);
     CalibrationCoefficients decoded;
-    if (decodeCalibration(image, size, decoded) != kRecordOk) return kLinkFlag4;
+    if (decodeCalibration(image, size, decoded) != RecordStatus::Ok) return kLinkFlag4;
     cal = decoded;
-    return result;
+    return reply.result;
 }
 
 int readScanConfigCount(uint8_t& count) {
@@ -107,25 +96,25 @@ int readScanConfigCount(uint8_t& count) {
 }
 
 int readScanConfig(uint32_t index, uint8_t* image, size_t capacity, size_t& imageSize) {
-    const uint8_t data[4] = {static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8),
-                             static_cast<uint8_t>(index >> 16), static_cast<uint8_t>(index >> 24)};
-    const int result = readCommand(kReadScanConfig, data, sizeof data);
-    if (result <= 0) return result;
-    const size_t payload = replyPayloadLength();
+    uint8_t data[4];
+    bytes::put32(data, index);
+    const Reply reply = exchange(kReadScanConfig, data);
+    if (reply.result <= 0) return reply.result;
+    const size_t payload = reply.payload.size();
     if (payload < 4) return kLinkFlag4;
-    const size_t size = get32(replyPayload());
+    const size_t size = get32(reply.payload.data());
     if (size > payload - 4 || size > capacity) return kLinkFlag4;
     if (size > 0) {
         if (image == nullptr) return kLinkFlag4;
-        std::memcpy(image, replyPayload() + 4, size);
+        std::memcpy(image, reply.payload.data() + 4, size);
     }
     imageSize = size;
-    return result;
+    return reply.result;
 }
 
 int eraseScanConfigs() {
     const uint8_t key = 0x5A;
-    return writeCommand(kEraseScanConfigs, &key, 1);
+    return writeCommand(kEraseScanConfigs, {&key, 1});
 }
 
 int writeScanConfig(uint8_t position, const uint8_t* image, size_t imageSize) {
@@ -134,12 +123,7 @@ int writeScanConfig(uint8_t position, const uint8_t* image, size_t imageSize) {
     }
     // The whole 192 bytes go out; what follows the image is zero.
     uint8_t message[kWriteScanConfigMessage] = {};
-    message[0] = kWriteFlags;
-    message[1] = nextSequence();
-    message[2] = static_cast<uint8_t>(kWriteScanConfigLength & 0xFF);
-    message[3] = static_cast<uint8_t>(kWriteScanConfigLength >> 8);
-    message[4] = kWriteScanConfig.number;
-    message[5] = kWriteScanConfig.group;
+    writeHeader(message, kWriteFlags, nextSequence(), kWriteScanConfigLength, kWriteScanConfig);
     message[6] = 0x00;
     message[7] = position;
     message[8] = static_cast<uint8_t>(imageSize);
@@ -149,18 +133,19 @@ int writeScanConfig(uint8_t position, const uint8_t* image, size_t imageSize) {
 }
 
 int setAverageCount(uint16_t count) {
-    const uint8_t data[2] = {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)};
-    return writeCommand(kSetAverageCount, data, 2);
+    uint8_t data[2];
+    bytes::put16(data, count);
+    return writeCommand(kSetAverageCount, data);
 }
 
 int preScanSetting() {
     const uint8_t data[2] = {0x00, 0x40};
-    return writeCommand(kPreScanSetting, data, 2) == 0 ? 0 : 1;
+    return writeCommand(kPreScanSetting, data) == 0 ? 0 : 1;
 }
 
 int startScan() {
     const uint8_t data = 0x00;
-    return writeCommand(kStartScan, &data, 1);
+    return writeCommand(kStartScan, {&data, 1});
 }
 
 int readDeviceStatus(uint32_t& status) {
@@ -169,17 +154,17 @@ int readDeviceStatus(uint32_t& status) {
 
 int readScanDataSize(uint32_t& size) {
     const uint8_t data[4] = {0, 0, 0, 0};
-    return readWord(kReadScanDataSize, size, data, sizeof data);
+    return readWord(kReadScanDataSize, size, data);
 }
 
 int readScanDataChunk(uint8_t* piece, size_t capacity, size_t& pieceLength) {
-    const int result = readCommand(kReadScanDataChunk);
-    if (result <= 0) return result;
-    const size_t length = replyPayloadLength();
+    const Reply reply = exchange(kReadScanDataChunk);
+    if (reply.result <= 0) return reply.result;
+    const size_t length = reply.payload.size();
     if (length > capacity || piece == nullptr) return kLinkFlag4;
-    std::memcpy(piece, replyPayload(), length);
+    std::memcpy(piece, reply.payload.data(), length);
     pieceLength = length;
-    return result;
+    return reply.result;
 }
 
 }  // namespace quillon::link

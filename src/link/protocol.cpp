@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/bytes.h"
+
 namespace quillon::link {
 namespace {
 
@@ -18,7 +20,6 @@ struct LinkState {
     int readTimeoutMs = kDefaultReadTimeoutMs;
     uint8_t report[1 + kReportSize] = {};
     uint8_t reply[kReplyBufferSize] = {};
-    size_t replyLength = 0;  // payload length of the last accepted reply
 };
 
 LinkState link;
@@ -32,7 +33,7 @@ static_assert((kHeaderSize + kMaxReplyPayload - 1) / kReportSize * kReportSize +
 constexpr int kMaxStaleReports = 2 * ((0xFFFF + kHeaderSize) / kReportSize + 1);
 
 uint16_t lengthField(const uint8_t* header) {
-    return static_cast<uint16_t>(header[2] | (header[3] << 8));
+    return bytes::get16(header + 2);
 }
 
 // A reply that arrives after its request timed out must not pass for the answer
@@ -78,7 +79,6 @@ void closeModule() {
     if (link.handle != nullptr) link.hid->close(link.handle);
     link.handle = nullptr;
     link.hid = nullptr;
-    link.replyLength = 0;
 }
 
 bool moduleOpen() {
@@ -88,8 +88,14 @@ bool moduleOpen() {
 void setReadTimeout(int milliseconds) {
     link.readTimeoutMs = milliseconds;
 }
-int readTimeout() {
-    return link.readTimeoutMs;
+
+void writeHeader(uint8_t* message, uint8_t flags, uint8_t sequence, uint16_t length,
+                 CommandCode code) {
+    message[0] = flags;
+    message[1] = sequence;
+    bytes::put16(message + 2, length);
+    message[4] = code.number;
+    message[5] = code.group;
 }
 
 uint8_t nextSequence() {
@@ -121,7 +127,6 @@ int sendRequest(const uint8_t* message, size_t messageCapacity) {
 }
 
 int readStatus() {
-    link.replyLength = 0;
     if (link.handle == nullptr) return kLinkNoModule;
     const int got = link.hid->readTimeout(link.handle, link.reply, kReportSize, link.readTimeoutMs);
     if (got < 0) return kLinkNoModule;
@@ -130,61 +135,41 @@ int readStatus() {
     if (const int flagged = flagResult(link.reply[0])) return flagged;
     if (lengthField(link.reply) != 4) return 0;
     if (got < kHeaderSize + 4) return kLinkFlag4;  // a value announced but not delivered
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) value = (value << 8) | link.reply[kHeaderSize + i];
-    return static_cast<int>(value);
+    return static_cast<int>(bytes::get32(link.reply + kHeaderSize));
 }
 
-int exchange(uint8_t command, uint8_t group, const uint8_t* data, size_t dataLength) {
-    link.replyLength = 0;
-    if (link.handle == nullptr || dataLength > kMaxReadRequestData ||
-        (dataLength > 0 && data == nullptr)) {
-        return kLinkNoModule;
-    }
+Reply exchange(CommandCode code, std::span<const uint8_t> data) {
+    if (link.handle == nullptr || data.size() > kMaxReadRequestData) return {kLinkNoModule, {}};
     discardWaitingInput();
 
     std::memset(link.report, 0, sizeof link.report);
     uint8_t* message = link.report + 1;
-    const size_t length = 2 + dataLength;
-    message[0] = kReadFlags;
-    message[1] = 0;
-    message[2] = static_cast<uint8_t>(length & 0xFF);
-    message[3] = static_cast<uint8_t>(length >> 8);
-    message[4] = command;
-    message[5] = group;
-    if (dataLength > 0) std::memcpy(message + 6, data, dataLength);
-    if (!writeReport()) return kLinkNoModule;
+    writeHeader(message, kReadFlags, 0, static_cast<uint16_t>(2 + data.size()), code);
+    if (!data.empty()) std::memcpy(message + 6, data.data(), data.size());
+    if (!writeReport()) return {kLinkNoModule, {}};
 
     // Report k of the reply lands at offset 64k. A read may deliver fewer than
     // 64 bytes: only the bytes that arrived count, and a short report that
     // leaves the reply incomplete means bytes in its middle are lost.
     int received = link.hid->readTimeout(link.handle, link.reply, kReportSize, link.readTimeoutMs);
-    if (received < 0) return 0;
-    if (received == 0) return kLinkTimeout;
-    if (received < kHeaderSize) return kLinkFlag4;
-    if (const int flagged = flagResult(link.reply[0])) return flagged;
+    if (received < 0) return {0, {}};
+    if (received == 0) return {kLinkTimeout, {}};
+    if (received < kHeaderSize) return {kLinkFlag4, {}};
+    if (const int flagged = flagResult(link.reply[0])) return {flagged, {}};
     const size_t announced = lengthField(link.reply);
-    if (announced == 0 || announced > kMaxReplyPayload) return kLinkFlag4;
+    if (announced == 0 || announced > kMaxReplyPayload) return {kLinkFlag4, {}};
 
     const size_t expected = kHeaderSize + announced;
     while (static_cast<size_t>(received) < expected) {
-        if (received % kReportSize != 0) return kLinkFlag4;
+        if (received % kReportSize != 0) return {kLinkFlag4, {}};
         // received < expected <= 584, so a whole report still fits the buffer.
         const int got = link.hid->readTimeout(link.handle, link.reply + received, kReportSize,
                                               link.readTimeoutMs);
-        if (got < 0) return kLinkNoModule;
-        if (got == 0) return kLinkTimeout;
+        if (got < 0) return {kLinkNoModule, {}};
+        if (got == 0) return {kLinkTimeout, {}};
         received += got;
     }
-    link.replyLength = announced;
-    return received;
-}
-
-const uint8_t* replyPayload() {
-    return link.reply + kHeaderSize;
-}
-size_t replyPayloadLength() {
-    return link.replyLength;
+    return {received, std::span<const uint8_t>(link.reply + kHeaderSize, announced)};
 }
 
 }  // namespace quillon::link

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
+#include "link/command_codes.h"
 #include "link/hid_layer.h"
 
 namespace quillon::link {
@@ -38,7 +40,11 @@ void closeModule();
 bool moduleOpen();
 
 void setReadTimeout(int milliseconds);
-int readTimeout();
+
+// Writes a request header into message bytes 0..5: flags, sequence, the
+// length field (little-endian) and the command code.
+void writeHeader(uint8_t* message, uint8_t flags, uint8_t sequence, uint16_t length,
+                 CommandCode code);
 
 // Sends a whole request message (header + body) taken from the first
 // `messageCapacity` bytes of `message`; report bytes beyond those are zero.
@@ -46,15 +52,17 @@ int readTimeout();
 int sendRequest(const uint8_t* message, size_t messageCapacity);
 // Reads the status reply of a write request. See the link result codes.
 int readStatus();
-// Sends a one-report read request (command code and data) and reads its reply.
-// Positive number of reply bytes received, 0 when the first reply read failed,
-// or a negative link code.
-int exchange(uint8_t command, uint8_t group, const uint8_t* data, size_t dataLength);
+// A read request's answer. `result`: positive number of reply bytes received,
+// 0 when the first reply read failed, or a negative link code. `payload`: the
+// length its header announced (all of it arrived), empty unless `result` is
+// positive; it stays valid until the next request.
+struct Reply {
+    int result;
+    std::span<const uint8_t> payload;
+};
 
-// The last reply that exchange accepted: its payload and the payload length
-// announced in its header (all of it arrived). Length 0 after a failure.
-const uint8_t* replyPayload();
-size_t replyPayloadLength();
+// Sends a one-report read request (command code and data) and reads its reply.
+Reply exchange(CommandCode code, std::span<const uint8_t> data = {});
 
 // Next sequence number for a write request (advances the counter).
 uint8_t nextSequence();

@@ -5,6 +5,9 @@
 namespace quillon {
 namespace {
 
+// Records below this level are dropped; the library never writes one.
+constexpr LogLevel kLogThreshold = LOG_DEBUG;
+
 constexpr char kSeparator[] =
     "----------------------------------------------------------------------\n";
 
@@ -40,8 +43,7 @@ void reportOnce(bool& reported, const char* text) {
 
 }  // namespace
 
-LogWriter::LogWriter(const std::string& fileName)
-    : m_ofStream(std::fopen(fileName.c_str(), "a")), threshold(LOG_DEBUG) {
+LogWriter::LogWriter(const std::string& fileName) : m_ofStream(std::fopen(fileName.c_str(), "a")) {
     if (m_ofStream == nullptr)
         std::fprintf(stderr, "Logfile create failed, please check the logfile's name and path.\n");
 }
@@ -67,7 +69,7 @@ bool LogWriter::writeRecord(std::string_view operation, int line, LogLevel level
         reportOnce(m_writeFailureReported, "Logfile write failed.");
         return false;
     }
-    if (level < threshold) return false;
+    if (level < kLogThreshold) return false;
     const char* tag = levelTag(level);
     if (tag == nullptr) {
         std::fprintf(stderr,

@@ -38,7 +38,6 @@ class LogWriter {
 
   private:
     FILE* m_ofStream;
-    LogLevel threshold;
     bool m_writeFailureReported = false;
 };
 

@@ -5,8 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include "api/discovery.h"
-#include "api/errors.h"
+#include "core/errors.h"
 #include "link/commands.h"
 #include "link/protocol.h"
 
@@ -34,7 +33,12 @@ bool statusReadFailed(SpectrometerSession& session) {
 bool performScanReadData(SpectrometerSession& session, uint8_t* image, size_t capacity,
                          uint32_t& length) {
     link::setAverageCount(1);
-    setActiveScanIndexOp(session, static_cast<uint8_t>(session.activeScanIndex));
+    // The module scans its own active configuration: make it the session's.
+    // Logged as the set-active-index operation logs it; the result is ignored.
+    const bool activeSet =
+        link::setActiveScanIndexCommand(static_cast<uint8_t>(session.activeScanIndex)) >= 0;
+    QUILLON_LOG(session, "setActiveScanIndex", LOG_ERROR,
+                activeSet ? "Set active scan index success" : "Set active scan index fail");
 
     uint32_t estimate = 0;
     int result = link::readEstimatedScanTime(estimate);

@@ -5,8 +5,8 @@
 #include <memory>
 #include <new>
 
-#include "api/errors.h"
 #include "config/model.h"
+#include "core/errors.h"
 #include "link/commands.h"
 #include "scan/execution.h"
 #include "scan/hadamard_table_setup.h"

@@ -3,7 +3,7 @@
 // scan with a Hadamard section is decoded.
 #pragma once
 
-#include "api/session.h"
+#include "core/session.h"
 
 namespace quillon {
 

@@ -67,29 +67,29 @@ Handle bindRecord(const void* record, int kind) {
     }
 }
 
-int recordImageSize(const void* record, int kind, size_t& size) {
+RecordStatus recordImageSize(const void* record, int kind, size_t& size) {
     Handle tn = bindRecord(record, kind);
     if (!tn || tpl_pack(tn.get(), 0) != 0 || tpl_dump(tn.get(), TPL_SIZEONLY, &size) != 0)
-        return kRecordSerializationFailed;
-    return kRecordOk;
+        return RecordStatus::SerializationFailed;
+    return RecordStatus::Ok;
 }
 
-int encodeRecord(const void* record, int kind, uint8_t* buffer, size_t size) {
+RecordStatus encodeRecord(const void* record, int kind, uint8_t* buffer, size_t size) {
     Handle tn = bindRecord(record, kind);
     if (!tn || tpl_pack(tn.get(), 0) != 0 ||
         tpl_dump(tn.get(), TPL_MEMIMAGE | TPL_CALLERBUF, buffer, size) != 0)
-        return kRecordSerializationFailed;
-    return kRecordOk;
+        return RecordStatus::SerializationFailed;
+    return RecordStatus::Ok;
 }
 
 // Validates the image of `kind` in `image` (at most `size` bytes; bytes after
 // the image are allowed) and copies its values into `record`.
-int decodeRecord(const uint8_t* image, size_t size, int kind, void* record) {
+RecordStatus decodeRecord(const uint8_t* image, size_t size, int kind, void* record) {
     Handle tn = bindRecord(record, kind);
     if (!tn || tpl_load(tn.get(), TPL_MEMIMAGE | TPL_ALLOWEXCESS, image, size) != 0 ||
         tpl_unpack(tn.get(), 0) != 1)
-        return kRecordSerializationFailed;
-    return kRecordOk;
+        return RecordStatus::SerializationFailed;
+    return RecordStatus::Ok;
 }
 
 // Image size of a kind; 0 when the kind cannot be bound. The sizes do not
@@ -99,7 +99,7 @@ size_t kindImageSize(int kind) {
         std::array<size_t, kKindCount> out{};
         alignas(ScanDataWhole) static uint8_t scratch[sizeof(ScanDataWhole)];
         for (int k = 0; k < kKindCount; ++k)
-            if (recordImageSize(scratch, k, out[k]) != kRecordOk) out[k] = 0;
+            if (recordImageSize(scratch, k, out[k]) != RecordStatus::Ok) out[k] = 0;
         return out;
     }();
     return kind >= 0 && kind < kKindCount ? sizes[kind] : 0;
@@ -108,29 +108,30 @@ size_t kindImageSize(int kind) {
 using Parts = std::initializer_list<std::pair<const void*, int>>;
 
 // Sum of the image sizes of the kinds in `parts`.
-int imageSizeSum(Parts parts, size_t& total) {
+RecordStatus imageSizeSum(Parts parts, size_t& total) {
     total = 0;
     for (auto part : parts) {
         size_t size = kindImageSize(part.second);
-        if (size == 0) return kRecordSerializationFailed;
+        if (size == 0) return RecordStatus::SerializationFailed;
         total += size;
     }
-    return kRecordOk;
+    return RecordStatus::Ok;
 }
 
 // Writes the images of `parts` one after another into buffer.
-int encodeParts(Parts parts, uint8_t* buffer, size_t size, size_t& written) {
+RecordStatus encodeParts(Parts parts, uint8_t* buffer, size_t size, size_t& written) {
     written = 0;
-    if (!buffer) return kRecordMissingPointer;
+    if (!buffer) return RecordStatus::MissingPointer;
     size_t total = 0;
-    if (int rc = imageSizeSum(parts, total); rc != kRecordOk) return rc;
-    if (size < total) return kRecordBufferTooSmall;
+    if (RecordStatus rc = imageSizeSum(parts, total); rc != RecordStatus::Ok) return rc;
+    if (size < total) return RecordStatus::BufferTooSmall;
     for (auto [record, kind] : parts) {
-        if (int rc = encodeRecord(record, kind, buffer + written, size - written); rc != kRecordOk)
+        if (RecordStatus rc = encodeRecord(record, kind, buffer + written, size - written);
+            rc != RecordStatus::Ok)
             return rc;
         written += kindImageSize(kind);
     }
-    return kRecordOk;
+    return RecordStatus::Ok;
 }
 
 }  // namespace
@@ -140,14 +141,14 @@ const char* recordFormat(int kind) {
     return kFormats[kind];
 }
 
-int scanConfigImageSize(const ScanConfig& config, size_t& size) {
+RecordStatus scanConfigImageSize(const ScanConfig& config, size_t& size) {
     if (config.scanType == kSectionedScanType)
         return imageSizeSum(
             {{&config, kScanConfigHead}, {config.sectioned.sections, kScanSectionList}}, size);
     return imageSizeSum({{&config, kScanConfigSingle}}, size);
 }
 
-int encodeScanConfig(const ScanConfig& config, uint8_t* buffer, size_t size) {
+RecordStatus encodeScanConfig(const ScanConfig& config, uint8_t* buffer, size_t size) {
     size_t written = 0;
     if (config.scanType == kSectionedScanType)
         return encodeParts(
@@ -156,53 +157,53 @@ int encodeScanConfig(const ScanConfig& config, uint8_t* buffer, size_t size) {
     return encodeParts({{&config, kScanConfigSingle}}, buffer, size, written);
 }
 
-int decodeScanConfig(const uint8_t* buffer, size_t size, ScanConfig& config) {
-    if (!buffer) return kRecordMissingPointer;
+RecordStatus decodeScanConfig(const uint8_t* buffer, size_t size, ScanConfig& config) {
+    if (!buffer) return RecordStatus::MissingPointer;
     uint8_t scanType = 0;
     std::unique_ptr<char, FreeDeleter> format(
         tpl_peek(TPL_MEMIMAGE | TPL_DATAPEEK, buffer, size, "c", {&scanType}));
-    if (!format) return kRecordSerializationFailed;
+    if (!format) return RecordStatus::SerializationFailed;
     format.reset();
 
     ScanConfig decoded{};
-    int rc;
+    RecordStatus rc;
     if (scanType == kSectionedScanType) {
         size_t headSize = kindImageSize(kScanConfigHead);
         size_t listSize = kindImageSize(kScanSectionList);
-        if (headSize == 0 || listSize == 0) return kRecordSerializationFailed;
-        if (size < headSize + listSize) return kRecordBufferTooSmall;
-        if ((rc = decodeRecord(buffer, headSize, kScanConfigHead, &decoded)) != kRecordOk)
+        if (headSize == 0 || listSize == 0) return RecordStatus::SerializationFailed;
+        if (size < headSize + listSize) return RecordStatus::BufferTooSmall;
+        if ((rc = decodeRecord(buffer, headSize, kScanConfigHead, &decoded)) != RecordStatus::Ok)
             return rc;
         rc = decodeRecord(buffer + headSize, size - headSize, kScanSectionList,
                           decoded.sectioned.sections);
     } else {
         size_t singleSize = kindImageSize(kScanConfigSingle);
-        if (singleSize == 0) return kRecordSerializationFailed;
-        if (size < singleSize) return kRecordBufferTooSmall;
+        if (singleSize == 0) return RecordStatus::SerializationFailed;
+        if (size < singleSize) return RecordStatus::BufferTooSmall;
         rc = decodeRecord(buffer, size, kScanConfigSingle, &decoded);
     }
-    if (rc == kRecordOk) config = decoded;
+    if (rc == RecordStatus::Ok) config = decoded;
     return rc;
 }
 
-int encodeCalibration(const CalibrationCoefficients& cal, uint8_t* buffer, size_t size) {
+RecordStatus encodeCalibration(const CalibrationCoefficients& cal, uint8_t* buffer, size_t size) {
     size_t written = 0;
     return encodeParts({{&cal, kCalibrationRecord}}, buffer, size, written);
 }
 
-int decodeCalibration(const uint8_t* buffer, size_t size, CalibrationCoefficients& cal) {
-    if (!buffer) return kRecordMissingPointer;
+RecordStatus decodeCalibration(const uint8_t* buffer, size_t size, CalibrationCoefficients& cal) {
+    if (!buffer) return RecordStatus::MissingPointer;
     size_t imageSize = kindImageSize(kCalibrationRecord);
-    if (imageSize == 0) return kRecordSerializationFailed;
-    if (size < imageSize) return kRecordBufferTooSmall;
+    if (imageSize == 0) return RecordStatus::SerializationFailed;
+    if (size < imageSize) return RecordStatus::BufferTooSmall;
     CalibrationCoefficients decoded{};
-    int rc = decodeRecord(buffer, size, kCalibrationRecord, &decoded);
-    if (rc == kRecordOk) cal = decoded;
+    RecordStatus rc = decodeRecord(buffer, size, kCalibrationRecord, &decoded);
+    if (rc == RecordStatus::Ok) cal = decoded;
     return rc;
 }
 
-int decodeScanData(const uint8_t* buffer, size_t size, ScanDataRecord& record) {
-    if (!buffer) return kRecordMissingPointer;
+RecordStatus decodeScanData(const uint8_t* buffer, size_t size, ScanDataRecord& record) {
+    if (!buffer) return RecordStatus::MissingPointer;
     std::unique_ptr<char, FreeDeleter> format(tpl_peek(TPL_MEMIMAGE, buffer, size));
     std::memset(static_cast<void*>(&record), 0, sizeof record);
 
@@ -237,27 +238,27 @@ int decodeScanData(const uint8_t* buffer, size_t size, ScanDataRecord& record) {
     size_t total = 0;
     for (int k = 0; k < 4; ++k) {
         sizes[k] = kindImageSize(parts[k].second);
-        if (sizes[k] == 0) return kRecordSerializationFailed;
+        if (sizes[k] == 0) return RecordStatus::SerializationFailed;
         total += sizes[k];
     }
-    if (total > size) return kRecordBufferTooSmall;
+    if (total > size) return RecordStatus::BufferTooSmall;
     size_t offset = 0;
-    int rc = kRecordOk;
+    RecordStatus rc = RecordStatus::Ok;
     for (int k = 0; k < 4; ++k) {
         rc = decodeRecord(buffer + offset, sizes[k], parts[k].second, parts[k].first);
-        if (rc != kRecordOk) return rc;
+        if (rc != RecordStatus::Ok) return rc;
         offset += sizes[k];
     }
     return rc;
 }
 
-int encodeScanDataWhole(const ScanDataWhole& record, uint8_t* buffer, size_t size,
-                        size_t& written) {
+RecordStatus encodeScanDataWhole(const ScanDataWhole& record, uint8_t* buffer, size_t size,
+                                 size_t& written) {
     return encodeParts({{&record, kScanDataWhole}}, buffer, size, written);
 }
 
-int encodeScanDataSplit(const ScanDataSplit& record, uint8_t* buffer, size_t size,
-                        size_t& written) {
+RecordStatus encodeScanDataSplit(const ScanDataSplit& record, uint8_t* buffer, size_t size,
+                                 size_t& written) {
     return encodeParts({{&record, kScanDataHead},
                         {&record.scanType, kScanConfigHead},
                         {record.sections, kScanSectionList},

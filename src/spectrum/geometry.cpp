@@ -110,10 +110,10 @@ int maxShiftOfRows(const double* rowShiftCoeffs) {
 }
 
 int maxColumnPatterns(double xs, double xe, int widened, int maxShift) {
-    uint16_t position[kMaxPatternsPerConfig];
+    uint16_t position[kMaxPatterns];
     int overlap = 0;  // grows over the trials and is never reset
     int best = 0;
-    for (int n = 8; n <= kMaxPatternsPerConfig; ++n) {
+    for (int n = 8; n <= kMaxPatterns; ++n) {
         fillPositions(xs, xe, n, position);
         bool fails = false;
         for (int j = 0; j + 9 <= n; ++j) {
@@ -263,9 +263,9 @@ int hadamardGroupOrder(int count) {
     return computeGroupOrder(count < 0 ? 0 : count);
 }
 
-int computeMaxPatterns(const CalibrationCoefficients& cal, const char* /*name*/, int startNm,
-                       int endNm, uint8_t widthPixels, uint32_t scanType, uint8_t /*spare*/) {
-    if (startNm < 900 || endNm > 1700 || startNm > endNm) return 0;
+int computeMaxPatterns(const CalibrationCoefficients& cal, int startNm, int endNm,
+                       uint8_t widthPixels, uint32_t scanType) {
+    if (!wavelengthsInRange(startNm, endNm)) return 0;
     if (scanType > 1) return 0;
     double xs = 0.0;
     double xe = 0.0;

@@ -14,6 +14,7 @@ constexpr int kSpecOk = 0;
 constexpr int kSpecNoSolution = -1;
 constexpr int kSpecOutOfRange = -2;
 constexpr int kSpecNoMemory = -3;
+constexpr int kSpecUndecodable = -4;  // the record image does not decode
 constexpr int kSpecUnsupportedSection = -5;
 constexpr int kSpecMissingArgument = -6;
 
@@ -21,9 +22,8 @@ constexpr int kColumnCount = 854;  // column positions 0..853
 constexpr int kRowCount = 480;
 constexpr int kMaxGroupMembers = 284;
 constexpr int kMaxGroups = 15;
-constexpr int kMaxPatternsPerConfig = 624;
 // Patterns one section may place; larger counts are refused, never written past.
-constexpr int kMaxPatternPositions = kMaxPatternsPerConfig + 256;
+constexpr int kMaxPatternPositions = kMaxPatterns + 256;
 
 struct PatternPositions {
     uint16_t count;
@@ -87,7 +87,7 @@ int hadamardGroupOrder(int count);
 
 // Largest pattern count the range admits for the width and scan type; 0 when
 // none does or the range has no pixel positions.
-int computeMaxPatterns(const CalibrationCoefficients& cal, const char* name, int startNm, int endNm,
-                       uint8_t widthPixels, uint32_t scanType, uint8_t spare);
+int computeMaxPatterns(const CalibrationCoefficients& cal, int startNm, int endNm,
+                       uint8_t widthPixels, uint32_t scanType);
 
 }  // namespace quillon

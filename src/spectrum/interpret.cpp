@@ -55,7 +55,8 @@ ScanSection sectionOf(const ScanDataWhole& record) {
     return section;
 }
 
-// Walks the samples in order and tells the dark ones, as isDarkSample does,
+// Walks the samples in order and tells the dark ones: sample i is dark when
+// i - first is a multiple of the period (negative multiples count), found
 // without a division per sample.
 class DarkWalk {
   public:
@@ -368,8 +369,7 @@ int interpretScanData(const uint8_t* image, size_t size, ScanResults& results) {
     if (!scratch) return kSpecNoMemory;
     // An image occupies at most the scan data buffer; bytes past it are not read.
     if (size > kScanDataBufferSize) size = kScanDataBufferSize;
-    const int decoded = decodeScanData(image, size, scratch->image);
-    if (decoded != kRecordOk) return decoded;
+    if (decodeScanData(image, size, scratch->image) != RecordStatus::Ok) return kSpecUndecodable;
     const int rc = interpretRecord(scratch->image, scratch->output, *scratch);
     if (rc == kSpecOk) results = scratch->output;
     return rc;

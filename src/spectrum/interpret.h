@@ -30,12 +30,6 @@ struct ScanResults {
     int32_t length;
 };
 
-// Sample i is a dark reading when i - first is a multiple of period (which
-// must not be 0); negative multiples count.
-inline bool isDarkSample(int i, unsigned first, unsigned period) {
-    return (i - static_cast<int>(first)) % static_cast<int>(period) == 0;
-}
-
 // Interprets `size` bytes (at most 3822 are read) of a scan data image. 0 or a
 // negative code; on failure `results` is left as it was.
 int interpretScanData(const uint8_t* image, size_t size, ScanResults& results);

@@ -1,7 +1,7 @@
 #include "support/library_fixture.h"
 
-#include "api/errors.h"
 #include "config/model.h"
+#include "core/errors.h"
 #include "quillonlib.h"
 #include "sim/module_state.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "api/session.h"
+#include "core/session.h"
 #include "sim/faults.h"
 #include "support/scratch_dir.h"
 #include "support/sim_link.h"

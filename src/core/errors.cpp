@@ -1,4 +1,4 @@
-#include "api/errors.h"
+#include "core/errors.h"
 
 namespace quillon {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/record_types.h"
 #include "log/log_writer.h"
-#include "serial/records.h"
 
 namespace quillon {
 

@@ -1,4 +1,4 @@
-#include "api/session.h"
+#include "core/session.h"
 
 #include <new>
 
