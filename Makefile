@@ -48,6 +48,7 @@ bench: build
 	./$(BUILD)/bench/quillon_bench
 	QUILLONLIB_LIBRARY=$(BUILD)/libquillonlib.so.1 /usr/bin/python3 bench/bench_python.py \
 	    --c-bench ./$(BUILD)/bench/quillon_bench
+	/usr/bin/python3 bench/bench_serve.py --cli ./$(BUILD)/cli/quillon --c-bench ./$(BUILD)/bench/quillon_bench
 
 # Every fuzz target for FUZZ_SECONDS (default 60) each; only the fuzz programs are built.
 fuzz: deps fuzz-deps

@@ -139,6 +139,8 @@ std::optional<int> parseRequest(const ParsedArguments& args, ScanRequest& reques
     for (const char* option : {"plot", "jcamp"})
         if (args.has(option) && args.value(option)->empty())
             return usageError("scan", std::string("--") + option + " needs a file name");
+    if (request.jcampPath == "-" && request.count != 1)
+        return usageError("scan", "--jcamp - writes one spectrum; with --count name a file");
     return request.quantity.prepare(args);
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -149,6 +150,9 @@ int runServe(const Words& words, GlobalOptions& global) {
         if (ended) return;
         std::fprintf(stderr, "quillon serve: stopping\n");
         events.shutdown();
+        // Event streams end with their last chunk when given a moment (at most a second).
+        for (int i = 0; i < 100 && events.streams() > 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         server.stop();
         // A second signal while cleaning up ends at once.
         do sigwait(&stopSignals, &signal);

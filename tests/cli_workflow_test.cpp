@@ -204,6 +204,7 @@ TEST(CliWorkflow, UnusableReferencesAreRefusedWithNothingWritten) {
         {{"--absorbance", "--dark", "white.csv"}, 2, "--absorbance needs --reference FILE"},
         {{"--lamp", "dim"}, 2, "--lamp needs on, off or keep, not 'dim'"},
         {{"--keep-lamp", "--lamp", "on"}, 2, "contradict"},
+        {{"--count", "2", "--jcamp", "-"}, 2, "--jcamp - writes one spectrum"},
         {{"--reference", "missing.csv"},
          2,
          "cannot use 'missing.csv' as the reference: No such file or directory"},

@@ -18,12 +18,13 @@ constexpr size_t kMaxQueuedJobs = 16;
 constexpr long kMaxPosition = 19;
 const char* const kLampModes = "lamp must be \"on\", \"off\" or \"keep\"";
 
-std::string render(void (*write)(FILE*, const ScanSeries&), const ScanSeries& series) {
+// What one of the command line's writers writes, as a text.
+std::string render(const std::function<void(FILE*)>& write) {
     char* buffer = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&buffer, &size);
     if (out == nullptr) return "";
-    write(out, series);
+    write(out);
     std::fclose(out);
     std::string text(buffer, size);
     std::free(buffer);
@@ -258,7 +259,17 @@ void ModuleService::restoreLamp(std::optional<bool> before) {
     if (now != wanted) switchLamp(wanted);
 }
 
-Reply ModuleService::measure(const std::string& kind, unsigned number, double startedSeconds) {
+std::optional<Quantity> quantityField(const Json& request) {
+    if (!request.contains("quantity")) return Quantity::Intensity;
+    for (Quantity q : {Quantity::Intensity, Quantity::Reflectance, Quantity::Absorbance})
+        if (request["quantity"] == namesOf(q).key) return q;
+    return std::nullopt;
+}
+
+const char* const kQuantities = "quantity must be \"intensity\", \"reflectance\" or \"absorbance\"";
+
+Reply ModuleService::measure(const std::string& kind, unsigned number, double startedSeconds,
+                             Quantity quantity) {
     ScanSeries series;
     MeasureOptions options;
     std::string why;
@@ -273,10 +284,40 @@ Reply ModuleService::measure(const std::string& kind, unsigned number, double st
         events_.publish("error", Json({{"error", why}}).dump());
         return errorReply(502, why);
     }
+    std::string note;
+    if (quantity != Quantity::Intensity) {
+        std::optional<ScanSeries> white, dark;
+        {
+            std::lock_guard lock(mutex_);
+            white = reference_;
+            dark = dark_;
+        }
+        if (!white) return errorReply(409, "take a white reference first");
+        std::vector<double> darkValues;
+        for (const auto& [kept, name] :
+             {std::pair{&white, "white reference"}, {&dark, "dark spectrum"}}) {
+            if (!*kept) continue;
+            const Spectrum& other = (*kept)->scans.front().spectrum;
+            if (auto difference =
+                    wavelengthDifference(other.wavelengthNm, scan.spectrum.wavelengthNm))
+                return errorReply(409, std::string("the wavelengths of the ") + name +
+                                           " differ from this scan's: " + *difference +
+                                           " (take it again with this configuration)");
+        }
+        if (dark) darkValues = dark->scans.front().spectrum.value;
+        QuantityTally tally;
+        scan.spectrum.value = computeQuantity(
+            quantity, scan.spectrum.value, white->scans.front().spectrum.value, darkValues, tally);
+        series.quantity = quantity;
+        series.referenceFile = "the session's white reference";
+        if (dark) series.darkFile = "the session's dark spectrum";
+        note = tally.describe();
+    }
     series.scans.push_back(std::move(scan));
-    const std::string document = render(writeJson, series);
+    const std::string document = render([&](FILE* out) { writeJson(out, series); });
     Json event = Json::parse(document, nullptr, false);
     event["kind"] = kind;
+    if (!note.empty()) event["note"] = note;
     {
         std::lock_guard lock(mutex_);
         std::optional<ScanSeries>& slot = kind == "dark"        ? dark_
@@ -299,9 +340,11 @@ std::optional<ModuleService::Lamp> ModuleService::lampMode(const Json& request) 
 Reply ModuleService::scan(const Json& request) {
     const std::optional<Lamp> lamp = lampMode(request);
     if (!lamp) return errorReply(400, kLampModes);
-    return run(Admission::Scan, [this, lamp = *lamp] {
+    const std::optional<Quantity> quantity = quantityField(request);
+    if (!quantity) return errorReply(400, kQuantities);
+    return run(Admission::Scan, [this, lamp = *lamp, quantity = *quantity] {
         const std::optional<bool> before = applyLamp(lamp);
-        Reply reply = measure("sample", 1, 0);
+        Reply reply = measure("sample", 1, 0, quantity);
         if (lamp != Lamp::Keep) restoreLamp(before);
         return reply;
     });
@@ -312,7 +355,7 @@ Reply ModuleService::capture(const std::string& kind) {
     const Lamp lamp = kind == "dark" ? Lamp::Off : Lamp::On;
     return run(Admission::Scan, [this, lamp, kind] {
         const std::optional<bool> before = applyLamp(lamp);
-        Reply reply = measure(kind, 1, 0);
+        Reply reply = measure(kind, 1, 0, Quantity::Intensity);
         restoreLamp(before);
         return reply;
     });
@@ -456,6 +499,8 @@ Reply ModuleService::startSeries(const Json& request) {
     }
     const std::optional<Lamp> lamp = lampMode(request);
     if (!lamp) return errorReply(400, kLampModes);
+    const std::optional<Quantity> quantity = quantityField(request);
+    if (!quantity) return errorReply(400, kQuantities);
     {
         std::lock_guard lock(mutex_);
         if (stopping_) return errorReply(409, "the server is stopping");
@@ -467,8 +512,8 @@ Reply ModuleService::startSeries(const Json& request) {
         seriesDone_ = 0;
     }
     if (series_.joinable()) series_.join();  // the last series has ended already
-    series_ = std::thread([this, count, interval, lamp = *lamp] {
-        seriesLoop(static_cast<unsigned long>(*count), interval, lamp);
+    series_ = std::thread([this, count, interval, lamp = *lamp, quantity = *quantity] {
+        seriesLoop(static_cast<unsigned long>(*count), interval, lamp, quantity);
     });
     publishStatus();
     return jsonReply({{"series", {{"count", *count}, {"interval_s", interval}}}});
@@ -484,7 +529,8 @@ Reply ModuleService::stopSeries() {
     return jsonReply({{"series", "stopping"}});
 }
 
-void ModuleService::seriesLoop(unsigned long count, double intervalSeconds, Lamp lamp) {
+void ModuleService::seriesLoop(unsigned long count, double intervalSeconds, Lamp lamp,
+                               Quantity quantity) {
     std::optional<bool> before;
     run(Admission::SeriesStep, [&] {
         before = applyLamp(lamp);
@@ -502,8 +548,8 @@ void ModuleService::seriesLoop(unsigned long count, double intervalSeconds, Lamp
         }
         const double started =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
-        const Reply reply = run(Admission::SeriesScan, [this, k, started] {
-            return measure("sample", static_cast<unsigned>(k), started);
+        const Reply reply = run(Admission::SeriesScan, [this, k, started, quantity] {
+            return measure("sample", static_cast<unsigned>(k), started, quantity);
         });
         if (reply.status != 200) break;
         std::lock_guard lock(mutex_);
@@ -521,10 +567,8 @@ void ModuleService::seriesLoop(unsigned long count, double intervalSeconds, Lamp
 }
 
 Reply ModuleService::download(const std::string& which, const std::string& format) const {
-    void (*write)(FILE*, const ScanSeries&) = nullptr;
-    if (format == "csv") write = writeCsv;
-    if (format == "json") write = writeJson;
-    if (write == nullptr) return errorReply(400, "format must be csv or json");
+    if (format != "csv" && format != "json" && format != "jcamp")
+        return errorReply(400, "format must be csv, json or jcamp");
     std::lock_guard lock(mutex_);
     const std::optional<ScanSeries>* kept = which == "latest"      ? &latest_
                                             : which == "dark"      ? &dark_
@@ -532,8 +576,13 @@ Reply ModuleService::download(const std::string& which, const std::string& forma
                                                                    : nullptr;
     if (kept == nullptr) return errorReply(400, "spectrum must be latest, dark or reference");
     if (!kept->has_value()) return errorReply(409, "no " + which + " spectrum has been taken yet");
-    return Reply{200, render(write, **kept), format == "csv" ? "text/csv" : "application/json",
-                 "quillon-" + which + "." + format};
+    const ScanSeries& series = **kept;
+    if (format == "jcamp")
+        return Reply{200, render([&](FILE* out) { writeJcamp(out, series, series.scans.front()); }),
+                     "chemical/x-jcamp-dx", "quillon-" + which + ".jdx"};
+    const bool csv = format == "csv";
+    return Reply{200, render([&](FILE* out) { (csv ? writeCsv : writeJson)(out, series); }),
+                 csv ? "text/csv" : "application/json", "quillon-" + which + "." + format};
 }
 
 }  // namespace quillon::cli::serve

@@ -57,7 +57,7 @@ class ModuleService {
     Reply removeConfiguration(const Json& request);
     Reply startSeries(const Json& request);
     Reply stopSeries();
-    // A kept spectrum ("latest", "dark", "reference") as "csv" or "json".
+    // A kept spectrum ("latest", "dark", "reference") as "csv", "json" or "jcamp".
     Reply download(const std::string& which, const std::string& format) const;
 
   private:
@@ -79,13 +79,16 @@ class ModuleService {
     static std::optional<Lamp> lampMode(const Json& request);
     Reply run(Admission admission, std::function<Reply()> work);
     void workerLoop();
-    void seriesLoop(unsigned long count, double intervalSeconds, Lamp lamp);
+    void seriesLoop(unsigned long count, double intervalSeconds, Lamp lamp, Quantity quantity);
     // These run on the module's thread.
     void refresh();
     void switchLamp(bool on);
     std::optional<bool> applyLamp(Lamp lamp);
     void restoreLamp(std::optional<bool> before);
-    Reply measure(const std::string& kind, unsigned number, double startedSeconds);
+    // A scan kept as `kind` ("sample", "dark", "reference"); a sample's values
+    // become `quantity` against the kept white reference and dark spectrum.
+    Reply measure(const std::string& kind, unsigned number, double startedSeconds,
+                  Quantity quantity);
     void publishStatus();
     Json stateLocked() const;
 

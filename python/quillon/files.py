@@ -228,7 +228,9 @@ def _read_jcamp(text, scan):
     if yfactor != 1:
         ys = ys * yfactor
     title = block.get("TITLE", "")
-    at = re.fullmatch(r"position (\d+)", title)
+    # "NAME", or "position 3", "configuration at position 3" and "A or B (position 3)"
+    # when the name could not be told.
+    at = re.search(r"(?:^| at |\()position (\d+)\)?$", title)
     longdate = block.get("LONGDATE")
     started = None
     if longdate:

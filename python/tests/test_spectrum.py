@@ -108,19 +108,32 @@ def test_unreadable_files_are_refused_naming_the_file(tmp_path, text, reason):
 
 
 @pytest.mark.skipif(not os.environ.get("QUILLON_CLI"), reason="QUILLON_CLI names no quillon program")
-@pytest.mark.parametrize("option", ["--csv", "--json"])
-def test_spectra_the_quillon_program_wrote(tmp_path, option, sp):
+def test_files_the_quillon_program_reads_and_writes(tmp_path, sp):
     sp.set_lamp(True)
     mine = sp.scan()
+    sp.set_lamp(False)
     sp.close()
-    path = tmp_path / "scan.out"
-    with open(path, "w") as out:  # --json writes to standard output
-        subprocess.run([os.environ["QUILLON_CLI"], "scan", option] + [str(path)] * (option == "--csv"),
-                       check=True, stdout=None if option == "--csv" else out)
-    theirs = quillon.read_spectrum(path)
-    assert theirs.quantity == "intensity" and theirs.intensities.dtype.kind == "i"
-    np.testing.assert_allclose(theirs.wavelengths, mine.wavelengths, atol=5e-7)
-    assert mine.reflectance(theirs).quantity == "reflectance"
+    mine.to_json(tmp_path / "mine.json")
+
+    def scan(*args, stdout=None):  # with a sample of an absorption band at 1300 nm
+        subprocess.run([os.environ["QUILLON_CLI"], "scan", *map(str, args)], check=True,
+                       stdout=stdout, stderr=subprocess.DEVNULL,
+                       env=dict(os.environ, QUILLONLIB_SIMULATOR_SAMPLE="1300,15,0.6"))
+
+    scan("--csv", tmp_path / "sample.csv")
+    with open(tmp_path / "a.json", "w") as out:  # the CLI reads the package's reference
+        scan("--reference", tmp_path / "mine.json", "--csv", tmp_path / "a.csv",
+             "--jcamp", tmp_path / "a.jdx", "--json", stdout=out)
+    sample = quillon.read_spectrum(tmp_path / "sample.csv")
+    assert sample.quantity == "intensity" and sample.intensities.dtype.kind == "i"
+    np.testing.assert_allclose(sample.wavelengths, mine.wavelengths, atol=5e-7)
+    expected = sample.absorbance(mine).intensities
+    assert abs(sample.wavelengths[np.nanargmax(expected)] - 1300) < 5 and np.nanmax(expected) > 0.1
+    for name in ("a.csv", "a.jdx", "a.json"):
+        theirs = quillon.read_spectrum(tmp_path / name)
+        assert theirs.quantity == "absorbance" and len(theirs) == len(mine)
+        assert theirs.position == (None if name == "a.csv" else 0)
+        np.testing.assert_allclose(theirs.intensities, expected, atol=1e-6)
 
 
 def test_missing_library_is_an_import_error_naming_the_paths():
