@@ -24,21 +24,26 @@ import quillon  # noqa: E402
 from quillon._library import lib  # noqa: E402
 
 
-def per_call_us(call, count, rounds):
-    """The best round's mean time per call, in microseconds."""
-    best = float("inf")
+def median_us(calls, count, rounds):
+    """The median time of one call of each of `calls`, in microseconds. Each
+    call is timed alone and rounds alternate between the calls, so a busy
+    shared machine neither shifts one figure more than the other nor lets a
+    few preempted calls decide it."""
+    times = [[] for _ in calls]
     for _ in range(rounds):
-        start = time.perf_counter_ns()
-        for _ in range(count):
-            call()
-        best = min(best, (time.perf_counter_ns() - start) / count / 1000)
-    return best
+        for call, spent in zip(calls, times):
+            for _ in range(count):
+                start = time.perf_counter_ns()
+                call()
+                spent.append(time.perf_counter_ns() - start)
+    return [float(np.median(spent)) / 1000 for spent in times]
 
 
 def c_figure(program):
     out = subprocess.run([program, "--benchmark_filter=BM_ScanColumn228$",
+                          "--benchmark_repetitions=10", "--benchmark_report_aggregates_only=true",
                           "--benchmark_format=json"], check=True, capture_output=True, text=True)
-    run = json.loads(out.stdout)["benchmarks"][0]
+    run = next(b for b in json.loads(out.stdout)["benchmarks"] if b.get("aggregate_name") == "median")
     scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3}[run["time_unit"]]
     return run["real_time"] * scale
 
@@ -46,8 +51,8 @@ def c_figure(program):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--c-bench", help="the quillon_bench program")
-    parser.add_argument("--scans", type=int, default=2000, help="scans per round")
-    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--scans", type=int, default=1000, help="scans per round")
+    parser.add_argument("--rounds", type=int, default=10)
     args = parser.parse_args()
 
     with quillon.Spectrometer() as sp:
@@ -56,20 +61,21 @@ def main():
         points = len(sp.scan())
         nm = np.empty(points, dtype=np.float64)
         counts = np.empty(points, dtype=np.int32)
-        bare = per_call_us(lambda: lib.getFormattedSpectrum(nm.ctypes.data, counts.ctypes.data),
-                           args.scans, args.rounds)
-        package = per_call_us(sp.scan, args.scans, args.rounds)
+        bare, package, trivial = median_us(
+            [lambda: lib.getFormattedSpectrum(nm.ctypes.data, counts.ctypes.data), sp.scan,
+             lib.getScanTypesNumber], args.scans, args.rounds)
         sp.set_lamp(False)
 
-    print(f"{points}-point Column scan, zero module time, best of {args.rounds} rounds "
+    print(f"{points}-point Column scan, zero module time, median of {args.rounds} rounds "
           f"of {args.scans} scans:")
+    print(f"  a ctypes call of getScanTypesNumber:  {trivial:8.1f} us (what ctypes itself costs)")
     print(f"  getFormattedSpectrum through ctypes: {bare:8.1f} us per scan")
     print(f"  quillon Spectrometer.scan():          {package:8.1f} us per scan "
           f"(+{package - bare:.1f} us)")
     if args.c_bench:
         from_c = c_figure(args.c_bench)
-        print(f"  C benchmark BM_ScanColumn228:         {from_c:8.1f} us per scan")
-        print(f"  Python adds {package - from_c:.1f} us per scan to the C figure")
+        print(f"  C benchmark BM_ScanColumn228 (median): {from_c:7.1f} us per scan "
+              f"(static library, the tests' hidapi stand-in)")
     return 0
 
 

@@ -26,7 +26,8 @@ std::unique_ptr<ScanDataRecord> record624(int type) {
     config.single.widthPixels = 2;
     config.single.numPatterns = 624;
     auto record = std::make_unique<ScanDataRecord>();
-    if (synthesizeScanData(config, kCal, smoothSpectrum, 1000.0, 7, *record) != 0) return nullptr;
+    if (synthesizeScanData(config, kCal, smoothSpectrum, 1000.0, 7, *record) != SpecStatus::Ok)
+        return nullptr;
     return record;
 }
 
@@ -38,7 +39,7 @@ void interpretRecord(benchmark::State& state, int type) {
         return;
     }
     for (auto _ : state) {
-        const int rc = interpretScanRecord(*record, *results);
+        const SpecStatus rc = interpretScanRecord(*record, *results);
         benchmark::DoNotOptimize(rc);
         benchmark::DoNotOptimize(results->intensity[0]);
     }
@@ -56,7 +57,7 @@ void interpretImage(benchmark::State& state, int type) {
         return;
     }
     for (auto _ : state) {
-        const int rc = interpretScanData(image.data(), image.size(), *results);
+        const SpecStatus rc = interpretScanData(image.data(), image.size(), *results);
         benchmark::DoNotOptimize(rc);
         benchmark::DoNotOptimize(results->intensity[0]);
     }

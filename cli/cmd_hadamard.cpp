@@ -2,7 +2,6 @@
 // checks that the library decodes this module's Hadamard scans right.
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -11,6 +10,7 @@
 #include "exit_status.h"
 #include "hadamard_matching.h"
 #include "hadamard_probe.h"
+#include "interrupt.h"
 #include "library_console.h"
 #include "library_hadamard_table.h"
 #include "quillonlib.h"
@@ -44,38 +44,10 @@ const char* const kHelp =
     "  --scans N      scans per configuration, 2 to 50 (default 2)\n"
     "\n"
     "Afterwards the module's stored configurations and active position are as\n"
-    "before, also after a failure or Ctrl-C; the lamp is left off.\n";
+    "before, also after a failure or Ctrl-C (a second one ends the program at\n"
+    "once); the lamp is left off.\n";
 
 const OptionSpec kOptions[] = {{"out", true}, {"orders", true}, {"scans", true}};
-
-// Ctrl-C and SIGTERM ask the command to stop at its next step; the module is
-// then put back as it was before the program ends.
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void onStopSignal(int signal) {
-    if (stopSignal == 0) stopSignal = signal;
-}
-
-class StopOnSignal {
-  public:
-    StopOnSignal() {
-        struct sigaction action {};
-        action.sa_handler = onStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, &previousInt_);
-        sigaction(SIGTERM, &action, &previousTerm_);
-    }
-    ~StopOnSignal() {
-        sigaction(SIGINT, &previousInt_, nullptr);
-        sigaction(SIGTERM, &previousTerm_, nullptr);
-    }
-    bool requested() const { return stopSignal != 0; }
-
-  private:
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
-};
 
 bool parseOrders(const std::string& text, std::vector<int>& orders, std::string& why) {
     const std::vector<int> known = learnableOrders();
@@ -125,7 +97,7 @@ struct WindowScans {
 
 // Stores the twins of `window` and scans them until `scans` scans are in.
 bool scanWindow(ProbeSession& probe, int order, const TwinWindow& window, int scans,
-                const StopOnSignal& stop, WindowScans& into, std::string& why) {
+                const InterruptWatch& stop, WindowScans& into, std::string& why) {
     if (stop.requested() || !probe.store(order, window, why)) return false;
     while (static_cast<int>(into.hadamard.size()) < scans) {
         if (stop.requested()) return false;
@@ -181,7 +153,7 @@ std::vector<TwinWindow> plannedWindows(int order, FILE* out, Tally& tally) {
 constexpr int kDoublings = 3;
 
 // Learns one order; false when stopped or when the module failed.
-bool learnOrder(ProbeSession& probe, int order, int scans, const StopOnSignal& stop, FILE* out,
+bool learnOrder(ProbeSession& probe, int order, int scans, const InterruptWatch& stop, FILE* out,
                 Tally& tally, std::map<int, std::vector<int>>& learned) {
     std::string why;
     const std::vector<TwinWindow> windows = plannedWindows(order, out, tally);
@@ -243,7 +215,7 @@ bool learnOrder(ProbeSession& probe, int order, int scans, const StopOnSignal& s
     return true;
 }
 
-bool checkOrder(ProbeSession& probe, int order, int scans, const StopOnSignal& stop, FILE* out,
+bool checkOrder(ProbeSession& probe, int order, int scans, const InterruptWatch& stop, FILE* out,
                 Tally& tally) {
     std::string why;
     const std::vector<TwinWindow> windows = plannedWindows(order, out, tally);
@@ -331,8 +303,10 @@ int runHadamard(const Words& words, GlobalOptions& global) {
     if (learning) unsetenv("QUILLONLIB_HADAMARD_TABLE");
 
     FILE* out = LibraryConsole::out();
-    StopOnSignal stop;
-    OpenModule module(global);
+    // A signal stops the work between two library calls; the module is put
+    // back as it was before the program ends.
+    InterruptWatch stop;
+    OpenModule module(global, &stop);
     if (!module.ok()) return kExitFailed;
     ProbeSession probe;
     std::string why;
@@ -352,10 +326,10 @@ int runHadamard(const Words& words, GlobalOptions& global) {
     setLampStatus(0);
     const bool restored = probe.restore(why);
     if (stop.requested()) {
-        std::fprintf(stderr, "quillon: stopped by signal %d; %s\n", static_cast<int>(stopSignal),
+        std::fprintf(stderr, "quillon: stopped by signal %d; %s\n", stop.signal(),
                      restored ? "the module's configurations and active position are as before"
                               : why.c_str());
-        return 128 + static_cast<int>(stopSignal);
+        return stop.exitStatus();
     }
     if (!restored) {
         reportError(why);

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto interpret = [&](const uint8_t* bytes, size_t length) {
         std::memset(results.get(), 0x5A, sizeof *results);
         std::memcpy(before.get(), results.get(), sizeof *results);
-        if (interpretScanData(bytes, length, *results) == 0) {
+        if (interpretScanData(bytes, length, *results) == SpecStatus::Ok) {
             FUZZ_CHECK(results->length >= 0 && results->length <= kMaxSamples);
         } else {
             FUZZ_CHECK(std::memcmp(results.get(), before.get(), sizeof *results) == 0);

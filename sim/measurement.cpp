@@ -18,12 +18,12 @@ struct MeasureScratch {
     double readings[kMaxSamples];
 };
 
-int valuesOfPatterns(const ScanSection& section, int sectionIndex,
-                     const CalibrationCoefficients& cal, const PatternValueFn& value,
-                     PatternPositions& positions, SectionReadings& out) {
-    const int rc = computeSectionPositions(section, cal, positions);
-    if (rc != kSpecOk) return rc;
-    if (positions.count > kMaxSamples) return kSpecOutOfRange;
+SpecStatus valuesOfPatterns(const ScanSection& section, int sectionIndex,
+                            const CalibrationCoefficients& cal, const PatternValueFn& value,
+                            PatternPositions& positions, SectionReadings& out) {
+    const SpecStatus rc = computeSectionPositions(section, cal, positions);
+    if (rc != SpecStatus::Ok) return rc;
+    if (positions.count > kMaxSamples) return SpecStatus::OutOfRange;
     out.patternCount = positions.count;
     for (int k = 0; k < positions.count; ++k) {
         PatternBand band{};
@@ -37,63 +37,65 @@ int valuesOfPatterns(const ScanSection& section, int sectionIndex,
         out.wavelengthNm[k] = band.wavelengthNm;
         out.value[k] = value ? value(band) : 0.0;
     }
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
-int measureWithScratch(const ScanSection& section, int sectionIndex,
-                       const CalibrationCoefficients& cal, const PatternValueFn& value,
-                       SectionReadings& out, PatternPositions& positions, HadamardPlan& plan,
-                       const HadamardMatrixSet* matrices) {
-    if (section.sectionScanType > 1) return kSpecUnsupportedSection;
-    int rc = valuesOfPatterns(section, sectionIndex, cal, value, positions, out);
-    if (rc != kSpecOk) return rc;
+SpecStatus measureWithScratch(const ScanSection& section, int sectionIndex,
+                              const CalibrationCoefficients& cal, const PatternValueFn& value,
+                              SectionReadings& out, PatternPositions& positions, HadamardPlan& plan,
+                              const HadamardMatrixSet* matrices) {
+    if (section.sectionScanType > 1) return SpecStatus::UnsupportedSection;
+    SpecStatus rc = valuesOfPatterns(section, sectionIndex, cal, value, positions, out);
+    if (rc != SpecStatus::Ok) return rc;
     if (section.sectionScanType == 0) {
         out.readingCount = out.patternCount;
         std::memcpy(out.reading, out.value, sizeof(double) * out.patternCount);
-        return kSpecOk;
+        return SpecStatus::Ok;
     }
     rc = planHadamardSection(section, cal, plan);
-    if (rc != kSpecOk) return rc;
-    if (plan.total > kMaxSamples) return kSpecOutOfRange;
+    if (rc != SpecStatus::Ok) return rc;
+    if (plan.total > kMaxSamples) return SpecStatus::OutOfRange;
     int offset = 0;
     for (int g = 0; g < plan.groupCount; ++g) {
         const PatternGroup& group = plan.groups[g];
-        if (group.order > kMaxHadamardOrder) return kSpecOutOfRange;
+        if (group.order > kMaxHadamardOrder) return SpecStatus::OutOfRange;
         double members[kMaxHadamardOrder] = {};
         for (int j = 0; j < group.count; ++j) members[j] = out.value[group.patternIndex[j]];
-        rc = matrices ? hadamardMeasureWith(*matrices, group.order, members, out.reading + offset)
-                      : hadamardMeasure(group.order, members, out.reading + offset);
-        if (rc != kSpecOk) return rc;
+        const int measured =
+            matrices ? hadamardMeasureWith(*matrices, group.order, members, out.reading + offset)
+                     : hadamardMeasure(group.order, members, out.reading + offset);
+        if (measured != 0) return SpecStatus::OutOfRange;
         offset += group.order;
     }
     out.readingCount = offset;
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
 }  // namespace
 
-int measureSection(const ScanSection& section, int sectionIndex, const CalibrationCoefficients& cal,
-                   const PatternValueFn& value, SectionReadings& out) {
+SpecStatus measureSection(const ScanSection& section, int sectionIndex,
+                          const CalibrationCoefficients& cal, const PatternValueFn& value,
+                          SectionReadings& out) {
     struct Work {
         PatternPositions positions;
         HadamardPlan plan;
     };
     auto work = std::unique_ptr<Work>(new (std::nothrow) Work);
-    if (!work) return kSpecNoMemory;
+    if (!work) return SpecStatus::NoMemory;
     return measureWithScratch(section, sectionIndex, cal, value, out, work->positions, work->plan,
                               nullptr);
 }
 
-int layoutSamples(const double* readings, int readingCount, double darkLevel, int darkPeriod,
-                  int32_t* samples, uint16_t& sampleCount) {
-    if (darkPeriod < 2 || readingCount < 0) return kSpecOutOfRange;
-    if (readingCount > 0 && !readings) return kSpecMissingArgument;
-    if (!samples) return kSpecMissingArgument;
+SpecStatus layoutSamples(const double* readings, int readingCount, double darkLevel, int darkPeriod,
+                         int32_t* samples, uint16_t& sampleCount) {
+    if (darkPeriod < 2 || readingCount < 0) return SpecStatus::OutOfRange;
+    if (readingCount > 0 && !readings) return SpecStatus::MissingArgument;
+    if (!samples) return SpecStatus::MissingArgument;
     const int32_t dark = truncateToInt32(darkLevel);
     bool anyDark = false;
     int i = 0;
     for (int r = 0; r < readingCount; ++i) {
-        if (i >= kMaxSamples) return kSpecOutOfRange;
+        if (i >= kMaxSamples) return SpecStatus::OutOfRange;
         if ((i + 1) % darkPeriod == 0) {
             samples[i] = dark;
             anyDark = true;
@@ -105,22 +107,22 @@ int layoutSamples(const double* readings, int readingCount, double darkLevel, in
         samples[i++] = dark;
         anyDark = true;
     }
-    if (!anyDark) return kSpecOutOfRange;
+    if (!anyDark) return SpecStatus::OutOfRange;
     sampleCount = static_cast<uint16_t>(i);
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
-int synthesizeScanData(const ScanConfig& config, const CalibrationCoefficients& cal,
-                       const PatternValueFn& value, double darkLevel, int darkPeriod,
-                       ScanDataRecord& record, const ReadingsHook& hook,
-                       const HadamardMatrixSet* matrices) {
-    if (darkPeriod < 2 || darkPeriod > 255) return kSpecOutOfRange;
+SpecStatus synthesizeScanData(const ScanConfig& config, const CalibrationCoefficients& cal,
+                              const PatternValueFn& value, double darkLevel, int darkPeriod,
+                              ScanDataRecord& record, const ReadingsHook& hook,
+                              const HadamardMatrixSet* matrices) {
+    if (darkPeriod < 2 || darkPeriod > 255) return SpecStatus::OutOfRange;
     const bool split = config.scanType == kSectionedScanType;
     ScanSection sections[kMaxSections] = {};
     int sectionCount = 1;
     if (split) {
         sectionCount = config.sectioned.numSections;
-        if (sectionCount > kMaxSections) return kSpecOutOfRange;
+        if (sectionCount > kMaxSections) return SpecStatus::OutOfRange;
         std::memcpy(sections, config.sectioned.sections, sizeof sections);
     } else {
         sections[0].sectionScanType = config.scanType;
@@ -131,13 +133,13 @@ int synthesizeScanData(const ScanConfig& config, const CalibrationCoefficients& 
     }
 
     auto work = std::unique_ptr<MeasureScratch>(new (std::nothrow) MeasureScratch);
-    if (!work) return kSpecNoMemory;
+    if (!work) return SpecStatus::NoMemory;
     int readingCount = 0;
     for (int s = 0; s < sectionCount; ++s) {
-        const int rc = measureWithScratch(sections[s], s, cal, value, work->section,
-                                          work->positions, work->plan, matrices);
-        if (rc != kSpecOk) return rc;
-        if (readingCount + work->section.readingCount > kMaxSamples) return kSpecOutOfRange;
+        const SpecStatus rc = measureWithScratch(sections[s], s, cal, value, work->section,
+                                                 work->positions, work->plan, matrices);
+        if (rc != SpecStatus::Ok) return rc;
+        if (readingCount + work->section.readingCount > kMaxSamples) return SpecStatus::OutOfRange;
         std::memcpy(work->readings + readingCount, work->section.reading,
                     sizeof(double) * work->section.readingCount);
         readingCount += work->section.readingCount;
@@ -146,9 +148,9 @@ int synthesizeScanData(const ScanConfig& config, const CalibrationCoefficients& 
 
     int32_t samples[kMaxSamples] = {};
     uint16_t sampleCount = 0;
-    const int rc =
+    const SpecStatus rc =
         layoutSamples(work->readings, readingCount, darkLevel, darkPeriod, samples, sampleCount);
-    if (rc != kSpecOk) return rc;
+    if (rc != SpecStatus::Ok) return rc;
 
     std::memset(&record, 0, sizeof record);
     record.form = split ? ScanDataForm::Split : ScanDataForm::Whole;
@@ -185,7 +187,7 @@ int synthesizeScanData(const ScanConfig& config, const CalibrationCoefficients& 
         out.numRepeats = config.single.numRepeats;
         std::memcpy(out.samples, samples, sizeof out.samples);
     }
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
 }  // namespace quillon

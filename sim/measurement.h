@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "serial/records.h"
+#include "spectrum/geometry.h"
 #include "spectrum/hadamard.h"
 
 namespace quillon {
@@ -45,8 +46,9 @@ struct SectionReadings {
 // patterns or readings, or a Hadamard order above 251; -1 a Hadamard section
 // that cannot be grouped; -5 a type other than Column or Hadamard; -6 an order
 // without a matrix.
-int measureSection(const ScanSection& section, int sectionIndex, const CalibrationCoefficients& cal,
-                   const PatternValueFn& value, SectionReadings& out);
+SpecStatus measureSection(const ScanSection& section, int sectionIndex,
+                          const CalibrationCoefficients& cal, const PatternValueFn& value,
+                          SectionReadings& out);
 
 // Lays readings out as samples: position i holds a dark reading when i + 1 is
 // a multiple of `darkPeriod` (so the record's darkPatternFirst is
@@ -54,8 +56,8 @@ int measureSection(const ScanSection& section, int sectionIndex, const Calibrati
 // a dark reading that directly follows the last reading is included. Samples
 // are truncated toward zero. 0, or -2 for a period below 2, more than 864
 // samples, or a layout that holds no dark reading at all.
-int layoutSamples(const double* readings, int readingCount, double darkLevel, int darkPeriod,
-                  int32_t* samples /* [864] */, uint16_t& sampleCount);
+SpecStatus layoutSamples(const double* readings, int readingCount, double darkLevel, int darkPeriod,
+                         int32_t* samples /* [864] */, uint16_t& sampleCount);
 
 // Optional hook between measuring and laying out: sees all readings of a scan
 // in order (for instance to add noise).
@@ -67,9 +69,9 @@ using ReadingsHook = std::function<void(double* readings, int count)>;
 // the caller to fill. 0, the codes of measureSection and layoutSamples, -2 for
 // more than 5 sections, or -3 when working memory cannot be obtained.
 // Hadamard groups are measured with `matrices`, or with the table in use.
-int synthesizeScanData(const ScanConfig& config, const CalibrationCoefficients& cal,
-                       const PatternValueFn& value, double darkLevel, int darkPeriod,
-                       ScanDataRecord& record, const ReadingsHook& hook = {},
-                       const HadamardMatrixSet* matrices = nullptr);
+SpecStatus synthesizeScanData(const ScanConfig& config, const CalibrationCoefficients& cal,
+                              const PatternValueFn& value, double darkLevel, int darkPeriod,
+                              ScanDataRecord& record, const ReadingsHook& hook = {},
+                              const HadamardMatrixSet* matrices = nullptr);
 
 }  // namespace quillon

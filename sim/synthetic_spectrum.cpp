@@ -100,11 +100,11 @@ ScanProducer syntheticScanProducer(SyntheticOptions options) {
         auto record = std::make_unique<ScanDataRecord>();
         const HadamardMatrixSet& matrices =
             options.matrices ? *options.matrices : builtInHadamardMatrixSet();
-        int rc = -1;
-        for (int period = options.darkPeriod; period >= 2 && rc != 0; --period)
+        SpecStatus rc = SpecStatus::NoSolution;
+        for (int period = options.darkPeriod; period >= 2 && rc != SpecStatus::Ok; --period)
             rc = synthesizeScanData(context.config, context.calibration, value, options.darkLevel,
                                     period, *record, hook, &matrices);
-        if (rc != 0) return {};
+        if (rc != SpecStatus::Ok) return {};
         std::vector<uint8_t> image(kScanDataBufferSize);
         size_t written = 0;
         RecordStatus encoded;

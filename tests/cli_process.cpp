@@ -100,6 +100,10 @@ void CliChild::signal(int number) const {
     if (pid_ > 0) kill(pid_, number);
 }
 
+std::string CliChild::outSoFar() const {
+    return readFile(outPath_);
+}
+
 std::string CliChild::errSoFar() {
     if (terminal_ < 0) return readFile(errPath_);
     drainTerminal();

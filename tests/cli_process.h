@@ -38,7 +38,8 @@ class CliChild {
     CliChild& operator=(const CliChild&) = delete;
 
     void signal(int number) const;
-    // What the child wrote on standard error so far.
+    // What the child wrote on standard output, and on standard error, so far.
+    std::string outSoFar() const;
     std::string errSoFar();
     // Waits for the child to end; one still running after `limit` is killed
     // and reported with status -1.

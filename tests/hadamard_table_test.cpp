@@ -1,14 +1,10 @@
 // The Hadamard table file: what the parser refuses, and what a scan decodes
 // with when the file is named, refused or right for the module.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <csignal>
 #include <thread>
-
-#include <fcntl.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -257,37 +253,19 @@ TEST(HadamardTable, LearningRefusesWithoutChangingTheModule) {
 }
 
 // Runs `quillon hadamard learn` and sends `signal` once its standard output
-// holds `lines` lines; the exit status, or -1.
+// holds `lines` lines; the exit status.
 int learnInterrupted(const std::string& dir, int lines, int signal) {
-    const std::string outPath = dir + "/learn.out";
-    std::vector<std::string> words = {QUILLON_CLI_PATH, "hadamard", "learn",   "--out",
-                                      dir + "/t.txt",   "--orders", "19,23,31"};
-    std::vector<std::string> environment = {
-        "QUILLONLIB_SIMULATOR=1", "QUILLONLIB_SIMULATOR_TIME_SCALE=0.05",
-        "QUILLONLIB_SIMULATOR_STATE=" + dir + "/state", "QUILLONLIB_SIMULATOR_HADAMARD_SEED=4",
-        "QUILLONLIB_SIMULATOR_NOISE=3"};
-    std::vector<char*> argv, envp;
-    for (auto& w : words) argv.push_back(w.data());
-    for (auto& e : environment) envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
+    test::CliChild child({"hadamard", "learn", "--out", dir + "/t.txt", "--orders", "19,23,31"},
+                         {{"QUILLONLIB_SIMULATOR_TIME_SCALE", "0.05"},
+                          {"QUILLONLIB_SIMULATOR_STATE", dir + "/state"},
+                          {"QUILLONLIB_SIMULATOR_HADAMARD_SEED", "4"},
+                          {"QUILLONLIB_SIMULATOR_NOISE", "3"}});
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (test::lines(test::readFile(outPath)).size() < static_cast<size_t>(lines) &&
-           waitpid(pid, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < limit)
+    while (test::lines(child.outSoFar()).size() < static_cast<size_t>(lines) &&
+           std::chrono::steady_clock::now() < limit)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    kill(pid, signal);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    child.signal(signal);
+    return child.wait().status;
 }
 
 // Stopped while storing, scanning or between orders, learning leaves the

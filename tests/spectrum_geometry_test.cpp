@@ -38,42 +38,42 @@ TEST(SpectrumGeometry, PixelToNmKeepsItsEvaluationOrder) {
 
 TEST(SpectrumGeometry, NmToPixelRootsAndEdges) {
     double x = -1;
-    ASSERT_EQ(nmToPixel(900, kCal.pixelToNmCoeffs, &x), 0);
+    ASSERT_EQ(nmToPixel(900, kCal.pixelToNmCoeffs, &x), SpecStatus::Ok);
     EXPECT_NEAR(pixelToNm(x, kCal.pixelToNmCoeffs), 900.0, 1e-9);
     EXPECT_GT(x, 800);  // the minus root: the plus root lies far beyond 853
-    ASSERT_EQ(nmToPixel(1700, kCal.pixelToNmCoeffs, &x), 0);
+    ASSERT_EQ(nmToPixel(1700, kCal.pixelToNmCoeffs, &x), SpecStatus::Ok);
     EXPECT_NEAR(x, 54.8186, 1e-3);
 
     // a2 = 0: a1 = 0 is degenerate; otherwise the straight solution, range or not.
     const double flat[3] = {1000, 0, 0};
-    EXPECT_EQ(nmToPixel(1200, flat, &x), -2);
+    EXPECT_EQ(nmToPixel(1200, flat, &x), SpecStatus::OutOfRange);
     const double straight[3] = {1000, 0.5, 0};
-    ASSERT_EQ(nmToPixel(2000, straight, &x), 0);
+    ASSERT_EQ(nmToPixel(2000, straight, &x), SpecStatus::Ok);
     EXPECT_EQ(x, 2000.0);
-    ASSERT_EQ(nmToPixel(900, straight, &x), 0);
+    ASSERT_EQ(nmToPixel(900, straight, &x), SpecStatus::Ok);
     EXPECT_EQ(x, -200.0);
 
     // (x - 10)(x - 20) = x^2 - 30x + 200: roots 10 and 20, the plus root wins.
     const double both[3] = {200, -30, 1};
-    ASSERT_EQ(nmToPixel(0, both, &x), 0);
+    ASSERT_EQ(nmToPixel(0, both, &x), SpecStatus::Ok);
     EXPECT_EQ(x, 20.0);
     // x^2 - 853x: roots exactly 0 and 853 are both in range.
     const double edges[3] = {0, -853, 1};
-    ASSERT_EQ(nmToPixel(0, edges, &x), 0);
+    ASSERT_EQ(nmToPixel(0, edges, &x), SpecStatus::Ok);
     EXPECT_EQ(x, 853.0);
     // (x + 5)(x - 900): both roots outside 0..853.
     const double outside[3] = {-4500, -895, 1};
     x = 123;
-    EXPECT_EQ(nmToPixel(0, outside, &x), -1);
+    EXPECT_EQ(nmToPixel(0, outside, &x), SpecStatus::NoSolution);
     EXPECT_EQ(x, 123);
-    EXPECT_EQ(nmToPixel(0, nullptr, &x), -6);
-    EXPECT_EQ(nmToPixel(0, both, nullptr), -6);
+    EXPECT_EQ(nmToPixel(0, nullptr, &x), SpecStatus::MissingArgument);
+    EXPECT_EQ(nmToPixel(0, both, nullptr), SpecStatus::MissingArgument);
 }
 
 TEST(SpectrumGeometry, RowShiftsKeepTheLowByteOfTheTruncation) {
     int8_t shifts[kRowCount];
     const double constant300[3] = {300.7, 0, 0};
-    ASSERT_EQ(computeRowShifts(constant300, shifts), 0);
+    ASSERT_EQ(computeRowShifts(constant300, shifts), SpecStatus::Ok);
     EXPECT_EQ(shifts[0], 44);  // 300 = 0x12C
     const double negative[3] = {-1.7, 0, 0};
     computeRowShifts(negative, shifts);
@@ -83,23 +83,26 @@ TEST(SpectrumGeometry, RowShiftsKeepTheLowByteOfTheTruncation) {
     EXPECT_EQ(shifts[100], 100);
     EXPECT_EQ(shifts[200], -56);
     EXPECT_EQ(shifts[256], 0);
-    EXPECT_EQ(computeRowShifts(nullptr, shifts), -6);
-    EXPECT_EQ(computeRowShifts(ramp, nullptr), -6);
+    EXPECT_EQ(computeRowShifts(nullptr, shifts), SpecStatus::MissingArgument);
+    EXPECT_EQ(computeRowShifts(ramp, nullptr), SpecStatus::MissingArgument);
 }
 
 TEST(SpectrumGeometry, PatternPositions) {
     auto positions = std::make_unique<PatternPositions>();
     // One pattern: step 0, the start wavelength's column.
-    ASSERT_EQ(computeSectionPositions(section(0, 5, 900, 1700, 1), kCal, *positions), 0);
+    ASSERT_EQ(computeSectionPositions(section(0, 5, 900, 1700, 1), kCal, *positions),
+              SpecStatus::Ok);
     EXPECT_EQ(positions->count, 1);
     EXPECT_EQ(positions->width, 5);
     EXPECT_EQ(positions->position[0], 847);
     // Ten patterns 3 columns apart on a straight calibration, descending.
     const CalibrationCoefficients cal = linear(1000, -1);
-    ASSERT_EQ(computeSectionPositions(section(0, 2, 873, 900, 10), cal, *positions), 0);
+    ASSERT_EQ(computeSectionPositions(section(0, 2, 873, 900, 10), cal, *positions),
+              SpecStatus::Ok);
     for (int k = 0; k < 10; ++k) EXPECT_EQ(positions->position[k], 127 - 3 * k);
     // The realistic range: truncated, spread over 55..847, each within a column of the ideal.
-    ASSERT_EQ(computeSectionPositions(section(0, 2, 900, 1700, 624), kCal, *positions), 0);
+    ASSERT_EQ(computeSectionPositions(section(0, 2, 900, 1700, 624), kCal, *positions),
+              SpecStatus::Ok);
     double xs = 0, xe = 0;
     nmToPixel(900, kCal.pixelToNmCoeffs, &xs);
     nmToPixel(1700, kCal.pixelToNmCoeffs, &xe);
@@ -108,13 +111,14 @@ TEST(SpectrumGeometry, PatternPositions) {
     EXPECT_EQ(positions->position[623], 54);
 
     // Unconvertible wavelengths and counts beyond the array are refused.
-    EXPECT_EQ(computeSectionPositions(section(0, 2, 850, 1700, 10), kCal, *positions), -2);
+    EXPECT_EQ(computeSectionPositions(section(0, 2, 850, 1700, 10), kCal, *positions),
+              SpecStatus::OutOfRange);
     EXPECT_EQ(computeSectionPositions(section(0, 2, 900, 1700, kMaxPatternPositions + 1), kCal,
                                       *positions),
-              -2);
+              SpecStatus::OutOfRange);
     EXPECT_EQ(
         computeSectionPositions(section(0, 2, 900, 1700, kMaxPatternPositions), kCal, *positions),
-        0);
+        SpecStatus::Ok);
 }
 
 TEST(SpectrumGeometry, HadamardGroupOrders) {
@@ -135,7 +139,7 @@ TEST(SpectrumGeometry, HadamardGrouping) {
     auto plan = std::make_unique<HadamardPlan>();
     const CalibrationCoefficients cal = linear(900, 1);  // column = nm - 900
     // Ten patterns 3 columns apart, width 2: G = 1 leaves a gap of 1, G = 2 one of 4.
-    ASSERT_EQ(planHadamardSection(section(1, 2, 1000, 1027, 10), cal, *plan), 0);
+    ASSERT_EQ(planHadamardSection(section(1, 2, 1000, 1027, 10), cal, *plan), SpecStatus::Ok);
     EXPECT_EQ(plan->groupCount, 2);
     EXPECT_EQ(plan->total, 14);
     EXPECT_EQ(plan->width, 2);
@@ -148,35 +152,41 @@ TEST(SpectrumGeometry, HadamardGrouping) {
         }
     }
     // Two patterns are never planned.
-    EXPECT_EQ(planHadamardSection(section(1, 2, 1000, 1100, 2), cal, *plan), -1);
+    EXPECT_EQ(planHadamardSection(section(1, 2, 1000, 1100, 2), cal, *plan),
+              SpecStatus::NoSolution);
     // Three patterns at 109, 104, 100: only the pair (0, 1) is examined.
-    ASSERT_EQ(planHadamardSection(section(1, 3, 1009, 1000, 3), cal, *plan), 0);
+    ASSERT_EQ(planHadamardSection(section(1, 3, 1009, 1000, 3), cal, *plan), SpecStatus::Ok);
     EXPECT_EQ(plan->groupCount, 1);
     EXPECT_EQ(plan->groups[0].order, 3);
     EXPECT_EQ(plan->total, 3);
-    EXPECT_EQ(planHadamardSection(section(1, 4, 1009, 1000, 3), cal, *plan), -1);
+    EXPECT_EQ(planHadamardSection(section(1, 4, 1009, 1000, 3), cal, *plan),
+              SpecStatus::NoSolution);
     // Patterns too dense for 15 groups.
-    EXPECT_EQ(planHadamardSection(section(1, 2, 1000, 1050, 200), cal, *plan), -1);
-    EXPECT_EQ(planHadamardSection(section(1, 2, 850, 1000, 10), kCal, *plan), -2);
+    EXPECT_EQ(planHadamardSection(section(1, 2, 1000, 1050, 200), cal, *plan),
+              SpecStatus::NoSolution);
+    EXPECT_EQ(planHadamardSection(section(1, 2, 850, 1000, 10), kCal, *plan),
+              SpecStatus::OutOfRange);
 
     // A group may hold 284 members (order 307, beyond the table, but it fits)...
-    ASSERT_EQ(planHadamardSection(section(1, 2, 1000, 1000 + 283 * 5, 284), cal, *plan), 0);
+    ASSERT_EQ(planHadamardSection(section(1, 2, 1000, 1000 + 283 * 5, 284), cal, *plan),
+              SpecStatus::Ok);
     EXPECT_EQ(plan->groupCount, 1);
     EXPECT_EQ(plan->groups[0].count, 284);
     EXPECT_EQ(plan->groups[0].order, 307);
     // ...but not 285, and a refused plan is left as it was.
     plan->total = 4242;
-    EXPECT_EQ(planHadamardSection(section(1, 2, 1000, 1000 + 284 * 5, 285), cal, *plan), -2);
+    EXPECT_EQ(planHadamardSection(section(1, 2, 1000, 1000 + 284 * 5, 285), cal, *plan),
+              SpecStatus::OutOfRange);
     EXPECT_EQ(plan->total, 4242);
     EXPECT_EQ(planHadamardSection(section(1, 2, 1000, 60000, kMaxPatternPositions + 1), cal, *plan),
-              -2);
+              SpecStatus::OutOfRange);
 }
 
 // The largest n whose plan qualifies, trying every n with the planner itself.
 int maxHadamardByPlanning(const CalibrationCoefficients& cal, int startNm, int endNm, int width) {
     double xs = 0, xe = 0;
-    if (nmToPixel(startNm, cal.pixelToNmCoeffs, &xs) != 0) return 0;
-    if (nmToPixel(endNm, cal.pixelToNmCoeffs, &xe) != 0) return 0;
+    if (nmToPixel(startNm, cal.pixelToNmCoeffs, &xs) != SpecStatus::Ok) return 0;
+    if (nmToPixel(endNm, cal.pixelToNmCoeffs, &xe) != SpecStatus::Ok) return 0;
     auto plan = std::make_unique<HadamardPlan>();
     int best = 0;
     for (int n = 1; n <= 623; ++n) {
@@ -186,7 +196,8 @@ int maxHadamardByPlanning(const CalibrationCoefficients& cal, int startNm, int e
         config.single.wavelengthEndNm = static_cast<uint16_t>(endNm);
         config.single.widthPixels = static_cast<uint8_t>(width + 2);
         config.single.numPatterns = static_cast<uint16_t>(n);
-        if (planHadamardGroups(config, cal, *plan) == 0 && xs - xe >= n && plan->total <= 623)
+        if (planHadamardGroups(config, cal, *plan) == SpecStatus::Ok && xs - xe >= n &&
+            plan->total <= 623)
             best = n;
     }
     return best;

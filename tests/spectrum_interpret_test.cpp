@@ -70,46 +70,46 @@ TEST(SpectrumInterpret, DarkLevelIsATruncatedIntegerMean) {
     auto results = std::make_unique<ScanResults>();
     // Darks at 0 and 3 (period 3): 1 and 2 give 1, not 1.5.
     Whole a = whole(0, 3, 900, 1700, 4, {1, 10, 20, 2, 30, 40}, 0, 3);
-    ASSERT_EQ(removeDarkLevel(a.r(), *results), 0);
+    ASSERT_EQ(removeDarkLevel(a.r(), *results), SpecStatus::Ok);
     EXPECT_EQ(intensities(*results), (std::vector<int32_t>{9, 19, 29, 39}));
     // -1 and -2 give -1 (toward zero).
     Whole b = whole(0, 3, 900, 1700, 4, {-1, 10, 20, -2, 30, 40}, 0, 3);
-    ASSERT_EQ(removeDarkLevel(b.r(), *results), 0);
+    ASSERT_EQ(removeDarkLevel(b.r(), *results), SpecStatus::Ok);
     EXPECT_EQ(intensities(*results), (std::vector<int32_t>{11, 21, 31, 41}));
     // Large dark readings do not overflow their sum.
     Whole f = whole(0, 3, 900, 1700, 2, {INT32_MAX, INT32_MAX - 5, INT32_MAX, INT32_MAX - 7}, 0, 2);
-    ASSERT_EQ(removeDarkLevel(f.r(), *results), 0);
+    ASSERT_EQ(removeDarkLevel(f.r(), *results), SpecStatus::Ok);
     EXPECT_EQ(intensities(*results), (std::vector<int32_t>{-5, -7}));
 
     // Mended: a period of 0 and more than 864 samples are refused.
     Whole g = whole(0, 3, 900, 1700, 4, {1, 2, 3}, 0, 0);
-    EXPECT_EQ(removeDarkLevel(g.r(), *results), -2);
+    EXPECT_EQ(removeDarkLevel(g.r(), *results), SpecStatus::OutOfRange);
     g.r().darkPatternPeriod = 2;
     g.r().sampleCount = kMaxSamples + 1;
-    EXPECT_EQ(removeDarkLevel(g.r(), *results), -2);
+    EXPECT_EQ(removeDarkLevel(g.r(), *results), SpecStatus::OutOfRange);
 }
 
 TEST(SpectrumInterpret, RefusedRecordsLeaveTheResultsAlone) {
     auto results = sentinelResults();
     Whole version = whole(0, 3, 900, 1700, 2, {0, 10, 20}, 0, 3);
     version.r().headerVersion = 2;
-    EXPECT_EQ(interpretScanRecord(*version.record, *results), -1);
+    EXPECT_EQ(interpretScanRecord(*version.record, *results), SpecStatus::NoSolution);
     Whole type = whole(4, 3, 900, 1700, 2, {0, 10, 20}, 0, 3);
-    EXPECT_EQ(interpretScanRecord(*type.record, *results), -2);
+    EXPECT_EQ(interpretScanRecord(*type.record, *results), SpecStatus::OutOfRange);
     Whole period = whole(0, 3, 900, 1700, 2, {0, 10, 20}, 0, 0);
-    EXPECT_EQ(interpretScanRecord(*period.record, *results), -2);
+    EXPECT_EQ(interpretScanRecord(*period.record, *results), SpecStatus::OutOfRange);
     Whole many = whole(1, 3, 900, 1700, 2, {0, 10, 20}, 0, 3);
     many.r().sampleCount = 900;
-    EXPECT_EQ(interpretScanRecord(*many.record, *results), -2);
+    EXPECT_EQ(interpretScanRecord(*many.record, *results), SpecStatus::OutOfRange);
     Whole offRange = whole(0, 3, 850, 1700, 2, {0, 10, 20}, 0, 3);
-    EXPECT_EQ(interpretScanRecord(*offRange.record, *results), -2);
+    EXPECT_EQ(interpretScanRecord(*offRange.record, *results), SpecStatus::OutOfRange);
     Whole unplanned = whole(1, 3, 900, 1700, 2, {0, 10, 20}, 0, 3);
-    EXPECT_EQ(interpretScanRecord(*unplanned.record, *results), -1);
+    EXPECT_EQ(interpretScanRecord(*unplanned.record, *results), SpecStatus::NoSolution);
     EXPECT_TRUE(untouched(*results));
 
     // Success replaces everything: head, configuration, points.
     Whole good = whole(0, 3, 900, 1700, 2, {0, 10, 20}, 0, 3);
-    ASSERT_EQ(interpretScanRecord(*good.record, *results), 0);
+    ASSERT_EQ(interpretScanRecord(*good.record, *results), SpecStatus::Ok);
     EXPECT_EQ(std::memcmp(results.get(), &good.r(), offsetof(ScanDataWhole, sampleCount)), 0);
     EXPECT_EQ(results->hdrLastByte, 9);
     EXPECT_EQ(intensities(*results), (std::vector<int32_t>{10, 20}));
@@ -120,10 +120,10 @@ TEST(SpectrumInterpret, ColumnPlacesPointsAtTheirColumns) {
     auto results = std::make_unique<ScanResults>();
     auto positions = std::make_unique<PatternPositions>();
     ScanSection section{0, 3, 900, 1700, 5, 0};
-    ASSERT_EQ(computeSectionPositions(section, kCal, *positions), 0);
+    ASSERT_EQ(computeSectionPositions(section, kCal, *positions), SpecStatus::Ok);
 
     Whole odd = whole(0, 3, 900, 1700, 5, {100, 110, 120, 130, 100, 140, 150}, 0, 4);
-    ASSERT_EQ(interpretColumnScan(odd.r(), *results), 0);
+    ASSERT_EQ(interpretColumnScan(odd.r(), *results), SpecStatus::Ok);
     ASSERT_EQ(results->length, 5);
     EXPECT_EQ(intensities(*results), (std::vector<int32_t>{10, 20, 30, 40, 50}));
     for (int k = 0; k < 5; ++k) {
@@ -135,14 +135,14 @@ TEST(SpectrumInterpret, ColumnPlacesPointsAtTheirColumns) {
 
     // More readings than patterns: the extra ones have no column and are dropped.
     Whole extra = whole(0, 3, 900, 1700, 2, {0, 10, 20, 30, 40, 50}, 0, 10);
-    ASSERT_EQ(interpretColumnScan(extra.r(), *results), 0);
+    ASSERT_EQ(interpretColumnScan(extra.r(), *results), SpecStatus::Ok);
     EXPECT_EQ(intensities(*results), (std::vector<int32_t>{10, 20}));
     // A single pattern sits at the start wavelength's column.
     Whole one = whole(0, 1, 1000, 1009, 1, {0, 10}, 0, 10, kStraight);
-    ASSERT_EQ(interpretColumnScan(one.r(), *results), 0);
+    ASSERT_EQ(interpretColumnScan(one.r(), *results), SpecStatus::Ok);
     EXPECT_EQ(results->wavelengthNm[0], 1000.0);
     Whole noColumn = whole(0, 1, 1000, 1800, 3, {0, 10}, 0, 10, kCal);
-    EXPECT_EQ(interpretColumnScan(noColumn.r(), *results), -2);
+    EXPECT_EQ(interpretColumnScan(noColumn.r(), *results), SpecStatus::OutOfRange);
 }
 
 TEST(SpectrumInterpret, HadamardOfOrderThree) {
@@ -164,7 +164,7 @@ TEST(SpectrumInterpret, HadamardOfOrderThree) {
     auto results = std::make_unique<ScanResults>();
     for (const auto& c : cases) {
         Whole w = whole(1, c.width, 1009, 1000, 3, c.samples, c.darkFirst, 4, kStraight);
-        ASSERT_EQ(interpretHadamardScan(w.r(), *results), 0);
+        ASSERT_EQ(interpretHadamardScan(w.r(), *results), SpecStatus::Ok);
         EXPECT_EQ(intensities(*results), c.expected);
         EXPECT_EQ(results->wavelengthNm[0], c.firstNm);
     }
@@ -177,17 +177,17 @@ TEST(SpectrumInterpret, HadamardPlansThatCannotBeDecodedAreRefused) {
     // 284 members 5 columns apart: one group of order 307, beyond the table.
     Whole big = whole(1, 2, 1000, 1000 + 283 * 5, 284, {0}, 0, 2, kStraight);
     big.r().sampleCount = 600;
-    EXPECT_EQ(interpretScanRecord(*big.record, *results), -2);
+    EXPECT_EQ(interpretScanRecord(*big.record, *results), SpecStatus::OutOfRange);
     // 285 members cannot be planned into a group.
     Whole bigger = whole(1, 2, 1000, 1000 + 284 * 5, 285, {0}, 0, 2, kStraight);
-    EXPECT_EQ(interpretScanRecord(*bigger.record, *results), -2);
+    EXPECT_EQ(interpretScanRecord(*bigger.record, *results), SpecStatus::OutOfRange);
     // 880 patterns 1.2 columns apart: four groups of order 223, 892 readings > 864.
     Whole wide = whole(1, 2, 1000, 2055, 880, {0}, 0, 2, kStraight);
     auto plan = std::make_unique<HadamardPlan>();
     ScanSection section{1, 2, 1000, 2055, 880, 0};
-    ASSERT_EQ(planHadamardSection(section, kStraight, *plan), 0);
+    ASSERT_EQ(planHadamardSection(section, kStraight, *plan), SpecStatus::Ok);
     ASSERT_EQ(plan->total, 892);
-    EXPECT_EQ(interpretScanRecord(*wide.record, *results), -2);
+    EXPECT_EQ(interpretScanRecord(*wide.record, *results), SpecStatus::OutOfRange);
     EXPECT_TRUE(untouched(*results));
 }
 
@@ -221,26 +221,26 @@ TEST(SpectrumInterpret, ExtractSectionWalksPastDarkReadings) {
         split({{0, 1, 1000, 1020, 3, 0}, {0, 1, 1030, 1050, 3, 0}, {0, 1, 1060, 1060, 1, 0}},
               {10, 11, 12, 99, 20, 21, 22, 99, 30}, 4);
     const ScanDataSplit& s = record->split;
-    ASSERT_EQ(extractScanSection(s, 0, *out), 0);
+    ASSERT_EQ(extractScanSection(s, 0, *out), SpecStatus::Ok);
     EXPECT_EQ(out->sampleCount, 3);
     EXPECT_EQ(out->darkPatternFirst, 3);
     EXPECT_EQ(out->samples[2], 12);
-    ASSERT_EQ(extractScanSection(s, 1, *out), 0);
+    ASSERT_EQ(extractScanSection(s, 1, *out), SpecStatus::Ok);
     EXPECT_EQ(out->sampleCount, 4);
     EXPECT_EQ(out->darkPatternFirst, 0);
     EXPECT_EQ(out->darkPatternPeriod, 4);
     EXPECT_EQ(out->samples[0], 99);
     EXPECT_EQ(out->samples[3], 22);
     EXPECT_EQ(out->wavelengthStartNm, 1030);
-    ASSERT_EQ(extractScanSection(s, 2, *out), 0);
+    ASSERT_EQ(extractScanSection(s, 2, *out), SpecStatus::Ok);
     EXPECT_EQ(out->sampleCount, 2);
     EXPECT_EQ(out->darkPatternFirst, 0);
     EXPECT_EQ(out->samples[1], 30);
-    EXPECT_EQ(extractScanSection(s, 3, *out), -2);
-    EXPECT_EQ(extractScanSection(s, -1, *out), -2);
+    EXPECT_EQ(extractScanSection(s, 3, *out), SpecStatus::OutOfRange);
+    EXPECT_EQ(extractScanSection(s, -1, *out), SpecStatus::OutOfRange);
 
     auto results = std::make_unique<ScanResults>();
-    ASSERT_EQ(interpretScanRecord(*record, *results), 0);
+    ASSERT_EQ(interpretScanRecord(*record, *results), SpecStatus::Ok);
     // Dark level 99 over the whole record.
     EXPECT_EQ(intensities(*results), (std::vector<int32_t>{-89, -88, -87, -79, -78, -77, -69}));
     EXPECT_EQ(results->wavelengthNm[3], 1030.0);
@@ -253,40 +253,40 @@ TEST(SpectrumInterpret, SplitRecordsThatCannotBeWalkedAreRefused) {
     auto results = sentinelResults();
     // Period 1 would walk forever; period 0 has no dark position.
     auto one = split({{0, 1, 1000, 1020, 3, 0}}, {1, 2, 3, 4}, 1);
-    EXPECT_EQ(extractScanSection(one->split, 0, *out), -2);
-    EXPECT_EQ(interpretScanRecord(*one, *results), -2);
+    EXPECT_EQ(extractScanSection(one->split, 0, *out), SpecStatus::OutOfRange);
+    EXPECT_EQ(interpretScanRecord(*one, *results), SpecStatus::OutOfRange);
     auto zero = split({{0, 1, 1000, 1020, 3, 0}}, {1, 2, 3, 4}, 2);
     zero->split.darkPatternPeriod = 0;
-    EXPECT_EQ(interpretScanRecord(*zero, *results), -2);
+    EXPECT_EQ(interpretScanRecord(*zero, *results), SpecStatus::OutOfRange);
     // Sections needing more samples than the record holds.
     auto shortRec =
         split({{0, 1, 1000, 1020, 3, 0}, {0, 1, 1030, 1050, 3, 0}}, {10, 11, 12, 99, 20, 21}, 4);
-    EXPECT_EQ(extractScanSection(shortRec->split, 1, *out), -2);
-    EXPECT_EQ(interpretScanRecord(*shortRec, *results), -2);
+    EXPECT_EQ(extractScanSection(shortRec->split, 1, *out), SpecStatus::OutOfRange);
+    EXPECT_EQ(interpretScanRecord(*shortRec, *results), SpecStatus::OutOfRange);
     auto huge = split({{0, 1, 1000, 1020, 3, 0}, {0, 1, 1000, 1700, 900, 0}}, {10, 11, 12}, 4);
     huge->split.sampleCount = kMaxSamples;
-    EXPECT_EQ(interpretScanRecord(*huge, *results), -2);
+    EXPECT_EQ(interpretScanRecord(*huge, *results), SpecStatus::OutOfRange);
     auto counted = split({{0, 1, 1000, 1020, 3, 0}}, {10, 11, 12}, 4);
     counted->split.sampleCount = kMaxSamples + 1;
-    EXPECT_EQ(interpretScanRecord(*counted, *results), -2);
+    EXPECT_EQ(interpretScanRecord(*counted, *results), SpecStatus::OutOfRange);
     // More sections than a record has room for.
     auto sections = split({{0, 1, 1000, 1020, 1, 0}}, {10, 11, 12, 99}, 4);
     sections->split.numSections = 6;
-    EXPECT_EQ(extractScanSection(sections->split, 5, *out), -2);
-    EXPECT_EQ(interpretScanRecord(*sections, *results), -2);
+    EXPECT_EQ(extractScanSection(sections->split, 5, *out), SpecStatus::OutOfRange);
+    EXPECT_EQ(interpretScanRecord(*sections, *results), SpecStatus::OutOfRange);
     // A section of type 2 after one that decoded.
     auto typed = split({{0, 1, 1000, 1020, 3, 0}, {2, 1, 1030, 1050, 3, 0}},
                        {10, 11, 12, 99, 20, 21, 22}, 4);
-    EXPECT_EQ(interpretScanRecord(*typed, *results), -5);
+    EXPECT_EQ(interpretScanRecord(*typed, *results), SpecStatus::UnsupportedSection);
     // A Hadamard section that cannot be planned, on the way to the next one.
     auto unplanned =
         split({{1, 1, 1000, 1020, 2, 0}, {0, 1, 1030, 1050, 1, 0}}, {10, 11, 12, 99, 20}, 4);
-    EXPECT_EQ(extractScanSection(unplanned->split, 1, *out), -1);
+    EXPECT_EQ(extractScanSection(unplanned->split, 1, *out), SpecStatus::NoSolution);
     EXPECT_TRUE(untouched(*results));
 
     // No section: success with cleared results.
     auto empty = split({}, {10, 11, 12, 99}, 4);
-    ASSERT_EQ(interpretScanRecord(*empty, *results), 0);
+    ASSERT_EQ(interpretScanRecord(*empty, *results), SpecStatus::Ok);
     EXPECT_EQ(results->length, 0);
     EXPECT_EQ(results->headerVersion, 0u);
 }

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "serial/records.h"
+#include "sim/measurement.h"
 #include "spectrum/geometry.h"
 #include "spectrum/interpret.h"
-#include "sim/measurement.h"
 
 namespace quillon {
 namespace {
@@ -60,13 +60,15 @@ ScanConfig sectionedConfig(std::initializer_list<ScanSection> sections) {
 // Interprets the synthesized record and compares every point with what was measured.
 void expectRoundTrip(const ScanConfig& config, std::vector<ScanSection> sections, int darkPeriod) {
     auto record = std::make_unique<ScanDataRecord>();
-    ASSERT_EQ(synthesizeScanData(config, kCal, scrambled, 1000.0, darkPeriod, *record), 0);
+    ASSERT_EQ(synthesizeScanData(config, kCal, scrambled, 1000.0, darkPeriod, *record),
+              SpecStatus::Ok);
     auto results = std::make_unique<ScanResults>();
-    ASSERT_EQ(interpretScanRecord(*record, *results), 0);
+    ASSERT_EQ(interpretScanRecord(*record, *results), SpecStatus::Ok);
     auto expected = std::make_unique<SectionReadings>();
     int offset = 0;
     for (size_t s = 0; s < sections.size(); ++s) {
-        ASSERT_EQ(measureSection(sections[s], static_cast<int>(s), kCal, scrambled, *expected), 0);
+        ASSERT_EQ(measureSection(sections[s], static_cast<int>(s), kCal, scrambled, *expected),
+                  SpecStatus::Ok);
         for (int k = 0; k < expected->patternCount; ++k) {
             ASSERT_EQ(results->intensity[offset + k], static_cast<int32_t>(expected->value[k]))
                 << "section " << s << " pattern " << k;
@@ -90,7 +92,7 @@ TEST(SpectrumRoundTrip, HadamardRoundTripThroughEveryKindOfGroup) {
     auto plan = std::make_unique<HadamardPlan>();
     for (const ScanSection& s : cases) {
         SCOPED_TRACE(s.numPatterns);
-        ASSERT_EQ(planHadamardSection(s, kCal, *plan), 0);
+        ASSERT_EQ(planHadamardSection(s, kCal, *plan), SpecStatus::Ok);
         for (int g = 0; g < plan->groupCount; ++g) orders.insert(plan->groups[g].order);
         // Three readings need a dark period of at most 4 to carry a dark reading.
         expectRoundTrip(singleConfig(s), {s}, s.numPatterns == 3 ? 4 : 7);

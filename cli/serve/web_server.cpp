@@ -1,6 +1,7 @@
 #include "web_server.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -124,15 +125,22 @@ WebServer::~WebServer() = default;
 int WebServer::bind(const std::string& address, int port) {
     // Without the library's default SO_REUSEPORT: a second server on the same
     // port must fail instead of sharing this one's connections.
-    server_->set_socket_options([](int sock) {
+    int listening = -1;
+    server_->set_socket_options([&listening](int sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         // Replies go out in two writes; the second must not wait for the
         // client's delayed acknowledgement of the first.
         setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        listening = sock;
     });
-    if (port == 0) return server_->bind_to_any_port(address);
-    return server_->bind_to_port(address, port) ? port : -1;
+    const int bound = port == 0 ? server_->bind_to_any_port(address)
+                                : (server_->bind_to_port(address, port) ? port : -1);
+    // The library listens with a backlog of 5: connections beyond it would
+    // wait a second for the SYN to be sent again while the workers start or
+    // are all busy. Listening again only changes the backlog.
+    if (bound >= 0 && listening >= 0) ::listen(listening, static_cast<int>(kMaxWaiting));
+    return bound;
 }
 
 void WebServer::stop() {

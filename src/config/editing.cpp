@@ -79,7 +79,7 @@ int validateSections(SpectrometerSession& session, const std::vector<TargetSecti
             single.single.numRepeats = numRepeats;
             HadamardPlan plan;
             // A section that cannot be grouped cannot be measured at all.
-            if (planHadamardGroups(single, session.calibration, plan) != kSpecOk)
+            if (planHadamardGroups(single, session.calibration, plan) != SpecStatus::Ok)
                 return fail(session,
                             t.numPatterns < 3
                                 ? "Wrong pattern,pattern is less than two,if you are not sure, "

@@ -45,7 +45,7 @@ int setData(SpectrometerSession& session, const uint8_t* image, size_t size, dou
     auto results = std::make_unique<ScanResults>();
     // A spectrum of another length than the host sized its arrays for (an
     // inconsistent image, or another configuration scanned) is never delivered.
-    if (interpretScanData(image, size, *results) != 0 || results->length < 0 ||
+    if (interpretScanData(image, size, *results) != SpecStatus::Ok || results->length < 0 ||
         static_cast<uint32_t>(results->length) != capacity) {
         QUILLON_LOG(session, "getFormattedSpectrum", LOG_DEBUG, "Scan interpret fail");
         lastErrorCode = kDeviceReturnError;

@@ -79,11 +79,13 @@ int membersOfGroup(int n, int groupCount, int g) {
     return (n - g + groupCount - 1) / groupCount;
 }
 
-int sectionEnds(const ScanSection& section, const CalibrationCoefficients& cal, double& xs,
-                double& xe) {
-    if (nmToPixel(section.wavelengthStartNm, cal.pixelToNmCoeffs, &xs) != 0) return kSpecOutOfRange;
-    if (nmToPixel(section.wavelengthEndNm, cal.pixelToNmCoeffs, &xe) != 0) return kSpecOutOfRange;
-    return kSpecOk;
+SpecStatus sectionEnds(const ScanSection& section, const CalibrationCoefficients& cal, double& xs,
+                       double& xe) {
+    if (nmToPixel(section.wavelengthStartNm, cal.pixelToNmCoeffs, &xs) != SpecStatus::Ok)
+        return SpecStatus::OutOfRange;
+    if (nmToPixel(section.wavelengthEndNm, cal.pixelToNmCoeffs, &xe) != SpecStatus::Ok)
+        return SpecStatus::OutOfRange;
+    return SpecStatus::Ok;
 }
 
 ScanSection singleFormSection(const ScanConfig& config) {
@@ -168,33 +170,33 @@ double pixelToNm(double x, const double pixelToNmCoeffs[3]) {
     return t + pixelToNmCoeffs[0];
 }
 
-int nmToPixel(double nm, const double* pixelToNmCoeffs, double* x) {
-    if (!pixelToNmCoeffs || !x) return kSpecMissingArgument;
+SpecStatus nmToPixel(double nm, const double* pixelToNmCoeffs, double* x) {
+    if (!pixelToNmCoeffs || !x) return SpecStatus::MissingArgument;
     const double a0 = pixelToNmCoeffs[0];
     const double a1 = pixelToNmCoeffs[1];
     const double a2 = pixelToNmCoeffs[2];
     if (a2 == 0.0) {
-        if (a1 == 0.0) return kSpecOutOfRange;
+        if (a1 == 0.0) return SpecStatus::OutOfRange;
         *x = (nm - a0) / a1;
-        return kSpecOk;
+        return SpecStatus::Ok;
     }
     // A negative discriminant gives NaN roots, which no range test accepts.
     const double d = std::sqrt(a1 * a1 - (a0 - nm) * (a2 * 4.0));
     const double x1 = (-a1 + d) / (2 * a2);
     if (x1 >= 0.0 && x1 <= kColumnCount - 1) {
         *x = x1;
-        return kSpecOk;
+        return SpecStatus::Ok;
     }
     const double x2 = (-a1 - d) / (2 * a2);
     if (x2 >= 0.0 && x2 <= kColumnCount - 1) {
         *x = x2;
-        return kSpecOk;
+        return SpecStatus::Ok;
     }
-    return kSpecNoSolution;
+    return SpecStatus::NoSolution;
 }
 
-int computeRowShifts(const double* rowShiftCoeffs, int8_t* shifts) {
-    if (!rowShiftCoeffs || !shifts) return kSpecMissingArgument;
+SpecStatus computeRowShifts(const double* rowShiftCoeffs, int8_t* shifts) {
+    if (!rowShiftCoeffs || !shifts) return SpecStatus::MissingArgument;
     const double c0 = rowShiftCoeffs[0];
     const double c1 = rowShiftCoeffs[1];
     const double c2 = rowShiftCoeffs[2];
@@ -202,38 +204,38 @@ int computeRowShifts(const double* rowShiftCoeffs, int8_t* shifts) {
         const double shift = ((y * c2) * y + y * c1) + c0;
         shifts[y] = static_cast<int8_t>(static_cast<uint8_t>(truncToI32(shift) & 0xFF));
     }
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
-int computeSectionPositions(const ScanSection& section, const CalibrationCoefficients& cal,
-                            PatternPositions& out) {
+SpecStatus computeSectionPositions(const ScanSection& section, const CalibrationCoefficients& cal,
+                                   PatternPositions& out) {
     double xs = 0.0;
     double xe = 0.0;
-    const int rc = sectionEnds(section, cal, xs, xe);
-    if (rc != kSpecOk) return rc;
+    const SpecStatus rc = sectionEnds(section, cal, xs, xe);
+    if (rc != SpecStatus::Ok) return rc;
     const int n = section.numPatterns;
-    if (n > kMaxPatternPositions) return kSpecOutOfRange;
+    if (n > kMaxPatternPositions) return SpecStatus::OutOfRange;
     fillPositions(xs, xe, n, out.position);
     out.count = static_cast<uint16_t>(n);
     out.width = section.widthPixels;
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
-int computePatternPositions(const ScanConfig& config, const CalibrationCoefficients& cal,
-                            PatternPositions& out) {
+SpecStatus computePatternPositions(const ScanConfig& config, const CalibrationCoefficients& cal,
+                                   PatternPositions& out) {
     return computeSectionPositions(singleFormSection(config), cal, out);
 }
 
-int planHadamardSection(const ScanSection& section, const CalibrationCoefficients& cal,
-                        HadamardPlan& out) {
+SpecStatus planHadamardSection(const ScanSection& section, const CalibrationCoefficients& cal,
+                               HadamardPlan& out) {
     PatternPositions positions;
-    const int rc = computeSectionPositions(section, cal, positions);
-    if (rc != kSpecOk) return rc;
+    const SpecStatus rc = computeSectionPositions(section, cal, positions);
+    if (rc != SpecStatus::Ok) return rc;
     const int n = positions.count;
     const int width = section.widthPixels;
     const int groupCount = chooseGroupCount(positions.position, n, width);
-    if (groupCount == 0) return kSpecNoSolution;
-    if (membersOfGroup(n, groupCount, 0) > kMaxGroupMembers) return kSpecOutOfRange;
+    if (groupCount == 0) return SpecStatus::NoSolution;
+    if (membersOfGroup(n, groupCount, 0) > kMaxGroupMembers) return SpecStatus::OutOfRange;
     int total = 0;
     for (int g = 0; g < groupCount; ++g) {
         PatternGroup& group = out.groups[g];
@@ -250,11 +252,11 @@ int planHadamardSection(const ScanSection& section, const CalibrationCoefficient
     out.total = static_cast<uint16_t>(total);
     out.width = static_cast<uint16_t>(width);
     out.groupCount = static_cast<uint8_t>(groupCount);
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
-int planHadamardGroups(const ScanConfig& config, const CalibrationCoefficients& cal,
-                       HadamardPlan& out) {
+SpecStatus planHadamardGroups(const ScanConfig& config, const CalibrationCoefficients& cal,
+                              HadamardPlan& out) {
     return planHadamardSection(singleFormSection(config), cal, out);
 }
 
@@ -269,8 +271,8 @@ int computeMaxPatterns(const CalibrationCoefficients& cal, int startNm, int endN
     if (scanType > 1) return 0;
     double xs = 0.0;
     double xe = 0.0;
-    if (nmToPixel(startNm, cal.pixelToNmCoeffs, &xs) != kSpecOk) return 0;
-    if (nmToPixel(endNm, cal.pixelToNmCoeffs, &xe) != kSpecOk) return 0;
+    if (nmToPixel(startNm, cal.pixelToNmCoeffs, &xs) != SpecStatus::Ok) return 0;
+    if (nmToPixel(endNm, cal.pixelToNmCoeffs, &xe) != SpecStatus::Ok) return 0;
     const int widened = widthPixels + 2;
     if (scanType == 0)
         return maxColumnPatterns(xs, xe, widened, maxShiftOfRows(cal.rowShiftCoeffs));

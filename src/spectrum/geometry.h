@@ -9,14 +9,16 @@
 
 namespace quillon {
 
-// Status codes of the spectrum computation.
-constexpr int kSpecOk = 0;
-constexpr int kSpecNoSolution = -1;
-constexpr int kSpecOutOfRange = -2;
-constexpr int kSpecNoMemory = -3;
-constexpr int kSpecUndecodable = -4;  // the record image does not decode
-constexpr int kSpecUnsupportedSection = -5;
-constexpr int kSpecMissingArgument = -6;
+// What the spectrum computation's operations come to.
+enum class SpecStatus {
+    Ok,
+    NoSolution,  // no root in range, no group count that works, a wrong record version
+    OutOfRange,  // a wavelength without position, too many patterns, a degenerate polynomial
+    NoMemory,
+    Undecodable,         // the record image does not decode
+    UnsupportedSection,  // a section type other than Column or Hadamard
+    MissingArgument,
+};
 
 constexpr int kColumnCount = 854;  // column positions 0..853
 constexpr int kRowCount = 480;
@@ -59,27 +61,27 @@ inline double patternColumn(uint16_t position, unsigned width) {
 void spreadPositions(double xs, double xe, int n, int count, uint16_t* position);
 
 // 0 with *x set; -1 no root inside 0..853; -2 degenerate polynomial; -6 missing pointer.
-int nmToPixel(double nm, const double* pixelToNmCoeffs, double* x);
+SpecStatus nmToPixel(double nm, const double* pixelToNmCoeffs, double* x);
 
 // 0, or -6 when an argument is missing.
-int computeRowShifts(const double* rowShiftCoeffs, int8_t* shifts /* [480] */);
+SpecStatus computeRowShifts(const double* rowShiftCoeffs, int8_t* shifts /* [480] */);
 
 // Positions of a section's patterns. 0; -2 when a wavelength has no position
 // or the pattern count exceeds kMaxPatternPositions.
-int computeSectionPositions(const ScanSection& section, const CalibrationCoefficients& cal,
-                            PatternPositions& out);
+SpecStatus computeSectionPositions(const ScanSection& section, const CalibrationCoefficients& cal,
+                                   PatternPositions& out);
 // `config` is read in single form (start, end, width, pattern count).
-int computePatternPositions(const ScanConfig& config, const CalibrationCoefficients& cal,
-                            PatternPositions& out);
+SpecStatus computePatternPositions(const ScanConfig& config, const CalibrationCoefficients& cal,
+                                   PatternPositions& out);
 
 // Groups a Hadamard section. 0; -1 no group count from 1 to 15 works; -2 as
 // for the positions, or a group would exceed kMaxGroupMembers. `out` is only
 // written on 0.
-int planHadamardSection(const ScanSection& section, const CalibrationCoefficients& cal,
-                        HadamardPlan& out);
+SpecStatus planHadamardSection(const ScanSection& section, const CalibrationCoefficients& cal,
+                               HadamardPlan& out);
 // `config` is read in single form.
-int planHadamardGroups(const ScanConfig& config, const CalibrationCoefficients& cal,
-                       HadamardPlan& out);
+SpecStatus planHadamardGroups(const ScanConfig& config, const CalibrationCoefficients& cal,
+                              HadamardPlan& out);
 
 // S-matrix order used for a group of `count` patterns: the smallest prime
 // p >= count with p mod 4 == 3 (3 for up to 3 patterns).

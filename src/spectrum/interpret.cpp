@@ -98,31 +98,37 @@ int32_t lessDark(int32_t sample, int32_t level) {
     return static_cast<int32_t>(static_cast<int64_t>(sample) - level);
 }
 
-int hadamardScan(const ScanDataWhole& record, ScanResults& results, Scratch& scratch) {
+SpecStatus hadamardScan(const ScanDataWhole& record, ScanResults& results, Scratch& scratch) {
     copyResultHeader(record, results);
-    int rc = removeDarkLevel(record, results);
-    if (rc != kSpecOk) return rc;
+    SpecStatus rc = removeDarkLevel(record, results);
+    if (rc != SpecStatus::Ok) return rc;
     double* y = scratch.measurement;
     for (int i = 0; i < kMaxSamples; ++i) y[i] = (i < results.length) ? results.intensity[i] : 0.0;
 
     HadamardPlan& plan = scratch.plan;
     rc = planHadamardSection(sectionOf(record), record.calibration, plan);
-    if (rc != kSpecOk) return rc;
+    if (rc != SpecStatus::Ok) return rc;
     if (plan.groupCount == 0) {
         results.length = 0;
-        return kSpecOk;
+        return SpecStatus::Ok;
     }
     // Readings beyond the valid samples are zeros; readings beyond the record are refused.
-    if (plan.total > kMaxSamples) return kSpecOutOfRange;
+    if (plan.total > kMaxSamples) return SpecStatus::OutOfRange;
 
     int offset = 0;
     int decoded = 0;
     for (int g = 0; g < plan.groupCount; ++g) {
         const PatternGroup& group = plan.groups[g];
         const int order = group.order;
-        if (order > kMaxHadamardOrder) return kSpecOutOfRange;
-        rc = hadamardDecode(order, y + offset, scratch.decoded);
-        if (rc != kSpecOk) return rc;
+        if (order > kMaxHadamardOrder) return SpecStatus::OutOfRange;
+        switch (hadamardDecode(order, y + offset, scratch.decoded)) {
+            case 0:
+                break;
+            case -3:
+                return SpecStatus::NoMemory;
+            default:
+                return SpecStatus::OutOfRange;
+        }
         for (int j = 0; j < group.count; ++j) {
             const int idx = group.patternIndex[j];
             results.intensity[idx] = truncateToInt32(scratch.decoded[j]);
@@ -134,43 +140,45 @@ int hadamardScan(const ScanDataWhole& record, ScanResults& results, Scratch& scr
         decoded += group.count;
     }
     results.length = decoded;
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
 // Readings a section takes, dark readings not counted.
-int measuredReadings(const ScanSection& section, const CalibrationCoefficients& cal,
-                     HadamardPlan& plan, int& measured) {
+SpecStatus measuredReadings(const ScanSection& section, const CalibrationCoefficients& cal,
+                            HadamardPlan& plan, int& measured) {
     switch (section.sectionScanType) {
         case 0:
             measured = section.numPatterns;
-            return kSpecOk;
+            return SpecStatus::Ok;
         case 1: {
-            const int rc = planHadamardSection(section, cal, plan);
-            if (rc != kSpecOk) return rc;
+            const SpecStatus rc = planHadamardSection(section, cal, plan);
+            if (rc != SpecStatus::Ok) return rc;
             measured = plan.total;
-            return kSpecOk;
+            return SpecStatus::Ok;
         }
         default:
-            return kSpecUnsupportedSection;
+            return SpecStatus::UnsupportedSection;
     }
 }
 
-int extractSection(const ScanDataSplit& record, int s, ScanDataWhole& out, HadamardPlan& plan) {
-    if (record.numSections > kMaxSections) return kSpecOutOfRange;
-    if (s < 0 || s >= record.numSections) return kSpecOutOfRange;
+SpecStatus extractSection(const ScanDataSplit& record, int s, ScanDataWhole& out,
+                          HadamardPlan& plan) {
+    if (record.numSections > kMaxSections) return SpecStatus::OutOfRange;
+    if (s < 0 || s >= record.numSections) return SpecStatus::OutOfRange;
     // With a period of 1 every position is dark and the walk below never ends;
     // a period of 0 has no dark positions to walk to.
     const int period = record.darkPatternPeriod;
-    if (period < 2) return kSpecOutOfRange;
-    if (record.sampleCount > kMaxSamples) return kSpecOutOfRange;
+    if (period < 2) return SpecStatus::OutOfRange;
+    if (record.sampleCount > kMaxSamples) return SpecStatus::OutOfRange;
 
     int start = 0;
     int span = 0;
     for (int t = 0; t <= s; ++t) {
         int measured = 0;
-        const int rc = measuredReadings(record.sections[t], record.calibration, plan, measured);
-        if (rc != kSpecOk) return rc;
-        if (start + measured > record.sampleCount) return kSpecOutOfRange;
+        const SpecStatus rc =
+            measuredReadings(record.sections[t], record.calibration, plan, measured);
+        if (rc != SpecStatus::Ok) return rc;
+        if (start + measured > record.sampleCount) return SpecStatus::OutOfRange;
         // The readings at positions k - 1 with k a multiple of the period are
         // dark; the section ends where it has seen `measured` other readings.
         int dark = 0;
@@ -181,7 +189,7 @@ int extractSection(const ScanDataSplit& record, int s, ScanDataWhole& out, Hadam
             }
         }
         span = measured + dark;
-        if (start + span > record.sampleCount) return kSpecOutOfRange;
+        if (start + span > record.sampleCount) return SpecStatus::OutOfRange;
         if (t < s) start += span;
     }
 
@@ -201,14 +209,14 @@ int extractSection(const ScanDataSplit& record, int s, ScanDataWhole& out, Hadam
     std::memcpy(out.configName, record.configName, sizeof out.configName);
     out.numRepeats = record.numRepeats;
     std::memcpy(out.samples, record.samples + start, sizeof(int32_t) * span);
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
-int sectionedScan(const ScanDataSplit& record, ScanResults& results, Scratch& scratch) {
+SpecStatus sectionedScan(const ScanDataSplit& record, ScanResults& results, Scratch& scratch) {
     const unsigned period = record.darkPatternPeriod;
-    if (period == 0) return kSpecOutOfRange;
+    if (period == 0) return SpecStatus::OutOfRange;
     const int count = record.sampleCount;
-    if (count > kMaxSamples) return kSpecOutOfRange;
+    if (count > kMaxSamples) return SpecStatus::OutOfRange;
 
     // Dark level over the whole record; dark readings become 0 so that each
     // section's own dark pass finds nothing more to remove.
@@ -219,15 +227,15 @@ int sectionedScan(const ScanDataSplit& record, ScanResults& results, Scratch& sc
     for (int i = 0; i < count; ++i) {
         corrected.samples[i] = walk.next() ? 0 : lessDark(record.samples[i], level);
     }
-    if (record.numSections == 0) return kSpecOk;
-    if (record.numSections > kMaxSections) return kSpecOutOfRange;
+    if (record.numSections == 0) return SpecStatus::Ok;
+    if (record.numSections > kMaxSections) return SpecStatus::OutOfRange;
 
     int offset = 0;
     for (int s = 0; s < record.numSections; ++s) {
         ScanDataWhole& section = scratch.section;
         ScanResults& part = scratch.sectionResults;
-        int rc = extractSection(corrected, s, section, scratch.plan);
-        if (rc != kSpecOk) return rc;
+        SpecStatus rc = extractSection(corrected, s, section, scratch.plan);
+        if (rc != SpecStatus::Ok) return rc;
         // Cleared, so that nothing of an earlier call reaches the caller.
         std::memset(&part, 0, sizeof part);
         switch (section.scanType) {
@@ -238,11 +246,11 @@ int sectionedScan(const ScanDataSplit& record, ScanResults& results, Scratch& sc
                 rc = hadamardScan(section, part, scratch);
                 break;
             default:
-                return kSpecUnsupportedSection;
+                return SpecStatus::UnsupportedSection;
         }
-        if (rc != kSpecOk) return rc;
+        if (rc != SpecStatus::Ok) return rc;
         const int points = section.numPatterns;
-        if (offset + points > kMaxSamples) return kSpecOutOfRange;
+        if (offset + points > kMaxSamples) return SpecStatus::OutOfRange;
         if (s == 0) {
             results = part;
             copyResultHeader(record, results);
@@ -253,13 +261,13 @@ int sectionedScan(const ScanDataSplit& record, ScanResults& results, Scratch& sc
         }
         offset += points;
     }
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
-int interpretRecord(const ScanDataRecord& record, ScanResults& results, Scratch& scratch) {
+SpecStatus interpretRecord(const ScanDataRecord& record, ScanResults& results, Scratch& scratch) {
     const uint32_t version = record.form == ScanDataForm::Split ? record.split.headerVersion
                                                                 : record.whole.headerVersion;
-    if (version != 1) return kSpecNoSolution;
+    if (version != 1) return SpecStatus::NoSolution;
     std::memset(&results, 0, sizeof results);
     if (record.form == ScanDataForm::Split) return sectionedScan(record.split, results, scratch);
     switch (record.whole.scanType) {
@@ -268,17 +276,17 @@ int interpretRecord(const ScanDataRecord& record, ScanResults& results, Scratch&
         case 1:
             return hadamardScan(record.whole, results, scratch);
         default:
-            return kSpecOutOfRange;
+            return SpecStatus::OutOfRange;
     }
 }
 
 }  // namespace
 
-int removeDarkLevel(const ScanDataWhole& record, ScanResults& results) {
+SpecStatus removeDarkLevel(const ScanDataWhole& record, ScanResults& results) {
     const unsigned period = record.darkPatternPeriod;
-    if (period == 0) return kSpecOutOfRange;
+    if (period == 0) return SpecStatus::OutOfRange;
     const int count = record.sampleCount;
-    if (count > kMaxSamples) return kSpecOutOfRange;
+    if (count > kMaxSamples) return SpecStatus::OutOfRange;
     const unsigned first = record.darkPatternFirst;
     const int32_t level = darkLevel(record.samples, count, first, period);
     int k = 0;
@@ -287,7 +295,7 @@ int removeDarkLevel(const ScanDataWhole& record, ScanResults& results) {
         if (!walk.next()) results.intensity[k++] = lessDark(record.samples[i], level);
     }
     results.length = k;
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
 namespace {
@@ -325,15 +333,17 @@ void copyResultHeader(const ScanDataSplit& record, ScanResults& results) {
     std::memcpy(config.sectioned.sections, record.sections, sizeof config.sectioned.sections);
 }
 
-int interpretColumnScan(const ScanDataWhole& record, ScanResults& results) {
+SpecStatus interpretColumnScan(const ScanDataWhole& record, ScanResults& results) {
     copyResultHeader(record, results);
-    const int rc = removeDarkLevel(record, results);
-    if (rc != kSpecOk) return rc;
+    const SpecStatus rc = removeDarkLevel(record, results);
+    if (rc != SpecStatus::Ok) return rc;
     const double* coeffs = record.calibration.pixelToNmCoeffs;
     double xs = 0.0;
     double xe = 0.0;
-    if (nmToPixel(record.wavelengthStartNm, coeffs, &xs) != kSpecOk) return kSpecOutOfRange;
-    if (nmToPixel(record.wavelengthEndNm, coeffs, &xe) != kSpecOk) return kSpecOutOfRange;
+    if (nmToPixel(record.wavelengthStartNm, coeffs, &xs) != SpecStatus::Ok)
+        return SpecStatus::OutOfRange;
+    if (nmToPixel(record.wavelengthEndNm, coeffs, &xe) != SpecStatus::Ok)
+        return SpecStatus::OutOfRange;
     const int n = record.numPatterns;
     // Readings beyond the configured patterns have no position: they are dropped.
     if (results.length > n) results.length = n;
@@ -342,44 +352,45 @@ int interpretColumnScan(const ScanDataWhole& record, ScanResults& results) {
     for (int k = 0; k < results.length; ++k) {
         results.wavelengthNm[k] = pixelToNm(patternColumn(position[k], record.widthPixels), coeffs);
     }
-    return kSpecOk;
+    return SpecStatus::Ok;
 }
 
-int interpretHadamardScan(const ScanDataWhole& record, ScanResults& results) {
+SpecStatus interpretHadamardScan(const ScanDataWhole& record, ScanResults& results) {
     auto scratch = newScratch();
-    if (!scratch) return kSpecNoMemory;
+    if (!scratch) return SpecStatus::NoMemory;
     return hadamardScan(record, results, *scratch);
 }
 
-int extractScanSection(const ScanDataSplit& record, int section, ScanDataWhole& out) {
+SpecStatus extractScanSection(const ScanDataSplit& record, int section, ScanDataWhole& out) {
     auto plan = std::unique_ptr<HadamardPlan>(new (std::nothrow) HadamardPlan);
-    if (!plan) return kSpecNoMemory;
+    if (!plan) return SpecStatus::NoMemory;
     return extractSection(record, section, out, *plan);
 }
 
-int interpretSectionedScan(const ScanDataSplit& record, ScanResults& results) {
+SpecStatus interpretSectionedScan(const ScanDataSplit& record, ScanResults& results) {
     auto scratch = newScratch();
-    if (!scratch) return kSpecNoMemory;
+    if (!scratch) return SpecStatus::NoMemory;
     return sectionedScan(record, results, *scratch);
 }
 
-int interpretScanData(const uint8_t* image, size_t size, ScanResults& results) {
-    if (!image) return kSpecMissingArgument;
+SpecStatus interpretScanData(const uint8_t* image, size_t size, ScanResults& results) {
+    if (!image) return SpecStatus::MissingArgument;
     auto scratch = newScratch();
-    if (!scratch) return kSpecNoMemory;
+    if (!scratch) return SpecStatus::NoMemory;
     // An image occupies at most the scan data buffer; bytes past it are not read.
     if (size > kScanDataBufferSize) size = kScanDataBufferSize;
-    if (decodeScanData(image, size, scratch->image) != RecordStatus::Ok) return kSpecUndecodable;
-    const int rc = interpretRecord(scratch->image, scratch->output, *scratch);
-    if (rc == kSpecOk) results = scratch->output;
+    if (decodeScanData(image, size, scratch->image) != RecordStatus::Ok)
+        return SpecStatus::Undecodable;
+    const SpecStatus rc = interpretRecord(scratch->image, scratch->output, *scratch);
+    if (rc == SpecStatus::Ok) results = scratch->output;
     return rc;
 }
 
-int interpretScanRecord(const ScanDataRecord& record, ScanResults& results) {
+SpecStatus interpretScanRecord(const ScanDataRecord& record, ScanResults& results) {
     auto scratch = newScratch();
-    if (!scratch) return kSpecNoMemory;
-    const int rc = interpretRecord(record, scratch->output, *scratch);
-    if (rc == kSpecOk) results = scratch->output;
+    if (!scratch) return SpecStatus::NoMemory;
+    const SpecStatus rc = interpretRecord(record, scratch->output, *scratch);
+    if (rc == SpecStatus::Ok) results = scratch->output;
     return rc;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "serial/records.h"
+#include "spectrum/geometry.h"
 
 namespace quillon {
 
@@ -32,7 +33,7 @@ struct ScanResults {
 
 // Interprets `size` bytes (at most 3822 are read) of a scan data image. 0 or a
 // negative code; on failure `results` is left as it was.
-int interpretScanData(const uint8_t* image, size_t size, ScanResults& results);
+SpecStatus interpretScanData(const uint8_t* image, size_t size, ScanResults& results);
 
 // Interprets a decoded scan data record, whole or split form. 0; -1 header
 // version not 1; -2 out of range (bad whole-form type, wavelength without a
@@ -40,7 +41,7 @@ int interpretScanData(const uint8_t* image, size_t size, ScanResults& results);
 // than the record holds); -3 no memory; -5 unsupported section type; -6 order
 // without a matrix; -1 or -2 from planning a Hadamard section. On failure
 // `results` is left as it was.
-int interpretScanRecord(const ScanDataRecord& record, ScanResults& results);
+SpecStatus interpretScanRecord(const ScanDataRecord& record, ScanResults& results);
 
 // The steps of an interpretation. They fill `results` as they go, so after a
 // failure it is partly written.
@@ -48,22 +49,22 @@ int interpretScanRecord(const ScanDataRecord& record, ScanResults& results);
 // Dark level: the truncated mean of the dark samples among the first
 // sampleCount (0 without any); every other sample, less that level, becomes
 // the next intensity. 0, or -2 for a dark period of 0 or more than 864 samples.
-int removeDarkLevel(const ScanDataWhole& record, ScanResults& results);
+SpecStatus removeDarkLevel(const ScanDataWhole& record, ScanResults& results);
 
 // Head and configuration of the results, from either form.
 void copyResultHeader(const ScanDataWhole& record, ScanResults& results);
 void copyResultHeader(const ScanDataSplit& record, ScanResults& results);
 
 // One section in whole form. Column keeps at most numPatterns points.
-int interpretColumnScan(const ScanDataWhole& record, ScanResults& results);
-int interpretHadamardScan(const ScanDataWhole& record, ScanResults& results);
+SpecStatus interpretColumnScan(const ScanDataWhole& record, ScanResults& results);
+SpecStatus interpretHadamardScan(const ScanDataWhole& record, ScanResults& results);
 
 // Cuts section `section` out of a split-form record, dark readings with it.
 // 0; -2 section out of range, dark period below 2, or the sections need more
 // samples than the record holds; -5 a section of unknown type on the way;
 // -1/-2 a Hadamard section on the way that cannot be planned.
-int extractScanSection(const ScanDataSplit& record, int section, ScanDataWhole& out);
+SpecStatus extractScanSection(const ScanDataSplit& record, int section, ScanDataWhole& out);
 
-int interpretSectionedScan(const ScanDataSplit& record, ScanResults& results);
+SpecStatus interpretSectionedScan(const ScanDataSplit& record, ScanResults& results);
 
 }  // namespace quillon
