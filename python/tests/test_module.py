@@ -1,3 +1,6 @@
+import os
+import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -134,3 +137,24 @@ def test_lamp_and_averages(sp):
         sp.set_lamp(False)
     assert lit.intensities.dtype == np.float64 and dark.intensities.dtype.kind == "i"
     assert np.median(lit.intensities) > 20 * max(np.median(dark.intensities), 1)
+
+
+def test_other_processes_find_the_module_busy_or_denied(tmp_path):
+    # Processes share a simulated module through its state file.
+    env = dict(os.environ, QUILLONLIB_SIMULATOR_STATE=str(tmp_path / "module.state"))
+
+    def python(code, **extra):
+        return subprocess.Popen([sys.executable, "-c", "import quillon, sys\n" + code],
+                                cwd=os.path.join(os.path.dirname(__file__), os.pardir),
+                                env=dict(env, **extra), stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    opening = "try:\n    quillon.Spectrometer()\nexcept quillon.QuillonError as e:\n" \
+              "    print(type(e).__name__, e.code, e.text)"
+    with python("sp = quillon.Spectrometer()\nprint('open', flush=True)\nsys.stdin.read()") as holder:
+        assert holder.stdout.readline() == "open\n"
+        assert python(opening).communicate()[0] == "ModuleBusyError 101006 Resource busy\n"
+        holder.stdin.close()
+    assert python(opening).communicate()[0] == ""
+    assert python(opening, QUILLONLIB_SIMULATOR_DENY_OPEN="1").communicate()[0] == \
+        "AccessDeniedError 101003 Access denied (insufficient permissions)\n"
