@@ -18,16 +18,6 @@ using namespace quillon::test;
 
 namespace {
 
-// Polls until `ready` holds (at most a minute, so a broken program fails the test).
-template <class F>
-bool eventually(F ready) {
-    for (int i = 0; i < 6000; ++i) {
-        if (ready()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 // Checks that `csv` is a header and whole scans 1..n of equal length; returns n.
 size_t wholeScans(const std::string& csv) {
     EXPECT_TRUE(csv.empty() || csv.back() == '\n') << "last row cut";

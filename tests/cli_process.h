@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quillon::test {
@@ -56,6 +57,17 @@ class CliChild {
 };
 
 CliRun runQuillon(const std::vector<std::string>& args, const Env& env = {}, bool terminal = false);
+
+// Polls until `ready` holds, at most a minute, so a program that never gets
+// there fails the test instead of hanging it. False when it never did.
+template <class F>
+bool eventually(F ready) {
+    for (int i = 0; i < 6000; ++i) {
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
 
 // Lines of `text`, without their line ends.
 std::vector<std::string> lines(const std::string& text);

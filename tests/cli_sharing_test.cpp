@@ -17,15 +17,6 @@ namespace {
 
 const char* const kBusy = "the module is busy (in use by another program)";
 
-template <class F>
-bool eventually(F ready) {
-    for (int i = 0; i < 6000; ++i) {
-        if (ready()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
 size_t count(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
