@@ -23,8 +23,7 @@ const char* const kHelp =
     "is unique among the stored configurations. Otherwise use the position, which\n"
     "`quillon configs --positions` shows.\n";
 
-// The module stores at most this many configurations.
-constexpr unsigned long kMaxPosition = 19;
+constexpr unsigned long kMaxPosition = kMaxConfigs - 1;
 
 int activatePosition(int position, const std::vector<ConfigView>& configs) {
     std::optional<int> previous = activePosition();

@@ -14,6 +14,7 @@
 #include "library_console.h"
 #include "library_hadamard_table.h"
 #include "quillonlib.h"
+#include "series_stream.h"
 
 namespace quillon::cli {
 namespace {
@@ -252,24 +253,17 @@ bool checkOrder(ProbeSession& probe, int order, int scans, const InterruptWatch&
 }
 
 bool writeTable(const std::string& path, const std::map<int, std::vector<int>>& learned) {
-    const std::string temporary = path + ".part";
-    FILE* file = std::fopen(temporary.c_str(), "w");
-    if (!file) return false;
-    std::fprintf(file,
-                 "# Hadamard S-matrix column permutations measured on the module by\n"
-                 "# `quillon hadamard learn`. Name this file in QUILLONLIB_HADAMARD_TABLE;\n"
-                 "# orders not listed keep the library's built-in lists.\n");
-    for (const auto& [order, columns] : learned) {
-        std::fprintf(file, "%d:", order);
-        for (int c : columns) std::fprintf(file, " %d", c);
-        std::fprintf(file, "\n");
-    }
-    const bool ok = std::fflush(file) == 0 && std::ferror(file) == 0;
-    if (std::fclose(file) != 0 || !ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    return writeWholeFile(path, [&](FILE* file) {
+        std::fprintf(file,
+                     "# Hadamard S-matrix column permutations measured on the module by\n"
+                     "# `quillon hadamard learn`. Name this file in QUILLONLIB_HADAMARD_TABLE;\n"
+                     "# orders not listed keep the library's built-in lists.\n");
+        for (const auto& [order, columns] : learned) {
+            std::fprintf(file, "%d:", order);
+            for (int c : columns) std::fprintf(file, " %d", c);
+            std::fprintf(file, "\n");
+        }
+    });
 }
 
 }  // namespace
@@ -341,10 +335,8 @@ int runHadamard(const Words& words, GlobalOptions& global) {
             reportError("no order was learned; " + *outPath + " was not written");
             return kExitFailed;
         }
-        if (!writeTable(*outPath, learned)) {
-            reportError("cannot write " + *outPath);
-            return kExitFailed;
-        }
+        // writeWholeFile has said why it could not.
+        if (!writeTable(*outPath, learned)) return kExitFailed;
         std::fprintf(out, "Wrote %s\n", outPath->c_str());
     }
     return tally.failed.empty() && !tally.done.empty() ? kExitOk : kExitFailed;

@@ -9,7 +9,6 @@ namespace quillon::cli {
 namespace {
 
 // The module stores at most this many configurations.
-constexpr size_t kMaxConfigs = 20;
 
 ModuleOutcome outcome(ModuleOutcome::Kind kind, std::string text) {
     return ModuleOutcome{kind, std::move(text)};
@@ -25,7 +24,7 @@ ModuleOutcome storeConfiguration(const std::string& name,
                        "a configuration named \"" + name +
                            "\" is stored already; remove it first with: quillon config rm \"" +
                            name + "\"");
-    if (configs.size() >= kMaxConfigs)
+    if (configs.size() >= static_cast<size_t>(kMaxConfigs))
         return outcome(ModuleOutcome::Conflict,
                        "the module holds 20 configurations already; remove one first");
     unsigned int minimum = 0, maximum = 0;

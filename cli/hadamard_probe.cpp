@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "quillonlib.h"
+#include "stored_configs.h"
 
 namespace quillon::cli {
 
@@ -154,7 +155,7 @@ bool ProbeSession::begin(std::string& why) {
     }
     active_ = *active;
     if (!probePositions(pointsAtPosition_, why)) return false;
-    if (pointsAtPosition_.size() >= 20) {
+    if (pointsAtPosition_.size() >= static_cast<size_t>(kMaxConfigs)) {
         why =
             "the module stores 20 configurations, the most it can; remove one to make room "
             "for a temporary one";

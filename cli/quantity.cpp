@@ -14,13 +14,6 @@ const QuantityNames& namesOf(Quantity quantity) {
     return kNames[static_cast<int>(quantity)];
 }
 
-QuantityTally& QuantityTally::operator+=(const QuantityTally& other) {
-    points += other.points;
-    undefined += other.undefined;
-    outOfRange += other.outOfRange;
-    return *this;
-}
-
 std::string QuantityTally::describe() const {
     if (undefined == 0 && outOfRange == 0) return {};
     std::string text;

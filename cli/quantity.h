@@ -26,7 +26,6 @@ struct QuantityTally {
     size_t points = 0;
     size_t undefined = 0;   // W - D <= 0 or S - D <= 0
     size_t outOfRange = 0;  // reflectance below 0 or above kMostPlausibleReflectance
-    QuantityTally& operator+=(const QuantityTally& other);
     // One sentence for standard error; empty when every point is fine.
     std::string describe() const;
 };

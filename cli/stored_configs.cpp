@@ -11,7 +11,6 @@ namespace {
 // so the buffer is zeroed and kept longer than any name.
 constexpr unsigned kNameBuffer = 256;
 // The module stores at most this many configurations.
-constexpr int kMaxPositions = 20;
 
 std::string quoted(const std::string& name) {
     return "\"" + name + "\"";
@@ -93,7 +92,7 @@ bool probePositions(std::vector<unsigned>& pointsAtPosition, std::string& why) {
         why = "the module's active position cannot be read";
         return false;
     }
-    for (int position = 0; position < kMaxPositions; ++position) {
+    for (int position = 0; position < kMaxConfigs; ++position) {
         // The module takes any position; the library knows which ones hold a
         // configuration and refuses to size the others.
         if (setActiveScanIndex(static_cast<unsigned char>(position)) != 0) break;

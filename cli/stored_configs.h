@@ -14,6 +14,9 @@
 
 namespace quillon::cli {
 
+// The module stores at most this many configurations, at positions 0 to kMaxConfigs - 1.
+constexpr int kMaxConfigs = 20;
+
 struct SectionView {
     std::string type;
     double width = 0;

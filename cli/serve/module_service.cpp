@@ -5,6 +5,7 @@
 #include "arguments.h"
 #include "config_store.h"
 #include "library_console.h"
+#include "output_json.h"
 #include "quillonlib.h"
 #include "scan_runner.h"
 #include "section_values.h"
@@ -15,7 +16,7 @@ namespace quillon::cli::serve {
 namespace {
 
 constexpr size_t kMaxQueuedJobs = 16;
-constexpr long kMaxPosition = 19;
+constexpr long kMaxPosition = kMaxConfigs - 1;
 const char* const kLampModes = "lamp must be \"on\", \"off\" or \"keep\"";
 
 // What one of the command line's writers writes, as a text.
@@ -315,7 +316,7 @@ Reply ModuleService::measure(const std::string& kind, unsigned number, double st
     }
     series.scans.push_back(std::move(scan));
     const std::string document = render([&](FILE* out) { writeJson(out, series); });
-    Json event = Json::parse(document, nullptr, false);
+    nlohmann::ordered_json event = seriesJson(series);
     event["kind"] = kind;
     if (!note.empty()) event["note"] = note;
     {
@@ -325,7 +326,7 @@ Reply ModuleService::measure(const std::string& kind, unsigned number, double st
                                                                 : latest_;
         slot = std::move(series);
     }
-    events_.publish("spectrum", event.dump());
+    events_.publish("spectrum", event.dump(-1, ' ', false, Json::error_handler_t::replace));
     return Reply{200, document, "application/json", ""};
 }
 
