@@ -81,10 +81,12 @@ def exposure_times():
 
 def pattern_range():
     """The smallest and the largest pattern count of a section (2, 624)."""
-    low, high = ctypes.c_uint(), ctypes.c_uint()
-    with LOCK:
-        lib.getPatternsRange(ctypes.byref(low), ctypes.byref(high))
-    return low.value, high.value
+    if "patterns" not in _tables:
+        low, high = ctypes.c_uint(), ctypes.c_uint()
+        with LOCK:
+            lib.getPatternsRange(ctypes.byref(low), ctypes.byref(high))
+        _tables["patterns"] = (low.value, high.value)
+    return _tables["patterns"]
 
 
 def _table_index(table, value):

@@ -290,11 +290,11 @@ class Spectrometer:
         average = cfg.whole_number(average, "average", 1, 65535)
         with LOCK:
             self._check_open()
-            length = ctypes.c_uint(0)  # the library adds to it
-            if lib.getFormattedSpectrumLengths(ctypes.byref(length)) != 0:
+            points = _active_points()
+            if points is None:
                 raise QuillonError(f"no configuration at the active position {self._position}")
-            wavelengths = np.empty(length.value, dtype=np.float64)
-            counts = np.empty(length.value, dtype=np.int32)
+            wavelengths = np.empty(points, dtype=np.float64)
+            counts = np.empty(points, dtype=np.int32)
             started = datetime.datetime.now(datetime.timezone.utc)
             total = None
             for k in range(average):
