@@ -48,9 +48,7 @@ struct HadamardMatrixSet {
             const uint8_t* columns = perm.columns;
             if (replaced && (*replaced)[p].size() == static_cast<size_t>(p))
                 columns = (*replaced)[p].data();
-            bool residue[kMaxHadamardOrder] = {};
-            for (int k = 1; k < p; ++k) residue[(k * k) % p] = true;
-            residue[0] = true;  // the diagonal of the unpermuted matrix is lit
+            const SMatrixRule rule(p);
             OrderEntry& entry = entries[p];
             entry.present = true;
             entry.packedOffset = packedAt;
@@ -60,8 +58,7 @@ struct HadamardMatrixSet {
             uint8_t* bits = packed + packedAt;
             for (int i = 0; i < p; ++i) {
                 for (int j = 0; j < p; ++j) {
-                    const int d = ((i - columns[j]) % p + p) % p;
-                    const uint8_t lit = residue[d] ? 1 : 0;
+                    const uint8_t lit = rule.lit(i, columns[j]) ? 1 : 0;
                     const size_t k = static_cast<size_t>(i) * p + j;
                     matrix[k] = lit;
                     bits[k / 8] |= static_cast<uint8_t>(lit << (k % 8));

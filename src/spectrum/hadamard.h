@@ -15,6 +15,23 @@ namespace quillon {
 constexpr int kMaxHadamardOrder = 251;
 constexpr size_t kHadamardPackedTableBytes = 69798;
 
+// The quadratic-residue rule every stored matrix follows: row i, column j of
+// the order-p matrix is lit when (i - shift[j]) mod p is 0 or a nonzero square
+// mod p, shift being the column's entry in its permutation. One rule for the
+// decoding tables and for the check of a loaded table file.
+class SMatrixRule {
+  public:
+    explicit SMatrixRule(int p) : p_(p) {
+        for (int k = 1; k < p; ++k) residue_[(k * k) % p] = true;
+        residue_[0] = true;  // the diagonal of the unpermuted matrix is lit
+    }
+    bool lit(int row, int shift) const { return residue_[((row - shift) % p_ + p_) % p_]; }
+
+  private:
+    int p_;
+    bool residue_[kMaxHadamardOrder] = {};
+};
+
 // Packed matrix of `order`: p*p bits row after row, bit k of the stream in bit
 // k % 8 of byte k / 8. 0 on success; -2 when the order lies above 251 (or below
 // 0); -6 when the table has no matrix of that order.

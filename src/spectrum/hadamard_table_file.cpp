@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "spectrum/hadamard.h"
 #include "spectrum/hadamard_permutations.h"
 
 namespace quillon {
@@ -108,14 +109,12 @@ bool parseLine(std::string_view line, long& order, std::vector<uint8_t>& columns
 }  // namespace
 
 bool hadamardColumnsFormSMatrix(int p, const uint8_t* columns, std::string& reason) {
-    bool residue[kMaxHadamardOrder] = {};
-    for (int k = 1; k < p; ++k) residue[(k * k) % p] = true;
-    residue[0] = true;
+    const SMatrixRule rule(p);
     auto rows = std::make_unique<Row[]>(static_cast<size_t>(p));
     std::vector<int> columnWeight(static_cast<size_t>(p), 0);
     for (int i = 0; i < p; ++i) {
         for (int j = 0; j < p; ++j) {
-            if (residue[((i - columns[j]) % p + p) % p]) {
+            if (rule.lit(i, columns[j])) {
                 rows[i].set(static_cast<size_t>(j));
                 ++columnWeight[static_cast<size_t>(j)];
             }
