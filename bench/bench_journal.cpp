@@ -7,7 +7,7 @@
 
 #include <deque>
 
-#include "api/journal_place.h"
+#include "config/journal_place.h"
 #include "config/journaled_save.h"
 #include "serial/records.h"
 #include "sim/module_state.h"

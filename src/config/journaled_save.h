@@ -10,13 +10,6 @@
 
 namespace quillon {
 
-// Where the journal of one open module goes, and the identity it records.
-// An empty file: the save is not journaled (no folder could be made).
-struct JournalTarget {
-    std::string file;
-    ModuleIdentity module;
-};
-
 class JournaledSave {
   public:
     // Writes the journal of a save that replaces `before` by `intended`.

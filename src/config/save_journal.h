@@ -19,17 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "core/save_identity.h"
+
 namespace quillon {
 
 using ConfigImage = std::vector<uint8_t>;
-
-// What names a module across processes and re-plugs. The path is kept for
-// the log only: a re-plugged module may come back under another one.
-struct ModuleIdentity {
-    std::string serialNumber;  // UTF-8; empty when the module reports none
-    uint32_t versions[7] = {};
-    std::string path;
-};
 
 // Same module for a journal: serial number and version words.
 bool sameModule(const ModuleIdentity& a, const ModuleIdentity& b);

@@ -27,20 +27,6 @@ struct RecoveryPlan {
 
 RecoveryPlan planRecovery(const SaveJournal& journal, const std::vector<ConfigImage>& stored);
 
-// What happened at open, for the host to learn once.
-struct RecoveryOutcome {
-    enum Kind {
-        None,      // no journal for this module
-        Dropped,   // the save never began; nothing written
-        Finished,  // the rest of the save was written
-        Refused,   // damaged, foreign, or the module changed since: set aside
-        Pending,   // the module could not be read: the journal stays for the next open
-    };
-    Kind kind = None;
-    unsigned restored = 0;  // Finished: configurations written
-    std::string detail;     // Refused: why, and where the journal went
-};
-
 // The module as recovery sees it; each returns false on a failed exchange.
 struct RecoveryAccess {
     std::function<bool(ModuleIdentity& module)> identify;  // versions; serial and path as known

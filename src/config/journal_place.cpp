@@ -1,4 +1,4 @@
-#include "api/journal_place.h"
+#include "config/journal_place.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "api/module_hold.h"
+#include "core/module_hold.h"
 
 namespace quillon {
 namespace {
