@@ -1,8 +1,6 @@
 #include "quantity_request.h"
 
 #include "command_frame.h"
-#include "exit_status.h"
-#include "module_session.h"
 #include "spectrum_file.h"
 
 namespace quillon::cli {
@@ -11,47 +9,31 @@ std::optional<int> QuantityRequest::prepare(const ParsedArguments& args) {
     const bool reflectance = args.has("reflectance"), absorbance = args.has("absorbance");
     if (reflectance && absorbance)
         return usageError("scan", "--reflectance and --absorbance exclude each other");
-    if (auto path = args.value("reference")) referencePath_ = *path;
-    if (auto path = args.value("dark")) darkPath_ = *path;
-    if (referencePath_.empty() && (reflectance || absorbance || !darkPath_.empty()))
+    const std::string referencePath = args.value("reference").value_or("");
+    const std::string darkPath = args.value("dark").value_or("");
+    if (referencePath.empty() && (reflectance || absorbance || !darkPath.empty()))
         return usageError("scan", std::string(reflectance  ? "--reflectance"
                                               : absorbance ? "--absorbance"
                                                            : "--dark") +
                                       " needs --reference FILE");
-    if (referencePath_.empty()) return std::nullopt;
-    quantity_ = reflectance ? Quantity::Reflectance : Quantity::Absorbance;
-    std::string why;
-    if (!readSpectrumFile(referencePath_, reference_, why))
-        return usageError("scan", "cannot use '" + referencePath_ + "' as the reference: " + why);
-    if (!darkPath_.empty() && !readSpectrumFile(darkPath_, dark_, why))
-        return usageError("scan", "cannot use '" + darkPath_ + "' as the dark spectrum: " + why);
-    return std::nullopt;
-}
-
-void QuantityRequest::describe(ScanSeries& series) const {
-    series.quantity = quantity_;
-    series.referenceFile = referencePath_;
-    series.darkFile = darkPath_;
-}
-
-bool QuantityRequest::apply(Spectrum& spectrum) {
-    if (quantity_ == Quantity::Intensity) return true;
-    for (auto [path, file] : {std::pair{&referencePath_, &reference_}, {&darkPath_, &dark_}}) {
+    if (referencePath.empty()) return std::nullopt;
+    basis_.quantity = reflectance ? Quantity::Reflectance : Quantity::Absorbance;
+    basis_.mismatchHint = "another configuration or module?";
+    struct File {
+        const std::string* path;
+        std::optional<ReferenceSpectrum>* slot;
+        const char* role;
+    };
+    for (const auto& [path, slot, role] : {File{&referencePath, &basis_.white, "the reference"},
+                                           File{&darkPath, &basis_.dark, "the dark spectrum"}}) {
         if (path->empty()) continue;
-        if (auto difference = wavelengthDifference(file->wavelengthNm, spectrum.wavelengthNm)) {
-            reportError("the wavelengths of '" + *path + "' differ from this scan's: " +
-                        *difference + " (another configuration or module?)");
-            return false;
-        }
+        ReferenceSpectrum file{{}, *path, "'" + *path + "'"};
+        std::string why;
+        if (!readSpectrumFile(*path, file.spectrum, why))
+            return usageError("scan", "cannot use '" + *path + "' as " + role + ": " + why);
+        *slot = std::move(file);
     }
-    spectrum.value =
-        computeQuantity(quantity_, spectrum.value, reference_.value, dark_.value, tally_);
-    return true;
-}
-
-void QuantityRequest::reportTally() const {
-    const std::string text = tally_.describe();
-    if (!text.empty()) reportError(text);
+    return std::nullopt;
 }
 
 }  // namespace quillon::cli
