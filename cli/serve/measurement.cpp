@@ -41,6 +41,11 @@ nlohmann::ordered_json spectrumEvent(const ScanSeries& series, const std::string
                                      const std::string& note) {
     nlohmann::ordered_json event = seriesJson(series);
     event["kind"] = kind;
+    if (!series.scans.empty()) {
+        // When it was measured, for the page's legend: milliseconds since 1970.
+        const auto at = series.scans.back().startedAt.time_since_epoch();
+        event["taken_at_ms"] = std::chrono::duration_cast<std::chrono::milliseconds>(at).count();
+    }
     if (!note.empty()) event["note"] = note;
     return event;
 }
