@@ -104,7 +104,7 @@ class Browser:
         shutil.rmtree(self.profile, ignore_errors=True)
 
 
-TRACE = "document.getElementById('trace').getAttribute('points')"
+TRACE = "document.getElementById('trace')?.getAttribute('points')"
 
 
 def trace_points(browser):

@@ -193,13 +193,10 @@ function spectrumOf(doc) {
   };
 }
 
-// A new sample: drawn, and kept for the overlay (unless it is the one kept last).
+// A new sample from the event stream: drawn, and kept for the overlay.
 function addSpectrum(doc) {
-  const last = recent[recent.length - 1];
-  if (!last || JSON.stringify(last.scans) !== JSON.stringify(doc.scans)) {
-    recent.push(doc);
-    recent = recent.slice(-MAX_RECENT);
-  }
+  recent.push(doc);
+  recent = recent.slice(-MAX_RECENT);
   showSpectrum(doc);
 }
 
@@ -390,7 +387,7 @@ async function start() {
     // As `quillon scan`: the lamp is on for the scan and goes back off after
     // it, unless it was switched on here before (then it stays on).
     const doc = await act("Scanned", "POST", "/api/scan", { lamp: "on", quantity: quantity() });
-    if (doc) addSpectrum(doc);
+    if (doc) showSpectrum(doc);  // kept for the overlay when its event comes
   });
   $("series-start").addEventListener("click", () => act("Series started", "POST", "/api/series", {
     count: Number($("series-count").value), interval_s: Number($("series-interval").value), quantity: quantity(),
