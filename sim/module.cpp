@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -75,22 +76,40 @@ std::string absolutePath(std::string path) {
 
 }  // namespace
 
-Module::Module(std::wstring serialNumber, std::string statePath)
+Module::Module(std::wstring serialNumber, std::string statePath, size_t stateSlot)
     : serial_(std::move(serialNumber)),
       statePath_(absolutePath(std::move(statePath))),
+      stateSlot_(stateSlot),
       state_(factoryState()),
       producer_(defaultScanProducer()) {
     loadPersisted();
+    const char* writes = std::getenv("QUILLONLIB_SIMULATOR_UNPLUG_AFTER_WRITES");
+    char* end = nullptr;
+    const long value = writes != nullptr ? std::strtol(writes, &end, 10) : -1;
+    if (writes != nullptr && *writes != '\0' && *end == '\0' && value >= 0 && value <= 255)
+        unplugAfterWrites_ = static_cast<int>(value);
+}
+
+void Module::countSaveStep() {
+    // The write was carried out and its request taken; the reply never comes.
+    if (writesSinceErase_ == unplugAfterWrites_) {
+        unplug();
+        requestTakenBeforeUnplug_ = true;
+    }
+    ++writesSinceErase_;
 }
 
 void Module::loadPersisted() {
     if (statePath_.empty()) return;
-    PersistedState saved;
+    std::vector<PersistedState> saved;
     std::string why;
     switch (loadStateFile(statePath_, saved, why)) {
         case StateLoad::Loaded:
-            state_.configImages = std::move(saved.configImages);
-            state_.activeIndex = saved.activeIndex;
+            // A module the file does not hold yet keeps the factory's state.
+            if (stateSlot_ < saved.size()) {
+                state_.configImages = std::move(saved[stateSlot_].configImages);
+                state_.activeIndex = saved[stateSlot_].activeIndex;
+            }
             break;
         case StateLoad::Missing:
             break;
@@ -107,7 +126,7 @@ void Module::loadPersisted() {
 void Module::stateChanged() {
     if (!persisting()) return;
     PersistedState saved{state_.activeIndex, state_.configImages};
-    if (!saveStateFile(statePath_, saved)) {
+    if (!saveModuleState(statePath_, stateSlot_, saved)) {
         std::fprintf(stderr, "quillon simulator: cannot save state file '%s'\n",
                      statePath_.c_str());
     }
@@ -282,6 +301,7 @@ void Module::handleRequest(std::vector<uint8_t> message) {
     std::vector<uint8_t> payload;
     const bool refuseWrite = fault && fault->fault == Fault::WriteStatus;
     execute(code, message, payload, refuseWrite, fault ? &*fault : nullptr);
+    if (!plugged_) return;  // gone while carrying it out
     Reply reply{static_cast<uint8_t>(message[0] & 0xC0), message[1], std::move(payload)};
     std::vector<Outgoing> reports = frame(reply, fault ? &*fault : nullptr);
     if (fault && fault->fault == Fault::LateReply) {

@@ -36,8 +36,8 @@ class Module {
   public:
     // `statePath` empty: nothing is persisted. Otherwise configurations and the
     // active index are loaded from that file (when it is intact) and saved to
-    // it after every change.
-    explicit Module(std::wstring serialNumber, std::string statePath = {});
+    // it after every change, as module `stateSlot` of the bus it holds.
+    explicit Module(std::wstring serialNumber, std::string statePath = {}, size_t stateSlot = 0);
 
     // The wire, with hidapi's results: bytes written or -1; bytes read, 0 when
     // nothing is waiting (a time-out, reported at once whatever `timeoutMs`
@@ -52,6 +52,11 @@ class Module {
     void unplug();
     void replug();
     bool plugged() const { return plugged_; }
+    // The module vanishes from the bus once `writes` configurations of a save
+    // (counted from its erase; 0: right after the erase) were stored, as a
+    // pulled cable would take it. Negative: never. The process's default
+    // comes from QUILLONLIB_SIMULATOR_UNPLUG_AFTER_WRITES.
+    void setUnplugAfterWrites(int writes) { unplugAfterWrites_ = writes; }
     uint32_t plugGeneration() const { return plugGeneration_; }
 
     // State. After changing configImages or activeIndex directly, call
@@ -62,6 +67,7 @@ class Module {
     bool persisting() const { return !statePath_.empty() && persist_; }
     // The state file, as an absolute path; empty when there is none.
     const std::string& statePath() const { return statePath_; }
+    size_t stateSlot() const { return stateSlot_; }
     // Reads the state file again (a module shared with other processes).
     void reloadPersisted() {
         if (persisting()) loadPersisted();
@@ -119,12 +125,16 @@ class Module {
     void readChunk(std::vector<uint8_t>& payload);
     std::vector<Outgoing> frame(const Reply& reply, const FaultRule* fault);
     void loadPersisted();
+    void countSaveStep();
 
     std::wstring serial_;
     std::string statePath_;
+    size_t stateSlot_ = 0;
     bool persist_ = true;
     bool plugged_ = true;
     bool requestTakenBeforeUnplug_ = false;
+    int unplugAfterWrites_ = -1;
+    int writesSinceErase_ = 0;
     uint32_t plugGeneration_ = 0;
     ModuleState state_;
 
