@@ -1,0 +1,424 @@
+#include "module_publisher.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "output_json.h"
+
+namespace quillon::cli::publish {
+namespace {
+
+using Json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
+
+// Counts change with every spectrum; the status follows them this often at most.
+constexpr auto kCountsEvery = std::chrono::milliseconds(100);
+constexpr auto kTick = std::chrono::milliseconds(100);
+// In flight at once: enough to keep a loopback link busy, few enough that a
+// reconnection resends little.
+constexpr size_t kWindow = 16;
+constexpr auto kOfflineAckWait = std::chrono::seconds(1);
+
+std::string utcText(std::chrono::system_clock::time_point at) {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch());
+    const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms.count() % 1000));
+    return text;
+}
+
+// A configuration name is the module's bytes, not always UTF-8.
+std::string dumped(const Json& doc) {
+    return doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+}  // namespace
+
+ModulePublisher::ModulePublisher(std::unique_ptr<Instrument> instrument, PublishSettings settings)
+    : instrument_(std::move(instrument)),
+      settings_(std::move(settings)),
+      serial_(instrument_->serial()),
+      topicRoot_(settings_.prefix + "/" + serial_ + "/"),
+      queue_(settings_.queue, kWindow) {}
+
+ModulePublisher::~ModulePublisher() {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+        stopAsked_ = true;
+    }
+    wake_.notify_all();
+    if (worker_.joinable()) worker_.join();
+    if (mqtt_) mqtt_->stop();
+}
+
+bool ModulePublisher::start(std::string& why) {
+    ModuleFacts facts;
+    if (!instrument_->read(facts, why)) return false;
+    facts_ = std::move(facts);
+    const Will will{topic("status"), dumped(Json{{"online", false}, {"serial", serial_}})};
+    MqttConnection::Events events;
+    events.connected = [this] { onConnected(); };
+    events.acknowledged = [this](int mid) { onAcknowledged(mid); };
+    events.message = [this](const std::string& t, const std::string& payload) {
+        if (t == topic("cmd")) onCommand(payload);
+    };
+    mqtt_ = std::make_unique<MqttConnection>(settings_.broker, settings_.clientId, will, events);
+    worker_ = std::thread([this] { work(); });
+    return mqtt_->start(why);
+}
+
+bool ModulePublisher::serving() const {
+    std::lock_guard lock(mutex_);
+    return !gone_;
+}
+
+// ---------------------------------------------------------------- network thread
+
+void ModulePublisher::onConnected() {
+    mqtt_->subscribe(topic("cmd"));
+    Json configs;
+    {
+        std::lock_guard lock(mutex_);
+        configs = facts_.configurations;
+        // What the connection held when it went down is sent again first.
+        resuming_ = queue_.inFlight() > 0;
+    }
+    mqtt_->publish(topic("configurations"), dumped(configs), true);
+    {
+        std::lock_guard lock(statusMutex_);
+        lastStatus_.clear();  // the broker may hold the will instead
+    }
+    publishStatus(true);
+    pumpSpectra();
+}
+
+void ModulePublisher::onAcknowledged(int mid) {
+    if (queue_.acknowledge(mid)) {
+        pumpSpectra();
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (awaitedMid_ == mid) {
+        awaitedMid_.reset();
+        acknowledged_.notify_all();
+    }
+}
+
+void ModulePublisher::reply(const nlohmann::json& id, const std::string& error, Json extra) {
+    Json doc{{"id", id}, {"ok", error.empty()}, {"error", error.empty() ? Json() : Json(error)}};
+    for (auto& item : extra.items()) doc[item.key()] = std::move(item.value());
+    mqtt_->publish(topic("reply"), dumped(doc), false);
+}
+
+void ModulePublisher::onCommand(const std::string& payload) {
+    const ParsedCommand parsed = parseCommand(payload);
+    if (!parsed.command) return reply(parsed.id, parsed.error);
+    const ModuleCommand& command = *parsed.command;
+    if (command.op == Op::Status) return reply(parsed.id, "", {{"status", statusJson(true)}});
+    std::unique_lock lock(mutex_);
+    if (closing_ || gone_) return lock.unlock(), reply(parsed.id, "stopping");
+    if (command.op == Op::Stop) {
+        const bool running = busy_;
+        if (running) {
+            stopAsked_ = true;
+            wake_.notify_all();
+        }
+        lock.unlock();
+        if (running) instrument_->cancel();
+        return reply(parsed.id, "", {{"stopped", running}});
+    }
+    if (busy_) return lock.unlock(), reply(parsed.id, "busy");
+    std::string refusal;
+    if (command.op == Op::Activate && command.position >= facts_.configurations.size())
+        refusal = "no configuration at position " + std::to_string(command.position) + " (" +
+                  std::to_string(facts_.configurations.size()) + " stored)";
+    if ((command.op == Op::Scan || command.op == Op::Series) &&
+        command.scan.quantity != Quantity::Intensity)
+        refusal = std::string("quantity ") + namesOf(command.scan.quantity).key +
+                  " needs a white reference, which the publisher does not keep";
+    if (!refusal.empty()) return lock.unlock(), reply(parsed.id, refusal);
+    busy_ = true;
+    series_ = command.op == Op::Series;
+    stopAsked_ = false;
+    jobs_.push_back({parsed.id, command});
+    lock.unlock();
+    wake_.notify_all();
+    publishStatus(true);
+}
+
+// ---------------------------------------------------------------- module thread
+
+void ModulePublisher::work() {
+    std::unique_lock lock(mutex_);
+    while (!closing_ && !gone_) {
+        wake_.wait_for(lock, kTick, [this] { return !jobs_.empty() || closing_; });
+        if (closing_) break;
+        if (jobs_.empty()) {
+            lock.unlock();
+            pumpSpectra();
+            publishStatus(false);
+            lock.lock();
+            continue;
+        }
+        const Job job = std::move(jobs_.front());
+        jobs_.pop_front();
+        lock.unlock();
+        runJob(job);
+        lock.lock();
+        busy_ = false;
+        series_ = false;
+        stopAsked_ = false;
+        lock.unlock();
+        publishStatus(true);
+        lock.lock();
+    }
+    // Jobs accepted but not begun are answered rather than forgotten.
+    for (const Job& job : jobs_) {
+        lock.unlock();
+        reply(job.id, "stopping");
+        lock.lock();
+    }
+    jobs_.clear();
+}
+
+void ModulePublisher::runJob(const Job& job) {
+    std::string why;
+    switch (job.command.op) {
+        case Op::Scan:
+            return runScan(job);
+        case Op::Series:
+            return runSeries(job);
+        case Op::Lamp:
+            if (!switchLamp(job.command.lampOn, why)) moduleFailed(why);
+            return reply(job.id, why);
+        case Op::Activate:
+            if (instrument_->activate(job.command.position, why))
+                refreshFacts();
+            else
+                moduleFailed(why);
+            return reply(job.id, why);
+        case Op::Stop:
+        case Op::Status:
+            return;  // answered on arrival
+    }
+}
+
+void ModulePublisher::runScan(const Job& job) {
+    const ScanSettings& settings = job.command.scan;
+    ScanSeries header;
+    unsigned points = 0;
+    std::string why;
+    std::optional<bool> restore;
+    if (!instrument_->describe(header, points, why) || !lampBefore(settings.lamp, restore, why)) {
+        moduleFailed(why);
+        return reply(job.id, why);
+    }
+    header.average = settings.average;
+    const std::optional<uint64_t> id = measureOne(settings, header, points, 1, Clock::now(), why);
+    lampAfter(restore);
+    if (!id) {
+        if (why.empty()) why = "stopped";
+        moduleFailed(why);
+        return reply(job.id, why);
+    }
+    reply(job.id, "", {{"spectrum", *id}});
+}
+
+void ModulePublisher::runSeries(const Job& job) {
+    const ModuleCommand& command = job.command;
+    ScanSeries header;
+    unsigned points = 0;
+    std::string why;
+    std::optional<bool> restore;
+    if (!instrument_->describe(header, points, why) ||
+        !lampBefore(command.scan.lamp, restore, why)) {
+        moduleFailed(why);
+        return reply(job.id, why);
+    }
+    header.average = command.scan.average;
+    reply(job.id, "");
+    const auto first = Clock::now();
+    const auto interval = std::chrono::duration<double>(command.intervalSeconds);
+    for (unsigned long k = 1; command.count == 0 || k <= command.count; ++k) {
+        const auto due = first + std::chrono::duration_cast<Clock::duration>(
+                                     interval * static_cast<double>(k - 1));
+        {
+            std::unique_lock lock(mutex_);
+            if (wake_.wait_until(lock, due, [this] { return stopAsked_ || closing_; })) break;
+        }
+        if (!measureOne(command.scan, header, points, static_cast<unsigned>(k), first, why)) {
+            if (!why.empty()) moduleFailed(why);
+            break;
+        }
+    }
+    lampAfter(restore);
+}
+
+std::optional<uint64_t> ModulePublisher::measureOne(const ScanSettings& settings,
+                                                    ScanSeries& header, unsigned points,
+                                                    unsigned number, Clock::time_point first,
+                                                    std::string& why) {
+    ScanResult scan;
+    scan.number = number;
+    scan.startedAt = std::chrono::system_clock::now();
+    scan.startedSeconds = std::chrono::duration<double>(Clock::now() - first).count();
+    if (!instrument_->measure(settings.average, points, scan.spectrum, why)) return std::nullopt;
+    header.scans.assign(1, std::move(scan));
+    Json doc = seriesJson(header);
+    uint64_t id = 0;
+    {
+        std::lock_guard lock(mutex_);
+        id = nextId_++;
+    }
+    doc["serial"] = serial_;
+    doc["id"] = id;
+    doc["started"] = utcText(header.scans.front().startedAt);
+    if (!settings.sample.empty()) doc["sample"] = settings.sample;
+    if (!settings.comment.empty()) doc["comment"] = settings.comment;
+    queue_.push(dumped(doc));
+    pumpSpectra();
+    publishStatus(false);
+    return id;
+}
+
+bool ModulePublisher::switchLamp(bool on, std::string& why) {
+    if (!instrument_->setLamp(on, why)) return false;
+    {
+        std::lock_guard lock(mutex_);
+        lamp_ = on;
+        switchedOn_ = on;
+    }
+    publishStatus(true);
+    return true;
+}
+
+bool ModulePublisher::lampBefore(LampPolicy policy, std::optional<bool>& restore,
+                                 std::string& why) {
+    std::optional<bool> lamp;
+    {
+        std::lock_guard lock(mutex_);
+        lamp = lamp_;
+    }
+    switch (policy) {
+        case LampPolicy::Auto:
+            if (lamp == true) return true;
+            restore = false;
+            return switchLamp(true, why);
+        case LampPolicy::On:
+            return switchLamp(true, why);
+        case LampPolicy::Off:
+            if (lamp == true) restore = true;
+            return switchLamp(false, why);
+        case LampPolicy::Keep:
+            return true;
+    }
+    return true;
+}
+
+void ModulePublisher::lampAfter(const std::optional<bool>& restore) {
+    std::string why;
+    if (restore && !switchLamp(*restore, why)) moduleFailed(why);
+}
+
+void ModulePublisher::refreshFacts() {
+    ModuleFacts facts;
+    std::string why;
+    if (!instrument_->read(facts, why)) return moduleFailed(why);
+    {
+        std::lock_guard lock(mutex_);
+        facts_ = std::move(facts);
+    }
+    mqtt_->publish(topic("configurations"), dumped(facts_.configurations), true);
+    publishStatus(true);
+}
+
+void ModulePublisher::moduleFailed(const std::string& why) {
+    {
+        std::lock_guard lock(mutex_);
+        lastError_ = why;
+        if (instrument_->gone()) gone_ = true;
+    }
+    std::fprintf(stderr, "quillon publish: %s: %s\n", serial_.c_str(), why.c_str());
+    publishStatus(true);
+}
+
+// ---------------------------------------------------------------- anywhere
+
+Json ModulePublisher::statusJson(bool online) const {
+    std::lock_guard lock(mutex_);
+    return Json{{"online", online && !gone_},
+                {"host", settings_.host},
+                {"serial", serial_},
+                {"versions", facts_.versions ? Json(*facts_.versions) : Json()},
+                {"lamp", lamp_ ? Json(*lamp_) : Json()},
+                {"active_position", facts_.activePosition ? Json(*facts_.activePosition) : Json()},
+                {"active_name", facts_.activeName ? Json(*facts_.activeName) : Json()},
+                {"busy", busy_},
+                {"queued", queue_.size()},
+                {"dropped", queue_.dropped()},
+                {"last_error", lastError_.empty() ? Json() : Json(lastError_)}};
+}
+
+void ModulePublisher::publishStatus(bool force) {
+    std::lock_guard lock(statusMutex_);
+    if (!mqtt_ || !mqtt_->connected()) return;
+    std::string text = dumped(statusJson(true));
+    const auto now = Clock::now();
+    if (text == lastStatus_ || (!force && now - lastStatusAt_ < kCountsEvery)) return;
+    if (!mqtt_->publish(topic("status"), text, true)) return;
+    lastStatus_ = std::move(text);
+    lastStatusAt_ = now;
+}
+
+void ModulePublisher::pumpSpectra() {
+    if (!mqtt_ || !mqtt_->connected()) return;
+    {
+        std::lock_guard lock(mutex_);
+        if (resuming_ && queue_.inFlight() > 0) return;
+        resuming_ = false;
+    }
+    queue_.pump([this](const std::string& payload) {
+        return mqtt_->publish(topic("spectrum"), payload, false);
+    });
+}
+
+void ModulePublisher::shutdown(Clock::time_point deadline) {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+        stopAsked_ = true;
+    }
+    wake_.notify_all();
+    instrument_->cancel();
+    if (worker_.joinable()) worker_.join();
+    bool lampOurs = false;
+    {
+        std::lock_guard lock(mutex_);
+        lampOurs = lamp_ == true && switchedOn_;
+    }
+    std::string why;
+    if (lampOurs && !switchLamp(false, why))
+        std::fprintf(stderr, "quillon publish: %s: %s\n", serial_.c_str(), why.c_str());
+    if (!mqtt_) return;
+    publishStatus(true);
+    while (Clock::now() < deadline && queue_.size() > 0) {
+        pumpSpectra();
+        queue_.waitEmpty(std::min(deadline, Clock::now() + kTick));
+    }
+    const std::string offline = dumped(statusJson(false));
+    {
+        // Held across publishing, so the acknowledgement cannot come first.
+        std::unique_lock lock(mutex_);
+        awaitedMid_ = mqtt_->publish(topic("status"), offline, true);
+        if (awaitedMid_ && mqtt_->connected())
+            acknowledged_.wait_until(lock, std::max(deadline, Clock::now() + kOfflineAckWait),
+                                     [this] { return !awaitedMid_; });
+    }
+    mqtt_->stop();
+}
+
+}  // namespace quillon::cli::publish
