@@ -54,9 +54,9 @@ const char* const kHelp =
     "  --keepalive S     seconds after which the broker declares a silent\n"
     "                    connection dead and publishes its will (30, at least 5)\n";
 
-const OptionSpec kOptions[] = {{"broker", true},   {"prefix", true},        {"all", false},
-                               {"client-id", true}, {"username", true},      {"password-file", true},
-                               {"tls-ca", true},    {"queue", true},         {"keepalive", true}};
+const OptionSpec kOptions[] = {{"broker", true},    {"prefix", true},   {"all", false},
+                               {"client-id", true}, {"username", true}, {"password-file", true},
+                               {"tls-ca", true},    {"queue", true},    {"keepalive", true}};
 
 constexpr auto kWatchEvery = std::chrono::seconds(2);
 constexpr auto kFlushFor = std::chrono::seconds(5);
@@ -79,8 +79,10 @@ Words takeDevices(const Words& words, std::vector<std::string>& devices,
         if (word.rfind("--device=", 0) == 0) {
             devices.push_back(word.substr(9));
         } else if (word == "--device") {
-            if (i + 1 == words.size()) error = "--device needs a module index or serial number";
-            else devices.push_back(words[++i]);
+            if (i + 1 == words.size())
+                error = "--device needs a module index or serial number";
+            else
+                devices.push_back(words[++i]);
         } else {
             rest.push_back(word);
         }
@@ -99,8 +101,8 @@ std::optional<int> parseRequest(const ParsedArguments& args, Request& request) {
     if (auto prefix = args.value("prefix")) {
         if (prefix->empty() || prefix->find_first_of("+#") != std::string::npos ||
             prefix->back() == '/')
-            return usageError("publish", "--prefix needs topic levels without + or #, not '" +
-                                             *prefix + "'");
+            return usageError("publish",
+                              "--prefix needs topic levels without + or #, not '" + *prefix + "'");
         s.prefix = *prefix;
     }
     if (args.has("all") && !request.devices.empty())
@@ -108,14 +110,14 @@ std::optional<int> parseRequest(const ParsedArguments& args, Request& request) {
     unsigned long number = 0;
     if (auto text = args.value("queue")) {
         if (!parseUnsigned(*text, 1, 10000000, number))
-            return usageError("publish", "--queue needs a count from 1 to 10000000, not '" +
-                                             *text + "'");
+            return usageError("publish",
+                              "--queue needs a count from 1 to 10000000, not '" + *text + "'");
         s.queue = number;
     }
     if (auto text = args.value("keepalive")) {
         if (!parseUnsigned(*text, 5, 65535, number))
-            return usageError("publish", "--keepalive needs seconds from 5 to 65535, not '" +
-                                             *text + "'");
+            return usageError("publish",
+                              "--keepalive needs seconds from 5 to 65535, not '" + *text + "'");
         s.broker.keepaliveSeconds = static_cast<int>(number);
     }
     if (auto ca = args.value("tls-ca")) {
@@ -180,9 +182,9 @@ class Fleet {
                 continue;
             }
             PublishSettings settings = request_.settings;
-            settings.clientId = (settings.clientId.empty() ? "quillon-" + settings.host
-                                                           : settings.clientId) +
-                                "-" + module.serial;
+            settings.clientId =
+                (settings.clientId.empty() ? "quillon-" + settings.host : settings.clientId) + "-" +
+                module.serial;
             auto publisher = std::make_unique<ModulePublisher>(std::move(instrument), settings);
             if (!publisher->start(why)) {
                 reportError(module.serial + ": " + why);

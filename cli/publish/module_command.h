@@ -30,11 +30,11 @@ enum class Op { Scan, Series, Stop, Lamp, Activate, Status };
 
 struct ModuleCommand {
     Op op = Op::Status;
-    ScanSettings scan;             // scan, series
-    unsigned long count = 1;       // series; 0: until stopped
-    double intervalSeconds = 0;    // series
-    bool lampOn = false;           // lamp
-    size_t position = 0;           // activate
+    ScanSettings scan;           // scan, series
+    unsigned long count = 1;     // series; 0: until stopped
+    double intervalSeconds = 0;  // series
+    bool lampOn = false;         // lamp
+    size_t position = 0;         // activate
 };
 
 struct ParsedCommand {

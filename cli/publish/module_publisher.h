@@ -64,9 +64,10 @@ class ModulePublisher {
     void runJob(const Job& job);
     void runScan(const Job& job);
     void runSeries(const Job& job);
-    std::optional<uint64_t> measureOne(const ScanSettings& settings, ScanSeries& header, unsigned points,
-                    unsigned number, std::chrono::steady_clock::time_point first,
-                    std::string& why);
+    std::optional<uint64_t> measureOne(const ScanSettings& settings, ScanSeries& header,
+                                       unsigned points, unsigned number,
+                                       std::chrono::steady_clock::time_point first,
+                                       std::string& why);
     // Switches the lamp as `policy` asks before scans; what to switch it back to after.
     bool lampBefore(LampPolicy policy, std::optional<bool>& restore, std::string& why);
     void lampAfter(const std::optional<bool>& restore);
@@ -87,7 +88,7 @@ class ModulePublisher {
     SpectrumQueue queue_;
     std::unique_ptr<MqttConnection> mqtt_;
 
-    std::mutex statusMutex_;  // one status message at a time, in order
+    std::mutex statusMutex_;    // one status message at a time, in order
     mutable std::mutex mutex_;  // guards what follows
     std::condition_variable wake_;
     std::condition_variable acknowledged_;

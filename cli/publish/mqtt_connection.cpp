@@ -94,12 +94,11 @@ MqttConnection::MqttConnection(const BrokerSettings& broker, const std::string& 
                                 will.payload.data(), 1, true);
     if (rc == MOSQ_ERR_SUCCESS && !broker.username.empty())
         rc = mosquitto_username_pw_set(client_, broker.username.c_str(),
-                                       broker.password.empty() ? nullptr
-                                                               : broker.password.c_str());
+                                       broker.password.empty() ? nullptr : broker.password.c_str());
     if (rc == MOSQ_ERR_SUCCESS && broker.tls)
         rc = mosquitto_tls_set(client_, broker.caFile.empty() ? nullptr : broker.caFile.c_str(),
-                               broker.caFile.empty() ? "/etc/ssl/certs" : nullptr, nullptr,
-                               nullptr, nullptr);
+                               broker.caFile.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr,
+                               nullptr);
     if (rc != MOSQ_ERR_SUCCESS) setupError_ = "MQTT client settings: " + mosquittoText(rc);
 }
 
@@ -132,8 +131,8 @@ bool MqttConnection::start(std::string& why) {
 std::optional<int> MqttConnection::publish(const std::string& topic, const std::string& payload,
                                            bool retain) {
     int mid = 0;
-    const int rc = mosquitto_publish(client_, &mid, topic.c_str(),
-                                     static_cast<int>(payload.size()), payload.data(), 1, retain);
+    const int rc = mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                                     payload.data(), 1, retain);
     // While disconnected the library keeps a QoS 1 message and sends it on reconnection.
     if (rc == MOSQ_ERR_SUCCESS || rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST) return mid;
     return std::nullopt;

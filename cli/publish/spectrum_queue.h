@@ -37,7 +37,7 @@ class SpectrumQueue {
     // Waits until nothing is left or `deadline` passes; true when empty.
     bool waitEmpty(std::chrono::steady_clock::time_point deadline);
 
-    size_t size() const;      // waiting and in flight
+    size_t size() const;  // waiting and in flight
     size_t inFlight() const;
     uint64_t dropped() const;  // since the start
 
