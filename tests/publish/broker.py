@@ -75,6 +75,18 @@ class Broker:
             self.proc.wait(timeout=timeout)
         self.proc = None
 
+    def wait_saved(self, timeout=5):
+        """Waits until the broker wrote its persistence file after this call,
+        so that sessions made before it survive a SIGKILL."""
+        path = os.path.join(self.dir, "mosquitto.db")
+        since = time.time()
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if os.path.exists(path) and os.path.getmtime(path) > since:
+                return
+            time.sleep(0.05)
+        raise AssertionError("the broker did not save its state")
+
     def log(self):
         try:
             with open(os.path.join(self.dir, "mosquitto.log"), encoding="utf-8",

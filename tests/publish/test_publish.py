@@ -176,10 +176,15 @@ def test_spectra_measured_while_the_broker_is_away_arrive_in_order_after_it(brok
     try:
         serial = pub.serials[0]
         wait_status(collector, serial, online=True)
+        broker.wait_saved()  # the collector's session
         assert command(collector, serial, "series", count=20, interval_s=0.1)["ok"]
         assert collector.wait(lambda: len(collector.ids_of(serial)) >= 3, 10)
-        broker.stop()
-        time.sleep(1)
+        # Frozen, the broker leaves what it was sent unacknowledged; killed,
+        # it loses it: only the publisher can send it again.
+        broker.proc.send_signal(signal.SIGSTOP)
+        time.sleep(0.5)
+        broker.stop(signal.SIGKILL)
+        time.sleep(0.5)
         broker.start()
         assert collector.wait(lambda: len(collector.ids_of(serial)) == 20, 40), \
             collector.ids_of(serial)
