@@ -20,13 +20,13 @@ constexpr size_t kWindow = 16;
 constexpr auto kOfflineAckWait = std::chrono::seconds(1);
 
 std::string utcText(std::chrono::system_clock::time_point at) {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch());
-    const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch());
+    const std::time_t seconds = static_cast<std::time_t>(us.count() / 1000000);
     std::tm utc{};
     gmtime_r(&seconds, &utc);
-    char text[40];
+    char text[48];
     const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms.count() % 1000));
+    std::snprintf(text + n, sizeof text - n, ".%06dZ", static_cast<int>(us.count() % 1000000));
     return text;
 }
 
@@ -267,6 +267,7 @@ std::optional<uint64_t> ModulePublisher::measureOne(const ScanSettings& settings
     scan.startedAt = std::chrono::system_clock::now();
     scan.startedSeconds = std::chrono::duration<double>(Clock::now() - first).count();
     if (!instrument_->measure(settings.average, points, scan.spectrum, why)) return std::nullopt;
+    const auto completed = std::chrono::system_clock::now();
     header.scans.assign(1, std::move(scan));
     Json doc = seriesJson(header);
     uint64_t id = 0;
@@ -277,6 +278,7 @@ std::optional<uint64_t> ModulePublisher::measureOne(const ScanSettings& settings
     doc["serial"] = serial_;
     doc["id"] = id;
     doc["started"] = utcText(header.scans.front().startedAt);
+    doc["completed"] = utcText(completed);
     if (!settings.sample.empty()) doc["sample"] = settings.sample;
     if (!settings.comment.empty()) doc["comment"] = settings.comment;
     queue_.push(dumped(doc));
