@@ -112,20 +112,37 @@ bool MqttConnection::start(std::string& why) {
         why = setupError_;
         return false;
     }
-    // A refused first attempt is no failure: the network thread keeps trying.
     const int rc = mosquitto_connect_async(client_, broker_.host.c_str(), broker_.port,
                                            broker_.keepaliveSeconds);
     if (rc == MOSQ_ERR_INVAL) {
         why = "cannot connect to " + broker_.host + ": " + mosquittoText(rc);
         return false;
     }
+    started_ = true;
+    if (rc != MOSQ_ERR_SUCCESS) {
+        // A broker that cannot be reached yet is no failure: it is tried again.
+        connector_ = std::thread([this] { connectLater(); });
+        return true;
+    }
     const int loop = mosquitto_loop_start(client_);
     if (loop != MOSQ_ERR_SUCCESS) {
         why = "cannot start the MQTT thread: " + mosquittoText(loop);
         return false;
     }
-    started_ = true;
     return true;
+}
+
+void MqttConnection::connectLater() {
+    unsigned delay = kFirstRetrySeconds;
+    std::unique_lock lock(mutex_);
+    while (!stopping_.wait_for(lock, std::chrono::seconds(delay), [this] { return stop_; })) {
+        if (mosquitto_connect_async(client_, broker_.host.c_str(), broker_.port,
+                                    broker_.keepaliveSeconds) == MOSQ_ERR_SUCCESS) {
+            mosquitto_loop_start(client_);
+            return;
+        }
+        delay = std::min(delay * 2, kLongestRetrySeconds);
+    }
 }
 
 std::optional<int> MqttConnection::publish(const std::string& topic, const std::string& payload,
@@ -145,6 +162,12 @@ bool MqttConnection::subscribe(const std::string& topic) {
 void MqttConnection::stop() {
     if (!started_) return;
     started_ = false;
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    stopping_.notify_all();
+    if (connector_.joinable()) connector_.join();
     mosquitto_disconnect(client_);
     mosquitto_loop_stop(client_, false);
     connected_ = false;

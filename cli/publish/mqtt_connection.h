@@ -4,9 +4,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 struct mosquitto;
 struct mosquitto_message;
@@ -67,10 +70,17 @@ class MqttConnection {
     static void onPublish(mosquitto*, void* self, int mid);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
 
+    // Until the first connection: libmosquitto retries only once it had one.
+    void connectLater();
+
     BrokerSettings broker_;
     Events events_;
     mosquitto* client_ = nullptr;
     bool started_ = false;
+    std::mutex mutex_;
+    std::condition_variable stopping_;
+    bool stop_ = false;
+    std::thread connector_;
     std::atomic<bool> connected_{false};
     std::string setupError_;
 };

@@ -194,6 +194,21 @@ def test_spectra_measured_while_the_broker_is_away_arrive_in_order_after_it(brok
         assert pub.stop() == 0
 
 
+def test_a_publisher_started_before_its_broker_connects_once_the_broker_is_up(broker, tmp_path):
+    broker.stop()
+    pub = Publisher(broker)
+    try:
+        time.sleep(1.2)  # past the first retry
+        broker.start()
+        collector = collector_for(broker, str(tmp_path / "late.sqlite"))
+        try:
+            wait_status(collector, pub.serials[0], timeout=15, online=True)
+        finally:
+            collector.close()
+    finally:
+        assert pub.stop() == 0
+
+
 def test_a_full_queue_drops_the_oldest_and_counts_each_drop(broker, collector):
     pub = Publisher(broker, "--queue", "5")
     try:
