@@ -1,10 +1,13 @@
-// The file in which a simulated module keeps its stored configurations and
-// active index across processes (named by QUILLONLIB_SIMULATOR_STATE), so a
-// configuration written through the library is still there after reopening.
+// The file in which the simulated modules of a bus keep their stored
+// configurations and active index across processes (named by
+// QUILLONLIB_SIMULATOR_STATE), so a configuration written through the library
+// is still there after reopening. One file holds every module of the bus.
 //
-// Layout, little-endian: magic "QSIMSTAT", u32 version (1), u8 active index,
-// u8 configuration count, then per configuration a u16 image size and the
-// image, then a u32 FNV-1a checksum of every byte before it.
+// Layout, little-endian: magic "QSIMSTAT", u32 version (2), u8 module count,
+// then per module: u8 active index, u8 configuration count, and per
+// configuration a u16 image size and the image; then a u32 FNV-1a checksum of
+// every byte before it. Version 1 files (one module: the same without the
+// module count) are still read.
 #pragma once
 
 #include <string>
@@ -22,13 +25,16 @@ struct PersistedState {
 enum class StateLoad { Loaded, Missing, Refused };
 
 // Refused (with the reason in `why`) for anything that is not a whole, intact
-// state file of this version holding decodable configuration images.
-StateLoad loadStateFile(const std::string& path, PersistedState& state, std::string& why);
+// state file of a known version holding decodable configuration images.
+StateLoad loadStateFile(const std::string& path, std::vector<PersistedState>& modules,
+                        std::string& why);
 
-// Writes the file anew (through a temporary file renamed over it). False on failure.
-bool saveStateFile(const std::string& path, const PersistedState& state);
+// Stores `state` as module `slot` of the file, keeping the other modules the
+// file holds (a slot it does not hold yet starts from the factory state).
+// Other processes' writes take turns with it. False on failure.
+bool saveModuleState(const std::string& path, size_t slot, const PersistedState& state);
 
 // The bytes of a state file, for tests that damage one on purpose.
-std::vector<uint8_t> encodeStateFile(const PersistedState& state);
+std::vector<uint8_t> encodeStateFile(const std::vector<PersistedState>& modules);
 
 }  // namespace quillon::sim

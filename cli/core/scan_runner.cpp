@@ -4,7 +4,6 @@
 #include <memory>
 #include <vector>
 
-#include "interrupt.h"
 #include "library_console.h"
 #include "module_session.h"
 #include "progress_bar.h"
@@ -45,7 +44,7 @@ bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& 
     Spectrum sum;
     sum.value.assign(n, 0.0);
     auto abandoned = [&] {
-        if (options.interrupt == nullptr || !options.interrupt->requested()) return false;
+        if (!options.abandon || !options.abandon()) return false;
         why.clear();
         return true;
     };

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -13,7 +12,7 @@
 #include "library_console.h"
 #include "quantity_request.h"
 #include "quillonlib.h"
-#include "scan_runner.h"
+#include "series_runner.h"
 #include "series_stream.h"
 #include "spectrum_output.h"
 #include "stored_configs.h"
@@ -69,8 +68,6 @@ const OptionSpec kOptions[] = {{"average", true},    {"count", true}, {"interval
                                {"reference", true},  {"dark", true},  {"reflectance", false},
                                {"absorbance", false}};
 
-enum class Lamp { On, Off, Keep };
-
 struct ScanRequest {
     unsigned long average = 1;
     unsigned long count = 1;
@@ -80,24 +77,21 @@ struct ScanRequest {
     std::string jcampPath;
     bool json = false;
     bool table = true;
-    Lamp lamp = Lamp::On;
+    LampPolicy lamp = LampPolicy::On;
     QuantityRequest quantity;
 };
 
-std::optional<int> parseLamp(const ParsedArguments& args, Lamp& lamp) {
+std::optional<int> parseLamp(const ParsedArguments& args, LampPolicy& lamp) {
     std::optional<std::string> mode = args.value("lamp");
     if (args.has("keep-lamp")) {
         if (mode && *mode != "keep")
             return usageError("scan", "--keep-lamp and --lamp " + *mode + " contradict each other");
         mode = "keep";
     }
-    if (!mode || *mode == "on") return std::nullopt;
-    if (*mode == "off")
-        lamp = Lamp::Off;
-    else if (*mode == "keep")
-        lamp = Lamp::Keep;
-    else
-        return usageError("scan", "--lamp needs on, off or keep, not '" + *mode + "'");
+    if (!mode) return std::nullopt;
+    const std::optional<LampPolicy> policy = lampPolicyNamed(*mode);
+    if (!policy) return usageError("scan", "--lamp needs on, off or keep, not '" + *mode + "'");
+    lamp = *policy;
     return std::nullopt;
 }
 
@@ -166,68 +160,46 @@ int runScan(const Words& words, GlobalOptions& global) {
     OpenModule module(global, &interrupt);
     if (!module.ok()) return interrupt.requested() ? interrupt.exitStatus() : kExitFailed;
     FILE* out = LibraryConsole::out();
-    ScanSeries series;
-    series.average = static_cast<unsigned>(request.average);
-    request.quantity.describe(series);
-    MeasureOptions measure;
-    std::string why;
-    if (!describeModule(series, measure.points, why)) {
-        reportError(why);
-        return kExitFailed;
-    }
-    if (request.table) {
-        writeScanHeader(out, series);
-        std::fflush(out);
-    }
-    measure.average = series.average;
-    measure.progress = isatty(STDERR_FILENO) == 1;
-    measure.interrupt = &interrupt;
+    SeriesPlan plan;
+    plan.count = request.count;
+    plan.intervalSeconds = request.intervalSeconds;
+    plan.average = static_cast<unsigned>(request.average);
+    plan.lamp = request.lamp;
+    plan.quantity = request.quantity.basis();
+    plan.progress = isatty(STDERR_FILENO) == 1;
+    LampSwitch lamp;
+    SeriesRunner runner(std::move(plan), lamp);
+    interrupt.onSignal([&runner] { runner.cancel(); });
+
     const bool several = request.count != 1;
     std::optional<CsvStream> csv;
     if (!request.csvPath.empty()) csv.emplace(request.csvPath, several);
-
-    // The module measures the light its lamp sends back; without it only stray light.
-    if (request.lamp != Lamp::Keep) setLampStatus(request.lamp == Lamp::On ? 1 : 0);
-    int status = kExitOk;
-    bool wavelengthsDiffer = false;
-    const auto first = std::chrono::steady_clock::now();
-    const auto interval = std::chrono::duration<double>(request.intervalSeconds);
-    for (unsigned long k = 1; request.count == 0 || k <= request.count; ++k) {
-        const auto due = first + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                     interval * static_cast<double>(k - 1));
-        if (!interrupt.sleepUntil(due)) break;
-        ScanResult scan;
-        scan.number = static_cast<unsigned>(k);
-        scan.startedSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
-        scan.startedAt = std::chrono::system_clock::now();
-        measure.label = "scan";
-        if (several) measure.label += " " + std::to_string(k);
-        if (request.count > 1) measure.label += "/" + std::to_string(request.count);
-        if (!measureSpectrum(measure, scan.spectrum, why)) {
-            if (interrupt.requested()) break;
-            reportError(why);
-            status = kExitFailed;
-            break;
-        }
-        if (!request.quantity.apply(scan.spectrum)) {
-            wavelengthsDiffer = true;
-            break;
-        }
-        series.scans.push_back(std::move(scan));
-        if (request.table) {
-            writeTable(out, series, series.scans.back(), several);
+    bool written = true;
+    const SeriesEnd end = runner.run(
+        [&](const ScanSeries& series) {
+            if (!request.table) return;
+            writeScanHeader(out, series);
             std::fflush(out);
-        }
-        if (csv && !csv->add(series, series.scans.back())) {
-            status = kExitFailed;
-            break;
-        }
+        },
+        [&](const ScanSeries& series, const ScanResult& scan) {
+            if (request.table) {
+                writeTable(out, series, scan, several);
+                std::fflush(out);
+            }
+            written = !csv || csv->add(series, scan);
+            return written;
+        });
+    interrupt.onSignal({});
+    int status = kExitOk;
+    if (end.kind == SeriesEnd::Failed || end.kind == SeriesEnd::Mismatch) {
+        reportError(end.why);
+        status = kExitFailed;
     }
-    if (request.lamp == Lamp::On) setLampStatus(0);
+    if (!written) status = kExitFailed;
     if (interrupt.requested()) status = interrupt.exitStatus();
-    if (wavelengthsDiffer) return kExitFailed;
-    request.quantity.reportTally();
+    if (end.kind == SeriesEnd::Mismatch) return kExitFailed;
+    if (const std::string tally = runner.tally().describe(); !tally.empty()) reportError(tally);
+    const ScanSeries& series = runner.series();
     if (series.scans.empty()) return status;
     if (request.json) writeJson(out, series);
     if (!request.plotPath.empty() &&
