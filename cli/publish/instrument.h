@@ -1,6 +1,5 @@
-// What the publisher needs from one module, on the module's own thread: its
-// facts, lamp and active configuration, and spectra. Everything else of the
-// publisher is the same whichever way the module is reached.
+// What the publisher needs from one module besides its measurements, on the
+// module's own thread: its facts and its active configuration.
 #pragma once
 
 #include <array>
@@ -9,8 +8,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "spectrum_series.h"
 
 namespace quillon::cli::publish {
 
@@ -27,17 +24,10 @@ class Instrument {
     virtual ~Instrument() = default;
 
     virtual const std::string& serial() const = 0;
-    // False with the reason; `gone` when the module is no longer attached.
+    // False with the reason.
     virtual bool read(ModuleFacts& facts, std::string& why) = 0;
-    virtual bool setLamp(bool on, std::string& why) = 0;
     virtual bool activate(size_t position, std::string& why) = 0;
-    // The module's part of a spectrum document (versions, configuration,
-    // estimate) and the active configuration's point count.
-    virtual bool describe(ScanSeries& header, unsigned& points, std::string& why) = 0;
-    // One spectrum, the mean of `average` scans. False with `why` empty when
-    // cancel() stopped it.
-    virtual bool measure(unsigned average, unsigned points, Spectrum& out, std::string& why) = 0;
-    // From any thread: the measurement in progress ends as soon as it can.
+    // From any thread: the scan in progress ends as soon as it can.
     virtual void cancel() = 0;
     // After a failure: whether the module went away.
     virtual bool gone() const = 0;

@@ -51,25 +51,8 @@ class LibraryInstrument final : public Instrument {
         return true;
     }
 
-    bool setLamp(bool on, std::string& why) override {
-        return check(setLampStatus(on ? 1 : 0), "lamp", why);
-    }
-
     bool activate(size_t position, std::string& why) override {
         return check(setActiveScanIndex(static_cast<unsigned char>(position)), "activate", why);
-    }
-
-    bool describe(ScanSeries& header, unsigned& points, std::string& why) override {
-        return describeModule(header, points, why);
-    }
-
-    bool measure(unsigned average, unsigned points, Spectrum& out, std::string& why) override {
-        MeasureOptions options;
-        options.points = points;
-        options.average = average;
-        const bool ok = measureSpectrum(options, out, why);
-        LibraryConsole::relay();
-        return ok;
     }
 
     void cancel() override {}

@@ -60,12 +60,12 @@ std::string text(const Json& cmd, const char* key) {
     return result;
 }
 
-LampPolicy lampPolicy(const Json& cmd) {
+LampRequest lampPolicy(const Json& cmd) {
     const std::string mode = cmd.contains("lamp") ? text(cmd, "lamp") : "auto";
-    if (mode == "auto") return LampPolicy::Auto;
-    if (mode == "on") return LampPolicy::On;
-    if (mode == "off") return LampPolicy::Off;
-    if (mode == "keep") return LampPolicy::Keep;
+    if (mode == "auto") return LampRequest::Auto;
+    if (mode == "on") return LampRequest::On;
+    if (mode == "off") return LampRequest::Off;
+    if (mode == "keep") return LampRequest::Keep;
     throw Refusal{"lamp must be auto, on, off or keep, not '" + mode + "'"};
 }
 

@@ -11,16 +11,16 @@
 
 namespace quillon::cli::publish {
 
-enum class LampPolicy {
+enum class LampRequest {
     Auto,  // on for the scans, off again after them unless it was on before
     On,    // on, and left on
-    Off,   // off: a dark spectrum
+    Off,   // off for the scans (a dark spectrum), back on after them if it was
     Keep,  // as it is
 };
 
 struct ScanSettings {
     unsigned average = 1;
-    LampPolicy lamp = LampPolicy::Auto;
+    LampRequest lamp = LampRequest::Auto;
     Quantity quantity = Quantity::Intensity;
     std::string sample;
     std::string comment;

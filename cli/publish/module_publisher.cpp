@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "output_json.h"
+#include "series_runner.h"
 
 namespace quillon::cli::publish {
 namespace {
@@ -48,7 +49,7 @@ ModulePublisher::~ModulePublisher() {
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
-        stopAsked_ = true;
+        stopRunning();
     }
     wake_.notify_all();
     if (worker_.joinable()) worker_.join();
@@ -71,6 +72,12 @@ bool ModulePublisher::start(std::string& why) {
     return mqtt_->start(why);
 }
 
+void ModulePublisher::stopRunning() {
+    stopAsked_ = true;
+    if (runner_ != nullptr) runner_->cancel();
+    wake_.notify_all();
+}
+
 bool ModulePublisher::serving() const {
     std::lock_guard lock(mutex_);
     return !gone_;
@@ -90,9 +97,9 @@ void ModulePublisher::onConnected() {
     mqtt_->publish(topic("configurations"), dumped(configs), true);
     {
         std::lock_guard lock(statusMutex_);
-        lastStatus_.clear();  // the broker may hold the will instead
+        lastStatus_ = Json();  // the broker may hold the will instead
     }
-    publishStatus(true);
+    publishStatus();
     pumpSpectra();
 }
 
@@ -123,10 +130,7 @@ void ModulePublisher::onCommand(const std::string& payload) {
     if (closing_ || gone_) return lock.unlock(), reply(parsed.id, "stopping");
     if (command.op == Op::Stop) {
         const bool running = busy_;
-        if (running) {
-            stopAsked_ = true;
-            wake_.notify_all();
-        }
+        if (running) stopRunning();
         lock.unlock();
         if (running) instrument_->cancel();
         return reply(parsed.id, "", {{"stopped", running}});
@@ -142,12 +146,11 @@ void ModulePublisher::onCommand(const std::string& payload) {
                   " needs a white reference, which the publisher does not keep";
     if (!refusal.empty()) return lock.unlock(), reply(parsed.id, refusal);
     busy_ = true;
-    series_ = command.op == Op::Series;
     stopAsked_ = false;
     jobs_.push_back({parsed.id, command});
     lock.unlock();
     wake_.notify_all();
-    publishStatus(true);
+    publishStatus();
 }
 
 // ---------------------------------------------------------------- module thread
@@ -160,7 +163,7 @@ void ModulePublisher::work() {
         if (jobs_.empty()) {
             lock.unlock();
             pumpSpectra();
-            publishStatus(false);
+            publishStatus();
             lock.lock();
             continue;
         }
@@ -170,10 +173,9 @@ void ModulePublisher::work() {
         runJob(job);
         lock.lock();
         busy_ = false;
-        series_ = false;
         stopAsked_ = false;
         lock.unlock();
-        publishStatus(true);
+        publishStatus();
         lock.lock();
     }
     // Jobs accepted but not begun are answered rather than forgotten.
@@ -189,11 +191,14 @@ void ModulePublisher::runJob(const Job& job) {
     std::string why;
     switch (job.command.op) {
         case Op::Scan:
-            return runScan(job);
         case Op::Series:
-            return runSeries(job);
+            return runMeasurement(job);
         case Op::Lamp:
-            if (!switchLamp(job.command.lampOn, why)) moduleFailed(why);
+            if (!lamp_.set(job.command.lampOn)) {
+                why = std::string("cannot switch the lamp ") + (job.command.lampOn ? "on" : "off");
+                moduleFailed(why);
+            }
+            publishStatus();
             return reply(job.id, why);
         case Op::Activate:
             if (instrument_->activate(job.command.position, why))
@@ -207,69 +212,67 @@ void ModulePublisher::runJob(const Job& job) {
     }
 }
 
-void ModulePublisher::runScan(const Job& job) {
-    const ScanSettings& settings = job.command.scan;
-    ScanSeries header;
-    unsigned points = 0;
-    std::string why;
-    std::optional<bool> restore;
-    if (!instrument_->describe(header, points, why) || !lampBefore(settings.lamp, restore, why)) {
-        moduleFailed(why);
-        return reply(job.id, why);
-    }
-    header.average = settings.average;
-    const std::optional<uint64_t> id = measureOne(settings, header, points, 1, Clock::now(), why);
-    lampAfter(restore);
-    if (!id) {
-        if (why.empty()) why = "stopped";
-        moduleFailed(why);
-        return reply(job.id, why);
-    }
-    reply(job.id, "", {{"spectrum", *id}});
-}
-
-void ModulePublisher::runSeries(const Job& job) {
+void ModulePublisher::runMeasurement(const Job& job) {
     const ModuleCommand& command = job.command;
-    ScanSeries header;
-    unsigned points = 0;
-    std::string why;
-    std::optional<bool> restore;
-    if (!instrument_->describe(header, points, why) ||
-        !lampBefore(command.scan.lamp, restore, why)) {
-        moduleFailed(why);
-        return reply(job.id, why);
-    }
-    header.average = command.scan.average;
-    reply(job.id, "");
-    const auto first = Clock::now();
-    const auto interval = std::chrono::duration<double>(command.intervalSeconds);
-    for (unsigned long k = 1; command.count == 0 || k <= command.count; ++k) {
-        const auto due = first + std::chrono::duration_cast<Clock::duration>(
-                                     interval * static_cast<double>(k - 1));
-        {
-            std::unique_lock lock(mutex_);
-            if (wake_.wait_until(lock, due, [this] { return stopAsked_ || closing_; })) break;
-        }
-        if (!measureOne(command.scan, header, points, static_cast<unsigned>(k), first, why)) {
-            if (!why.empty()) moduleFailed(why);
+    const bool single = command.op == Op::Scan;
+    SeriesPlan plan;
+    plan.count = single ? 1 : command.count;
+    plan.intervalSeconds = command.intervalSeconds;
+    plan.average = command.scan.average;
+    switch (command.scan.lamp) {
+        case LampRequest::Auto:
+            plan.lamp = LampPolicy::On;
             break;
-        }
+        case LampRequest::On:  // switched here, so that the runner leaves it on
+            if (!lamp_.set(true)) return reply(job.id, "cannot switch the lamp on");
+            plan.lamp = LampPolicy::Keep;
+            break;
+        case LampRequest::Off:
+            plan.lamp = LampPolicy::Off;
+            break;
+        case LampRequest::Keep:
+            plan.lamp = LampPolicy::Keep;
+            break;
     }
-    lampAfter(restore);
+    // Every call to the module is followed by the status it may have changed.
+    SeriesRunner runner(std::move(plan), lamp_, [this](const std::function<void()>& call) {
+        call();
+        publishStatus();
+    });
+    {
+        std::lock_guard lock(mutex_);
+        if (stopAsked_) return reply(job.id, "stopped");
+        runner_ = &runner;
+    }
+    bool answered = false;
+    std::optional<uint64_t> last;
+    const SeriesEnd end = runner.run(
+        [&](const ScanSeries&) {
+            if (single) return;
+            reply(job.id, "");
+            answered = true;
+        },
+        [&](const ScanSeries& series, const ScanResult& scan) {
+            last = publishSpectrum(series, scan, command.scan);
+            return true;
+        });
+    {
+        std::lock_guard lock(mutex_);
+        runner_ = nullptr;
+    }
+    const bool failed = end.kind != SeriesEnd::Completed && end.kind != SeriesEnd::Stopped;
+    if (failed) moduleFailed(end.why);
+    if (answered) return;
+    if (single && last) return reply(job.id, "", {{"spectrum", *last}});
+    reply(job.id, failed ? end.why : "stopped");
 }
 
-std::optional<uint64_t> ModulePublisher::measureOne(const ScanSettings& settings,
-                                                    ScanSeries& header, unsigned points,
-                                                    unsigned number, Clock::time_point first,
-                                                    std::string& why) {
-    ScanResult scan;
-    scan.number = number;
-    scan.startedAt = std::chrono::system_clock::now();
-    scan.startedSeconds = std::chrono::duration<double>(Clock::now() - first).count();
-    if (!instrument_->measure(settings.average, points, scan.spectrum, why)) return std::nullopt;
+uint64_t ModulePublisher::publishSpectrum(const ScanSeries& series, const ScanResult& scan,
+                                          const ScanSettings& settings) {
     const auto completed = std::chrono::system_clock::now();
-    header.scans.assign(1, std::move(scan));
-    Json doc = seriesJson(header);
+    ScanSeries one = series;
+    one.scans.assign(1, scan);
+    Json doc = seriesJson(one);
     uint64_t id = 0;
     {
         std::lock_guard lock(mutex_);
@@ -277,53 +280,14 @@ std::optional<uint64_t> ModulePublisher::measureOne(const ScanSettings& settings
     }
     doc["serial"] = serial_;
     doc["id"] = id;
-    doc["started"] = utcText(header.scans.front().startedAt);
+    doc["started"] = utcText(scan.startedAt);
     doc["completed"] = utcText(completed);
     if (!settings.sample.empty()) doc["sample"] = settings.sample;
     if (!settings.comment.empty()) doc["comment"] = settings.comment;
     queue_.push(dumped(doc));
     pumpSpectra();
-    publishStatus(false);
+    publishStatus();
     return id;
-}
-
-bool ModulePublisher::switchLamp(bool on, std::string& why) {
-    if (!instrument_->setLamp(on, why)) return false;
-    {
-        std::lock_guard lock(mutex_);
-        lamp_ = on;
-        switchedOn_ = on;
-    }
-    publishStatus(true);
-    return true;
-}
-
-bool ModulePublisher::lampBefore(LampPolicy policy, std::optional<bool>& restore,
-                                 std::string& why) {
-    std::optional<bool> lamp;
-    {
-        std::lock_guard lock(mutex_);
-        lamp = lamp_;
-    }
-    switch (policy) {
-        case LampPolicy::Auto:
-            if (lamp == true) return true;
-            restore = false;
-            return switchLamp(true, why);
-        case LampPolicy::On:
-            return switchLamp(true, why);
-        case LampPolicy::Off:
-            if (lamp == true) restore = true;
-            return switchLamp(false, why);
-        case LampPolicy::Keep:
-            return true;
-    }
-    return true;
-}
-
-void ModulePublisher::lampAfter(const std::optional<bool>& restore) {
-    std::string why;
-    if (restore && !switchLamp(*restore, why)) moduleFailed(why);
 }
 
 void ModulePublisher::refreshFacts() {
@@ -335,7 +299,7 @@ void ModulePublisher::refreshFacts() {
         facts_ = std::move(facts);
     }
     mqtt_->publish(topic("configurations"), dumped(facts_.configurations), true);
-    publishStatus(true);
+    publishStatus();
 }
 
 void ModulePublisher::moduleFailed(const std::string& why) {
@@ -345,18 +309,19 @@ void ModulePublisher::moduleFailed(const std::string& why) {
         if (instrument_->gone()) gone_ = true;
     }
     std::fprintf(stderr, "quillon publish: %s: %s\n", serial_.c_str(), why.c_str());
-    publishStatus(true);
+    publishStatus();
 }
 
 // ---------------------------------------------------------------- anywhere
 
 Json ModulePublisher::statusJson(bool online) const {
+    const std::optional<bool> lamp = lamp_.state();
     std::lock_guard lock(mutex_);
     return Json{{"online", online && !gone_},
                 {"host", settings_.host},
                 {"serial", serial_},
                 {"versions", facts_.versions ? Json(*facts_.versions) : Json()},
-                {"lamp", lamp_ ? Json(*lamp_) : Json()},
+                {"lamp", lamp ? Json(*lamp) : Json()},
                 {"active_position", facts_.activePosition ? Json(*facts_.activePosition) : Json()},
                 {"active_name", facts_.activeName ? Json(*facts_.activeName) : Json()},
                 {"busy", busy_},
@@ -365,14 +330,20 @@ Json ModulePublisher::statusJson(bool online) const {
                 {"last_error", lastError_.empty() ? Json() : Json(lastError_)}};
 }
 
-void ModulePublisher::publishStatus(bool force) {
+void ModulePublisher::publishStatus() {
     std::lock_guard lock(statusMutex_);
     if (!mqtt_ || !mqtt_->connected()) return;
-    std::string text = dumped(statusJson(true));
+    Json doc = statusJson(true);
+    if (doc == lastStatus_) return;
     const auto now = Clock::now();
-    if (text == lastStatus_ || (!force && now - lastStatusAt_ < kCountsEvery)) return;
-    if (!mqtt_->publish(topic("status"), text, true)) return;
-    lastStatus_ = std::move(text);
+    const auto withoutCounts = [](Json status) {
+        if (status.is_object()) status.erase("queued"), status.erase("dropped");
+        return status;
+    };
+    if (withoutCounts(doc) == withoutCounts(lastStatus_) && now - lastStatusAt_ < kCountsEvery)
+        return;  // the next tick sends it
+    if (!mqtt_->publish(topic("status"), dumped(doc), true)) return;
+    lastStatus_ = std::move(doc);
     lastStatusAt_ = now;
 }
 
@@ -392,21 +363,15 @@ void ModulePublisher::shutdown(Clock::time_point deadline) {
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
-        stopAsked_ = true;
+        stopRunning();
     }
     wake_.notify_all();
     instrument_->cancel();
     if (worker_.joinable()) worker_.join();
-    bool lampOurs = false;
-    {
-        std::lock_guard lock(mutex_);
-        lampOurs = lamp_ == true && switchedOn_;
-    }
-    std::string why;
-    if (lampOurs && !switchLamp(false, why))
-        std::fprintf(stderr, "quillon publish: %s: %s\n", serial_.c_str(), why.c_str());
+    if (lamp_.state() == true && lamp_.switchedOn() && !lamp_.set(false))
+        std::fprintf(stderr, "quillon publish: %s: cannot switch the lamp off\n", serial_.c_str());
     if (!mqtt_) return;
-    publishStatus(true);
+    publishStatus();
     while (Clock::now() < deadline && queue_.size() > 0) {
         pumpSpectra();
         queue_.waitEmpty(std::min(deadline, Clock::now() + kTick));

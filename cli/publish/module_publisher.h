@@ -16,9 +16,15 @@
 #include <thread>
 
 #include "instrument.h"
+#include "lamp_switch.h"
 #include "module_command.h"
 #include "mqtt_connection.h"
 #include "spectrum_queue.h"
+#include "spectrum_series.h"
+
+namespace quillon::cli {
+class SeriesRunner;
+}
 
 namespace quillon::cli::publish {
 
@@ -59,25 +65,24 @@ class ModulePublisher {
     void onCommand(const std::string& payload);
     void reply(const nlohmann::json& id, const std::string& error, Json extra = Json::object());
 
+    // Asks the running scan or series to end; with mutex_ held.
+    void stopRunning();
+
     // On the module's thread.
     void work();
     void runJob(const Job& job);
-    void runScan(const Job& job);
-    void runSeries(const Job& job);
-    std::optional<uint64_t> measureOne(const ScanSettings& settings, ScanSeries& header,
-                                       unsigned points, unsigned number,
-                                       std::chrono::steady_clock::time_point first,
-                                       std::string& why);
-    // Switches the lamp as `policy` asks before scans; what to switch it back to after.
-    bool lampBefore(LampPolicy policy, std::optional<bool>& restore, std::string& why);
-    void lampAfter(const std::optional<bool>& restore);
-    bool switchLamp(bool on, std::string& why);
+    // A scan (one spectrum, answered when measured) or a series (answered
+    // when it starts), each spectrum published as it completes.
+    void runMeasurement(const Job& job);
+    uint64_t publishSpectrum(const ScanSeries& series, const ScanResult& scan,
+                             const ScanSettings& settings);
     void refreshFacts();
     void moduleFailed(const std::string& why);
 
     // Anywhere.
     Json statusJson(bool online) const;
-    void publishStatus(bool force);
+    // When anything but the counts changed at once, else at most every 0.1 s.
+    void publishStatus();
     void pumpSpectra();
     std::string topic(const char* leaf) const { return topicRoot_ + leaf; }
 
@@ -93,18 +98,17 @@ class ModulePublisher {
     std::condition_variable wake_;
     std::condition_variable acknowledged_;
     std::deque<Job> jobs_;
-    bool busy_ = false;       // a job is queued or running
-    bool series_ = false;     // the running job is a series
-    bool stopAsked_ = false;  // the running job should end
+    bool busy_ = false;               // a job is queued or running
+    bool stopAsked_ = false;          // the running job should end
+    SeriesRunner* runner_ = nullptr;  // of the running scan or series
     bool closing_ = false;
     bool gone_ = false;
     bool resuming_ = false;  // reconnected: what was in flight goes first
     ModuleFacts facts_;
-    std::string lastError_;     // of the last command or series that failed
-    std::optional<bool> lamp_;  // as last switched; the module cannot be asked
-    bool switchedOn_ = false;   // by this publisher
+    std::string lastError_;  // of the last command or series that failed
+    LampSwitch lamp_;
     uint64_t nextId_ = 1;
-    std::string lastStatus_;
+    Json lastStatus_;
     std::chrono::steady_clock::time_point lastStatusAt_{};
     std::optional<int> awaitedMid_;
     std::thread worker_;
