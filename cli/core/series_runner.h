@@ -29,11 +29,15 @@ struct SeriesPlan {
     // progress at once. Without one, the 29 exports' (quillon serve's, until
     // it moves), whose scan completes first.
     quillon_module* module = nullptr;
+    // Spectra kept in series() (the newest ones); 0 keeps all. A series
+    // that runs until stopped and hands each spectrum on keeps one.
+    size_t keepLast = 0;
 };
 
 struct SeriesEnd {
     enum Kind {
         Completed,  // every planned spectrum was taken
+        Unready,    // the module cannot measure (no active configuration); `why` says why
         Stopped,    // stop(), cancel() or the caller's callback ended it early
         Failed,     // the module or the library failed; `why` says how
         Mismatch,   // a reference does not fit the scan; `why` says how; the scan is dropped
