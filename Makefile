@@ -7,11 +7,13 @@ TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-PACKAGES   := cmake g++ make pkg-config libhidapi-dev libgtest-dev libgmock-dev libbenchmark-dev \
-              python3 python3-numpy python3-pytest nlohmann-json3-dev libcpp-httplib-dev chromium
+PACKAGES   := cmake g++ make pkg-config dpkg-dev libhidapi-dev libgtest-dev libgmock-dev libbenchmark-dev \
+              python3 python3-numpy python3-pytest python3-sklearn python3-matplotlib nlohmann-json3-dev libcpp-httplib-dev chromium
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
-.PHONY: all deps fuzz-deps build asan-build tsan run test bench fuzz install clean format
+PACKAGE_BUILD ?= build-package
+
+.PHONY: all deps fuzz-deps build asan-build tsan run test bench fuzz install package clean format
 
 all: build
 
@@ -41,9 +43,18 @@ asan-build: deps
 run: build
 	QUILLONLIB_SIMULATOR=1 ./$(BUILD)/cli/quillon scan
 
-test: build asan-build tsan
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
+# Every step runs even when an earlier one failed, so one failing test does not
+# hide what the sanitizers would find; the failed steps are named at the end.
+test: deps
+	@failed=""; \
+	step() { echo "== make test: $$1"; n=$$1; shift; "$$@" && return 0; failed="$$failed, $$n"; return 1; }; \
+	step "normal build" $(MAKE) --no-print-directory build && \
+	  step "normal tests" sh -c 'cd $(BUILD) && ctest --output-on-failure -j $(JOBS)'; \
+	step "ASan/UBSan build" $(MAKE) --no-print-directory asan-build && \
+	  step "ASan/UBSan tests" sh -c 'cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)'; \
+	step "TSan" $(MAKE) --no-print-directory tsan; \
+	if [ -n "$$failed" ]; then echo "make test: FAILED: $${failed#, }" >&2; exit 1; fi; \
+	echo "make test: every step passed"
 
 # The library, the simulated module and the host that calls them from four
 # threads, built with ThreadSanitizer; the host's run must report no race.
@@ -67,8 +78,13 @@ fuzz: deps fuzz-deps
 install: build
 	cmake --install $(BUILD)
 
+# quillonlib_<version>_<arch>.deb in this folder: sudo apt install ./quillonlib_*.deb
+package: deps
+	@deb=$$(JOBS=$(JOBS) sh cmake/build_package.sh . $(PACKAGE_BUILD)) && cp "$$deb" . && \
+	  echo "built $$(basename $$deb)" && dpkg-deb -I "$$deb" | sed -n '/Package:/,$$p'
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(PACKAGE_BUILD)
