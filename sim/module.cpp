@@ -91,6 +91,7 @@ void Module::loadPersisted() {
         case StateLoad::Loaded:
             state_.configImages = std::move(saved.configImages);
             state_.activeIndex = saved.activeIndex;
+            state_.lampOn = saved.lampOn;
             break;
         case StateLoad::Missing:
             break;
@@ -106,11 +107,17 @@ void Module::loadPersisted() {
 
 void Module::stateChanged() {
     if (!persisting()) return;
-    PersistedState saved{state_.activeIndex, state_.configImages};
+    PersistedState saved{state_.activeIndex, state_.configImages, state_.lampOn};
     if (!saveStateFile(statePath_, saved)) {
         std::fprintf(stderr, "quillon simulator: cannot save state file '%s'\n",
                      statePath_.c_str());
     }
+}
+
+void Module::switchLamp(bool on) {
+    if (state_.lampOn == on) return;
+    state_.lampOn = on;
+    stateChanged();
 }
 
 void Module::unplug() {

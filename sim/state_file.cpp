@@ -15,7 +15,8 @@ namespace quillon::sim {
 namespace {
 
 constexpr char kMagic[8] = {'Q', 'S', 'I', 'M', 'S', 'T', 'A', 'T'};
-constexpr uint32_t kVersion = 1;
+constexpr uint32_t kVersion = 2;
+constexpr uint32_t kVersionWithoutLamp = 1;
 // The largest configuration image a WRITE_SCAN_CONFIG message can carry.
 constexpr size_t kMaxImageSize = 183;
 // Larger files are certainly not ours; they are not even read whole.
@@ -61,6 +62,7 @@ std::vector<uint8_t> encodeStateFile(const PersistedState& state) {
     std::vector<uint8_t> out(std::begin(kMagic), std::end(kMagic));
     bytes::append32(out, kVersion);
     out.push_back(state.activeIndex);
+    out.push_back(state.lampOn ? 1 : 0);
     out.push_back(static_cast<uint8_t>(state.configImages.size()));
     for (const Image& image : state.configImages) {
         bytes::append16(out, static_cast<uint16_t>(image.size()));
@@ -85,13 +87,19 @@ StateLoad loadStateFile(const std::string& path, PersistedState& state, std::str
         why = "cannot be read";
         return StateLoad::Refused;
     }
-    constexpr size_t kFixed = sizeof kMagic + 4 + 2;
-    if (bytes.size() < kFixed + 4 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+    if (bytes.size() < sizeof kMagic + 4 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
         why = "not a simulator state file";
         return StateLoad::Refused;
     }
-    if (get32(bytes.data() + sizeof kMagic) != kVersion) {
+    const uint32_t version = get32(bytes.data() + sizeof kMagic);
+    if (version != kVersion && version != kVersionWithoutLamp) {
         why = "written by another version of the simulator";
+        return StateLoad::Refused;
+    }
+    const bool hasLamp = version == kVersion;
+    const size_t kFixed = sizeof kMagic + 4 + (hasLamp ? 3 : 2);
+    if (bytes.size() < kFixed + 4) {
+        why = "damaged (truncated)";
         return StateLoad::Refused;
     }
     const size_t body = bytes.size() - 4;
@@ -100,7 +108,12 @@ StateLoad loadStateFile(const std::string& path, PersistedState& state, std::str
         return StateLoad::Refused;
     }
     PersistedState loaded;
-    loaded.activeIndex = bytes[kFixed - 2];
+    loaded.activeIndex = bytes[sizeof kMagic + 4];
+    if (hasLamp && bytes[kFixed - 2] > 1) {
+        why = "damaged (lamp state)";
+        return StateLoad::Refused;
+    }
+    loaded.lampOn = hasLamp && bytes[kFixed - 2] == 1;
     const size_t count = bytes[kFixed - 1];
     if (count > kMaxStoredConfigs) {
         why = "damaged (too many configurations)";

@@ -1,10 +1,12 @@
-// The file in which a simulated module keeps its stored configurations and
-// active index across processes (named by QUILLONLIB_SIMULATOR_STATE), so a
-// configuration written through the library is still there after reopening.
+// The file in which a simulated module keeps its stored configurations, active
+// index and lamp across processes (named by QUILLONLIB_SIMULATOR_STATE), so a
+// configuration written through the library is still there after reopening and
+// a lamp switched on by one process is still on for the next.
 //
-// Layout, little-endian: magic "QSIMSTAT", u32 version (1), u8 active index,
-// u8 configuration count, then per configuration a u16 image size and the
-// image, then a u32 FNV-1a checksum of every byte before it.
+// Layout, little-endian: magic "QSIMSTAT", u32 version (2), u8 active index,
+// u8 lamp (0 off, 1 on), u8 configuration count, then per configuration a u16
+// image size and the image, then a u32 FNV-1a checksum of every byte before
+// it. Version 1 files (no lamp byte, the lamp off) are still read.
 #pragma once
 
 #include <string>
@@ -17,6 +19,7 @@ namespace quillon::sim {
 struct PersistedState {
     uint8_t activeIndex = 0;
     std::vector<Image> configImages;
+    bool lampOn = false;
 };
 
 enum class StateLoad { Loaded, Missing, Refused };
