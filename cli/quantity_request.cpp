@@ -25,7 +25,32 @@ std::optional<int> QuantityRequest::prepare(const ParsedArguments& args) {
         return usageError("scan", "cannot use '" + referencePath_ + "' as the reference: " + why);
     if (!darkPath_.empty() && !readSpectrumFile(darkPath_, dark_, why))
         return usageError("scan", "cannot use '" + darkPath_ + "' as the dark spectrum: " + why);
+    if (!darkPath_.empty() && dark_.value.size() != reference_.value.size())
+        return usageError("scan", "'" + darkPath_ + "' holds " +
+                                      std::to_string(dark_.value.size()) + " points, '" +
+                                      referencePath_ + "' " +
+                                      std::to_string(reference_.value.size()));
+    // A reference that saw no light gives no value anywhere: a dark scan
+    // named as the white one, or files swapped.
+    bool lit = false;
+    for (size_t i = 0; i < reference_.value.size() && !lit; ++i)
+        lit = reference_.value[i] - (darkPath_.empty() ? 0.0 : dark_.value[i]) > 0;
+    if (!lit)
+        return usageError("scan",
+                          "cannot use '" + referencePath_ +
+                              "' as the reference: no point holds light above " +
+                              (darkPath_.empty() ? "0" : "the dark spectrum '" + darkPath_ + "'") +
+                              " (a dark scan, or the files swapped?)");
     return std::nullopt;
+}
+
+std::optional<int> QuantityRequest::checkPoints(size_t points) const {
+    if (referencePath_.empty() || reference_.value.size() == points) return std::nullopt;
+    return usageError("scan", "'" + referencePath_ + "' holds " +
+                                  std::to_string(reference_.value.size()) +
+                                  " points, the active configuration " + std::to_string(points) +
+                                  " (scanned with another configuration or module?); nothing "
+                                  "was scanned");
 }
 
 void QuantityRequest::describe(ScanSeries& series) const {

@@ -84,3 +84,15 @@ bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& 
 }
 
 }  // namespace quillon::cli
+
+namespace quillon::cli {
+
+bool warmUp(double seconds, bool progress, const InterruptWatch& interrupt) {
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::duration<double>(seconds));
+    std::unique_ptr<ProgressBar> bar;
+    if (progress) bar = std::make_unique<ProgressBar>(stderr, "warm-up", wait);
+    return interrupt.sleepUntil(std::chrono::steady_clock::now() + wait);
+}
+
+}  // namespace quillon::cli

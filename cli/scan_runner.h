@@ -28,4 +28,8 @@ bool describeModule(ScanSeries& series, unsigned& points, std::string& why);
 // False with the reason (the library's text included) in `why`; nothing is printed.
 bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& why);
 
+// Waits `seconds` for a lamp just switched on to settle, with a "warm-up"
+// bar on standard error when `progress`. False when a signal ended the wait.
+bool warmUp(double seconds, bool progress, const InterruptWatch& interrupt);
+
 }  // namespace quillon::cli

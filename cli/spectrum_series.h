@@ -20,6 +20,13 @@ struct Spectrum {
     std::vector<double> value;
 };
 
+// An even grid the spectra are interpolated onto (--grid START:STEP:END, nm).
+struct WavelengthGrid {
+    double startNm = 0, stepNm = 0, endNm = 0;
+    size_t points = 0;
+    double at(size_t i) const { return startNm + stepNm * static_cast<double>(i); }
+};
+
 struct ScanResult {
     unsigned number = 1;        // from 1
     double startedSeconds = 0;  // since the first scan started
@@ -36,10 +43,16 @@ struct ScanSeries {
     unsigned average = 1;
     Quantity quantity = Quantity::Intensity;
     std::string referenceFile, darkFile;  // what the quantity was computed against
+    // What was measured, as the user named it (--sample, --comment); empty when not.
+    std::string sample, comment;
+    std::optional<WavelengthGrid> grid;  // the spectra lie on it
+    bool wavenumbers = false;            // files give X in cm-1 (--xunits cm-1)
     std::vector<ScanResult> scans;
 
     // The configuration's name, or a description of the position.
     std::string title() const;
+    // The sample's name, else title(): what a plot or a JCAMP-DX file is called.
+    std::string displayTitle() const { return sample.empty() ? title() : sample; }
 };
 
 }  // namespace quillon::cli
