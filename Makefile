@@ -17,8 +17,11 @@ PACKAGE_BUILD ?= build-package
 
 all: build
 
+# npm (for the JCAMP-DX reader the interoperability test installs) comes with
+# Debian's nodejs and npm unless a node with its own npm is installed already.
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	command -v npm >/dev/null 2>&1 || missing="$$missing nodejs npm"; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \

@@ -190,6 +190,15 @@ def test_files_the_quillon_program_reads_and_writes(tmp_path, sp):
         assert theirs.quantity == "absorbance" and len(theirs) == len(mine)
         assert theirs.position == (None if name == "a.csv" else 0)
         np.testing.assert_allclose(theirs.intensities, expected, atol=1e-6)
+    # The program's even grid and sample name, read back; the package's grid agrees with it.
+    scan("--reference", tmp_path / "mine.json", "--grid", "950:2.5:1650", "--sample", "Wheat",
+         "--csv", tmp_path / "g.csv", "--jcamp", tmp_path / "g.jdx")
+    even, rows = quillon.read_spectrum(tmp_path / "g.jdx"), quillon.read_spectrum(tmp_path / "g.csv")
+    assert even.grid == pytest.approx((950, 2.5, 1650)) and even.title == "Wheat" and len(even) == 281
+    np.testing.assert_allclose(even.wavelengths, rows.wavelengths, atol=1e-6)
+    np.testing.assert_array_equal(even.intensities, rows.intensities)
+    mine_even = sample.absorbance(mine).resample(950, 2.5, 1650)
+    np.testing.assert_allclose(even.intensities, mine_even.intensities, atol=2e-3)
 
 
 def test_missing_library_is_an_import_error_naming_the_paths():
