@@ -28,8 +28,9 @@ sim::Module& moduleWithTwentyConfigs() {
 
 void BM_ReadTwentyConfigs(benchmark::State& state) {
     sim::Module& module = moduleWithTwentyConfigs();
-    link::closeModule();
-    if (!link::openModule(test::simHid(), link::kModuleVendorId, link::kModuleProductId, nullptr)) {
+    link::closeModule(test::testLink());
+    if (!link::openModule(test::testLink(), test::simHid(), link::kModuleVendorId,
+                          link::kModuleProductId, nullptr)) {
         state.SkipWithError("no module");
         return;
     }
@@ -37,10 +38,11 @@ void BM_ReadTwentyConfigs(benchmark::State& state) {
     size_t bytes = 0;
     for (auto _ : state) {
         uint8_t count = 0;
-        if (link::readScanConfigCount(count) <= 0) state.SkipWithError("count failed");
+        if (link::readScanConfigCount(test::testLink(), count) <= 0)
+            state.SkipWithError("count failed");
         for (uint32_t i = 0; i < count; ++i) {
             size_t size = 0;
-            if (link::readScanConfig(i, image, sizeof image, size) <= 0) {
+            if (link::readScanConfig(test::testLink(), i, image, sizeof image, size) <= 0) {
                 state.SkipWithError("read failed");
             }
             bytes += size;
@@ -52,7 +54,7 @@ void BM_ReadTwentyConfigs(benchmark::State& state) {
     state.counters["module_to_host_reports"] =
         static_cast<double>(module.reportsOut()) / iterations;
     state.counters["image_bytes_per_read"] = static_cast<double>(bytes) / iterations;
-    link::closeModule();
+    link::closeModule(test::testLink());
 }
 BENCHMARK(BM_ReadTwentyConfigs)->Unit(benchmark::kMicrosecond);
 

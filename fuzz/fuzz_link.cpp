@@ -13,12 +13,12 @@ using namespace quillon;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     constexpr int kMaxSteps = 64;
-    link::closeModule();
+    link::closeModule(fuzz::fuzzLink());
     fuzz::playStream(data, size);
-    FUZZ_CHECK(link::openModule(fuzz::streamLayer(), link::kModuleVendorId, link::kModuleProductId,
-                                nullptr));
+    FUZZ_CHECK(link::openModule(fuzz::fuzzLink(), fuzz::streamLayer(), link::kModuleVendorId,
+                                link::kModuleProductId, nullptr));
     for (int step = 0; step < kMaxSteps && !fuzz::streamExhausted(); ++step)
         fuzz::runLinkStep(fuzz::choose());
-    link::closeModule();
+    link::closeModule(fuzz::fuzzLink());
     return 0;
 }

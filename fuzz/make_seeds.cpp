@@ -111,9 +111,9 @@ void recordSeed(const std::string& target, const std::string& name, const Prepar
     sim::bus().reset(1);
     sim::setTimeScale(0.0);
     // The simulator's hidapi functions, which this program links.
-    static const link::HidLayer simulator{hid_init, hid_enumerate, hid_free_enumeration,
-                                          hid_open, hid_write,     hid_read_timeout,
-                                          hid_close};
+    static const link::HidLayer simulator{hid_init,         hid_enumerate, hid_free_enumeration,
+                                          hid_open,         hid_open_path, hid_write,
+                                          hid_read_timeout, hid_close};
     fuzz::startRecording(simulator);
     if (prepare) prepare(sim::bus().module(0));
     conversation();
@@ -124,10 +124,10 @@ void linkSeed(const std::string& name, std::initializer_list<uint8_t> selectors,
               const Prepare& prepare = {}) {
     const std::vector<uint8_t> steps(selectors);
     recordSeed("fuzz_link", name, prepare, [&] {
-        link::openModule(fuzz::recordingLayer(), link::kModuleVendorId, link::kModuleProductId,
-                         nullptr);
+        link::openModule(fuzz::fuzzLink(), fuzz::recordingLayer(), link::kModuleVendorId,
+                         link::kModuleProductId, nullptr);
         for (uint8_t selector : steps) fuzz::runLinkStep(fuzz::record(selector));
-        link::closeModule();
+        link::closeModule(fuzz::fuzzLink());
     });
 }
 

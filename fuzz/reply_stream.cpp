@@ -71,17 +71,19 @@ hid_device_info* listModule(unsigned short, unsigned short) {
     return info;
 }
 
-const link::HidLayer kStreamLayer{[] { return 0; },
-                                  listModule,
-                                  [](hid_device_info* list) { std::free(list); },
-                                  [](unsigned short, unsigned short, const wchar_t*) {
-                                      return reinterpret_cast<hid_device*>(&handleToken);
-                                  },
-                                  [](hid_device*, const unsigned char*, size_t length) {
-                                      return loadSegment() ? static_cast<int>(length) : -1;
-                                  },
-                                  playRead,
-                                  [](hid_device*) {}};
+const link::HidLayer kStreamLayer{
+    [] { return 0; },
+    listModule,
+    [](hid_device_info* list) { std::free(list); },
+    [](unsigned short, unsigned short, const wchar_t*) {
+        return reinterpret_cast<hid_device*>(&handleToken);
+    },
+    [](const char*) { return reinterpret_cast<hid_device*>(&handleToken); },
+    [](hid_device*, const unsigned char*, size_t length) {
+        return loadSegment() ? static_cast<int>(length) : -1;
+    },
+    playRead,
+    [](hid_device*) {}};
 
 // Recording: a list of items in the order they arose; a segment stays open for
 // the reads that follow its write, also those of the next request's drain.

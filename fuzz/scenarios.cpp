@@ -18,6 +18,11 @@
 #include "sim/module_state.h"
 
 namespace quillon::fuzz {
+
+link::LinkState& fuzzLink() {
+    return obtainSession()->module.link;
+}
+
 namespace {
 
 // Stored images as the factory module holds them: what WRITE_SCAN_CONFIG sends.
@@ -38,7 +43,7 @@ void readStep(Read read) {
     T value;
     std::memset(&value, 0xA5, sizeof value);
     const T before = value;
-    const int result = read(value);
+    const int result = read(fuzzLink(), value);
     checkReply(result);
     if (result <= 0) FUZZ_CHECK(std::memcmp(&value, &before, sizeof value) == 0);
 }
@@ -47,7 +52,8 @@ void configStep(uint32_t index) {
     // Exactly the retrieval's work buffer, on the heap, so any write past it is caught.
     auto buffer = std::make_unique<uint8_t[]>(kConfigWorkBufferSize);
     size_t size = 0xDEAD;
-    const int result = link::readScanConfig(index, buffer.get(), kConfigWorkBufferSize, size);
+    const int result =
+        link::readScanConfig(fuzzLink(), index, buffer.get(), kConfigWorkBufferSize, size);
     checkReply(result);
     if (result <= 0) {
         FUZZ_CHECK(size == 0xDEAD);
@@ -63,7 +69,7 @@ void chunkStep(uint8_t parameter) {
     const size_t capacity = parameter == 0 ? link::kMaxReplyPayload : parameter * 40u;
     auto piece = std::make_unique<uint8_t[]>(capacity);
     size_t length = 0xDEAD;
-    const int result = link::readScanDataChunk(piece.get(), capacity, length);
+    const int result = link::readScanDataChunk(fuzzLink(), piece.get(), capacity, length);
     checkReply(result);
     if (result <= 0) {
         FUZZ_CHECK(length == 0xDEAD);
@@ -82,31 +88,32 @@ void statusStep(int) {}
 const LinkStep kLinkSteps[kLinkStepCount] = {
     {"versions",
      [](uint8_t) {
-         readStep<std::array<uint32_t, 7>>(
-             [](auto& words) { return link::readVersions(words.data()); });
+         readStep<std::array<uint32_t, 7>>([](link::LinkState& link, auto& words) {
+             return link::readVersions(link, words.data());
+         });
      }},
     {"active-index", [](uint8_t) { readStep<uint8_t>(link::readActiveScanIndex); }},
-    {"set-active", [](uint8_t p) { statusStep(link::setActiveScanIndexCommand(p)); }},
+    {"set-active", [](uint8_t p) { statusStep(link::setActiveScanIndexCommand(fuzzLink(), p)); }},
     {"estimate", [](uint8_t) { readStep<uint32_t>(link::readEstimatedScanTime); }},
-    {"lamp-off", [](uint8_t p) { statusStep(link::lampOffControl(p & 1)); }},
-    {"lamp-on", [](uint8_t p) { statusStep(link::lampOnControl(p & 1)); }},
+    {"lamp-off", [](uint8_t p) { statusStep(link::lampOffControl(fuzzLink(), p & 1)); }},
+    {"lamp-on", [](uint8_t p) { statusStep(link::lampOnControl(fuzzLink(), p & 1)); }},
     {"calibration",
      [](uint8_t) { readStep<CalibrationCoefficients>(link::readCalibrationCoefficients); }},
     {"config-count", [](uint8_t) { readStep<uint8_t>(link::readScanConfigCount); }},
     {"config", [](uint8_t p) { configStep(p); }},
-    {"erase", [](uint8_t) { statusStep(link::eraseScanConfigs()); }},
+    {"erase", [](uint8_t) { statusStep(link::eraseScanConfigs(fuzzLink())); }},
     {"write-config",
      [](uint8_t p) {
          const sim::Image& image = factoryImages()[p % factoryImages().size()];
-         statusStep(link::writeScanConfig(p, image.data(), image.size()));
+         statusStep(link::writeScanConfig(fuzzLink(), p, image.data(), image.size()));
      }},
-    {"average", [](uint8_t p) { statusStep(link::setAverageCount(p)); }},
+    {"average", [](uint8_t p) { statusStep(link::setAverageCount(fuzzLink(), p)); }},
     {"pre-scan",
      [](uint8_t) {
-         const int result = link::preScanSetting();
+         const int result = link::preScanSetting(fuzzLink());
          FUZZ_CHECK(result == 0 || result == 1);
      }},
-    {"start-scan", [](uint8_t) { statusStep(link::startScan()); }},
+    {"start-scan", [](uint8_t) { statusStep(link::startScan(fuzzLink())); }},
     {"status", [](uint8_t) { readStep<uint32_t>(link::readDeviceStatus); }},
     {"data-size", [](uint8_t) { readStep<uint32_t>(link::readScanDataSize); }},
     {"chunk", [](uint8_t p) { chunkStep(p); }},
@@ -121,12 +128,12 @@ void runOpenScenario(const link::HidLayer& hid) {
     destroySession();
     lastErrorCode = kNoError;
     unsigned count = 0;
-    FUZZ_CHECK(enumerateDevicesOp(*obtainSession(), &hid, &count) == 0 && count == 1);
+    FUZZ_CHECK(enumerateDevicesOp(*obtainSession(), &hid, &count).ok() && count == 1);
     const int opened = openSpectrometer(0);
     FUZZ_CHECK(opened == 0 || opened == -1);
     FUZZ_CHECK(std::strcmp(getLastException(), "unknow") != 0);
 
-    SpectrometerSession& session = *obtainSession();
+    Module& session = obtainSession()->module;
     FUZZ_CHECK(session.scanConfigs.size() <= 255);
     const int names = getScanSectionNumber();
     FUZZ_CHECK(names >= 0 && static_cast<size_t>(names) <= session.scanConfigs.size());

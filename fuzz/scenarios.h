@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/link_state.h"
 #include "link/hid_layer.h"
 
 // A broken promise of the code under test: report it and stop, so the fuzzer
@@ -20,6 +21,9 @@
     } while (0)
 
 namespace quillon::fuzz {
+
+// The link of the exports' default module, which the link targets drive.
+link::LinkState& fuzzLink();
 
 // One link step per device command the library sends: the command with a
 // parameter (an index, a flag or a buffer size), its reply decoded and the

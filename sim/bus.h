@@ -1,6 +1,9 @@
 // The simulated modules attached to this process, as this object's hidapi
-// functions list and open them. Created on first use with one fresh module,
-// which keeps its state in QUILLONLIB_SIMULATOR_STATE when that names a file.
+// functions list and open them. Created on first use with
+// QUILLONLIB_SIMULATOR_MODULES fresh modules (1 when unset), whose serial
+// numbers QUILLONLIB_SIMULATOR_SERIALS names, comma-separated (default
+// QSIM0001, QSIM0002, ...); all of them keep their state in the one file
+// QUILLONLIB_SIMULATOR_STATE names, when it names one.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +42,7 @@ struct ListedDevice {
 struct ModuleOptions {
     std::string statePath;      // empty: nothing persisted
     std::wstring serialNumber;  // empty: "QSIM" and a running number
+    size_t stateSlot = 0;       // which module of the state file it is
 };
 
 class Bus {
@@ -63,9 +67,14 @@ class Bus {
     // (and serial number, when one is given). Null when none matches.
     std::unique_ptr<Connection> open(uint16_t vendorId, uint16_t productId,
                                      const wchar_t* serialNumber);
+    // Like hid_open_path: the plugged module listed under `path`, or null.
+    std::unique_ptr<Connection> openPath(const std::string& path);
 
   private:
     friend Bus& bus();
+    // The path a plugged module is listed under; `number` counts plugged modules.
+    static std::string pathOf(const Module& module, unsigned number);
+    std::unique_ptr<Connection> connect(const std::shared_ptr<Module>& module);
     Bus() = default;
     std::vector<std::shared_ptr<Module>> modules_;
     std::vector<ListedDevice> others_;

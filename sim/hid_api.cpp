@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <mutex>
 
 #include "sim/bus.h"
 
@@ -19,6 +20,13 @@ namespace quillon::sim {
 namespace {
 
 constexpr size_t kMaxLoggedReads = 4096;
+
+// Modules on the bus may be used from several threads at once; the call log
+// they share is written under this lock.
+std::mutex& callLogLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 hid_device_info* makeInfo(const ListedDevice& device) {
     auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
@@ -75,6 +83,7 @@ int hid_init(void) {
 }
 
 hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
+    std::lock_guard<std::mutex> log(quillon::sim::callLogLock());
     ++hidCalls().enumerations;
     hid_device_info* head = nullptr;
     hid_device_info** tail = &head;
@@ -91,7 +100,10 @@ hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_
 }
 
 void hid_free_enumeration(hid_device_info* devs) {
-    if (devs != nullptr) --hidCalls().liveEnumerations;
+    if (devs != nullptr) {
+        std::lock_guard<std::mutex> log(quillon::sim::callLogLock());
+        --hidCalls().liveEnumerations;
+    }
     while (devs != nullptr) {
         hid_device_info* next = devs->next;
         std::free(devs->path);
@@ -103,6 +115,7 @@ void hid_free_enumeration(hid_device_info* devs) {
 
 hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
                      const wchar_t* serial_number) {
+    std::lock_guard<std::mutex> log(quillon::sim::callLogLock());
     hidCalls().openSerials.push_back(
         serial_number != nullptr ? std::optional<std::wstring>(serial_number) : std::nullopt);
     if (hidCalls().openRefusal != 0) {
@@ -115,20 +128,41 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
     return new hid_device_{std::move(connection)};
 }
 
+hid_device* hid_open_path(const char* path) {
+    std::lock_guard<std::mutex> log(quillon::sim::callLogLock());
+    if (hidCalls().openRefusal != 0) {
+        errno = hidCalls().openRefusal;
+        return nullptr;
+    }
+    auto connection = path != nullptr ? quillon::sim::bus().openPath(path) : nullptr;
+    if (!connection) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    ++hidCalls().liveHandles;
+    return new hid_device_{std::move(connection)};
+}
+
 int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
     quillon::sim::traceReport(data, length);
     return dev != nullptr ? dev->connection->write(data, length) : -1;
 }
 
 int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int milliseconds) {
-    if (hidCalls().readTimeouts.size() < quillon::sim::kMaxLoggedReads)
-        hidCalls().readTimeouts.push_back(milliseconds);
+    {
+        std::lock_guard<std::mutex> log(quillon::sim::callLogLock());
+        if (hidCalls().readTimeouts.size() < quillon::sim::kMaxLoggedReads)
+            hidCalls().readTimeouts.push_back(milliseconds);
+    }
     return dev != nullptr ? dev->connection->read(data, length, milliseconds) : -1;
 }
 
 void hid_close(hid_device* dev) {
     if (dev == nullptr) return;
-    --hidCalls().liveHandles;
+    {
+        std::lock_guard<std::mutex> log(quillon::sim::callLogLock());
+        --hidCalls().liveHandles;
+    }
     delete dev;
 }
 

@@ -1,6 +1,6 @@
-// The simulated modules behind the seven hidapi functions the library calls
-// (hid_init, hid_enumerate, hid_free_enumeration, hid_open, hid_write,
-// hid_read_timeout, hid_close), exported by this shared object with hidapi's
+// The simulated modules behind the eight hidapi functions the library calls
+// (hid_init, hid_enumerate, hid_free_enumeration, hid_open, hid_open_path,
+// hid_write, hid_read_timeout, hid_close), exported by this shared object with hidapi's
 // own signatures, so the library, or any hidapi program, can be pointed at it.
 // What follows is for tests: what those functions were asked, and switches
 // that make hid_init or hid_open fail.

@@ -75,9 +75,10 @@ std::string absolutePath(std::string path) {
 
 }  // namespace
 
-Module::Module(std::wstring serialNumber, std::string statePath)
+Module::Module(std::wstring serialNumber, std::string statePath, size_t stateSlot)
     : serial_(std::move(serialNumber)),
       statePath_(absolutePath(std::move(statePath))),
+      stateSlot_(stateSlot),
       state_(factoryState()),
       producer_(defaultScanProducer()) {
     loadPersisted();
@@ -85,13 +86,16 @@ Module::Module(std::wstring serialNumber, std::string statePath)
 
 void Module::loadPersisted() {
     if (statePath_.empty()) return;
-    PersistedState saved;
+    std::vector<PersistedState> saved;
     std::string why;
     switch (loadStateFile(statePath_, saved, why)) {
         case StateLoad::Loaded:
-            state_.configImages = std::move(saved.configImages);
-            state_.activeIndex = saved.activeIndex;
-            state_.lampOn = saved.lampOn;
+            // A module the file does not hold yet keeps the factory's state.
+            if (stateSlot_ < saved.size()) {
+                state_.configImages = std::move(saved[stateSlot_].configImages);
+                state_.activeIndex = saved[stateSlot_].activeIndex;
+                state_.lampOn = saved[stateSlot_].lampOn;
+            }
             break;
         case StateLoad::Missing:
             break;
@@ -108,7 +112,7 @@ void Module::loadPersisted() {
 void Module::stateChanged() {
     if (!persisting()) return;
     PersistedState saved{state_.activeIndex, state_.configImages, state_.lampOn};
-    if (!saveStateFile(statePath_, saved)) {
+    if (!saveModuleState(statePath_, stateSlot_, saved)) {
         std::fprintf(stderr, "quillon simulator: cannot save state file '%s'\n",
                      statePath_.c_str());
     }

@@ -36,8 +36,8 @@ class Module {
   public:
     // `statePath` empty: nothing is persisted. Otherwise configurations and the
     // active index are loaded from that file (when it is intact) and saved to
-    // it after every change.
-    explicit Module(std::wstring serialNumber, std::string statePath = {});
+    // it after every change, as module `stateSlot` of the bus it holds.
+    explicit Module(std::wstring serialNumber, std::string statePath = {}, size_t stateSlot = 0);
 
     // The wire, with hidapi's results: bytes written or -1; bytes read, 0 when
     // nothing is waiting (a time-out, reported at once whatever `timeoutMs`
@@ -62,6 +62,7 @@ class Module {
     bool persisting() const { return !statePath_.empty() && persist_; }
     // The state file, as an absolute path; empty when there is none.
     const std::string& statePath() const { return statePath_; }
+    size_t stateSlot() const { return stateSlot_; }
     // Reads the state file again (a module shared with other processes).
     void reloadPersisted() {
         if (persisting()) loadPersisted();
@@ -125,6 +126,7 @@ class Module {
 
     std::wstring serial_;
     std::string statePath_;
+    size_t stateSlot_ = 0;
     bool persist_ = true;
     bool plugged_ = true;
     bool requestTakenBeforeUnplug_ = false;

@@ -15,12 +15,15 @@ namespace quillon::sim {
 namespace {
 
 constexpr char kMagic[8] = {'Q', 'S', 'I', 'M', 'S', 'T', 'A', 'T'};
-constexpr uint32_t kVersion = 2;
-constexpr uint32_t kVersionWithoutLamp = 1;
+constexpr uint32_t kVersion = 3;
+constexpr uint32_t kVersionWithoutLamp = 2;
+constexpr uint32_t kSingleModuleVersion = 1;
+// No bus holds more; a count above it is not a state file of ours.
+constexpr size_t kMaxModules = 64;
 // The largest configuration image a WRITE_SCAN_CONFIG message can carry.
 constexpr size_t kMaxImageSize = 183;
 // Larger files are certainly not ours; they are not even read whole.
-constexpr std::streamoff kMaxFileSize = 64 * 1024;
+constexpr std::streamoff kMaxFileSize = 4 * 1024 * 1024;
 
 uint32_t fnv1a(const uint8_t* data, size_t size) {
     uint32_t hash = 2166136261u;
@@ -56,11 +59,7 @@ class FileLock {
     int fd_;
 };
 
-}  // namespace
-
-std::vector<uint8_t> encodeStateFile(const PersistedState& state) {
-    std::vector<uint8_t> out(std::begin(kMagic), std::end(kMagic));
-    bytes::append32(out, kVersion);
+void appendModule(std::vector<uint8_t>& out, const PersistedState& state) {
     out.push_back(state.activeIndex);
     out.push_back(state.lampOn ? 1 : 0);
     out.push_back(static_cast<uint8_t>(state.configImages.size()));
@@ -68,12 +67,53 @@ std::vector<uint8_t> encodeStateFile(const PersistedState& state) {
         bytes::append16(out, static_cast<uint16_t>(image.size()));
         out.insert(out.end(), image.begin(), image.end());
     }
-    bytes::append32(out, fnv1a(out.data(), out.size()));
-    return out;
 }
 
-StateLoad loadStateFile(const std::string& path, PersistedState& state, std::string& why) {
-    FileLock lock(path, LOCK_SH);
+// Reads one module's part at `at` (advanced past it); false with `why` set.
+bool readModule(const std::vector<uint8_t>& bytes, size_t body, bool hasLamp, size_t& at,
+                PersistedState& state, std::string& why) {
+    if (at + (hasLamp ? 3 : 2) > body) {
+        why = "damaged (truncated)";
+        return false;
+    }
+    state.activeIndex = bytes[at++];
+    if (hasLamp) {
+        if (bytes[at] > 1) {
+            why = "damaged (lamp state)";
+            return false;
+        }
+        state.lampOn = bytes[at++] == 1;
+    }
+    const size_t count = bytes[at++];
+    if (count > kMaxStoredConfigs) {
+        why = "damaged (too many configurations)";
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (at + 2 > body) {
+            why = "damaged (truncated)";
+            return false;
+        }
+        const size_t imageSize = get16(bytes.data() + at);
+        at += 2;
+        if (imageSize == 0 || imageSize > kMaxImageSize || at + imageSize > body) {
+            why = "damaged (bad image size)";
+            return false;
+        }
+        Image image(bytes.begin() + at, bytes.begin() + at + imageSize);
+        ScanConfig config;
+        if (!decodeStoredConfig(image, config)) {
+            why = "damaged (a configuration image does not decode)";
+            return false;
+        }
+        state.configImages.push_back(std::move(image));
+        at += imageSize;
+    }
+    return true;
+}
+
+StateLoad loadUnlocked(const std::string& path, std::vector<PersistedState>& modules,
+                       std::string& why) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return StateLoad::Missing;
     const std::streamoff size = in.tellg();
@@ -87,19 +127,14 @@ StateLoad loadStateFile(const std::string& path, PersistedState& state, std::str
         why = "cannot be read";
         return StateLoad::Refused;
     }
-    if (bytes.size() < sizeof kMagic + 4 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+    constexpr size_t kFixed = sizeof kMagic + 4;
+    if (bytes.size() < kFixed + 2 + 4 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
         why = "not a simulator state file";
         return StateLoad::Refused;
     }
     const uint32_t version = get32(bytes.data() + sizeof kMagic);
-    if (version != kVersion && version != kVersionWithoutLamp) {
+    if (version != kVersion && version != kVersionWithoutLamp && version != kSingleModuleVersion) {
         why = "written by another version of the simulator";
-        return StateLoad::Refused;
-    }
-    const bool hasLamp = version == kVersion;
-    const size_t kFixed = sizeof kMagic + 4 + (hasLamp ? 3 : 2);
-    if (bytes.size() < kFixed + 4) {
-        why = "damaged (truncated)";
         return StateLoad::Refused;
     }
     const size_t body = bytes.size() - 4;
@@ -107,50 +142,58 @@ StateLoad loadStateFile(const std::string& path, PersistedState& state, std::str
         why = "damaged (checksum mismatch)";
         return StateLoad::Refused;
     }
-    PersistedState loaded;
-    loaded.activeIndex = bytes[sizeof kMagic + 4];
-    if (hasLamp && bytes[kFixed - 2] > 1) {
-        why = "damaged (lamp state)";
-        return StateLoad::Refused;
-    }
-    loaded.lampOn = hasLamp && bytes[kFixed - 2] == 1;
-    const size_t count = bytes[kFixed - 1];
-    if (count > kMaxStoredConfigs) {
-        why = "damaged (too many configurations)";
-        return StateLoad::Refused;
-    }
     size_t at = kFixed;
-    for (size_t i = 0; i < count; ++i) {
-        if (at + 2 > body) {
-            why = "damaged (truncated)";
+    size_t count = 1;
+    if (version != kSingleModuleVersion) {
+        count = bytes[at++];
+        if (count > kMaxModules) {
+            why = "damaged (too many modules)";
             return StateLoad::Refused;
         }
-        const size_t imageSize = get16(bytes.data() + at);
-        at += 2;
-        if (imageSize == 0 || imageSize > kMaxImageSize || at + imageSize > body) {
-            why = "damaged (bad image size)";
-            return StateLoad::Refused;
-        }
-        Image image(bytes.begin() + at, bytes.begin() + at + imageSize);
-        ScanConfig config;
-        if (!decodeStoredConfig(image, config)) {
-            why = "damaged (a configuration image does not decode)";
-            return StateLoad::Refused;
-        }
-        loaded.configImages.push_back(std::move(image));
-        at += imageSize;
     }
+    std::vector<PersistedState> loaded(count);
+    for (PersistedState& state : loaded)
+        if (!readModule(bytes, body, version == kVersion, at, state, why))
+            return StateLoad::Refused;
     if (at != body) {
         why = "damaged (trailing bytes)";
         return StateLoad::Refused;
     }
-    state = std::move(loaded);
+    modules = std::move(loaded);
     return StateLoad::Loaded;
 }
 
-bool saveStateFile(const std::string& path, const PersistedState& state) {
-    const std::vector<uint8_t> bytes = encodeStateFile(state);
+}  // namespace
+
+std::vector<uint8_t> encodeStateFile(const std::vector<PersistedState>& modules) {
+    std::vector<uint8_t> out(std::begin(kMagic), std::end(kMagic));
+    bytes::append32(out, kVersion);
+    out.push_back(static_cast<uint8_t>(modules.size()));
+    for (const PersistedState& state : modules) appendModule(out, state);
+    bytes::append32(out, fnv1a(out.data(), out.size()));
+    return out;
+}
+
+StateLoad loadStateFile(const std::string& path, std::vector<PersistedState>& modules,
+                        std::string& why) {
+    FileLock lock(path, LOCK_SH);
+    return loadUnlocked(path, modules, why);
+}
+
+bool saveModuleState(const std::string& path, size_t slot, const PersistedState& state) {
+    if (slot >= kMaxModules) return false;
     FileLock lock(path, LOCK_EX);
+    // The other modules as they are now: another process may have changed them.
+    std::vector<PersistedState> modules;
+    std::string why;
+    if (loadUnlocked(path, modules, why) == StateLoad::Refused) modules.clear();
+    if (modules.size() <= slot) {
+        const ModuleState factory = factoryState();
+        modules.resize(slot + 1,
+                       PersistedState{factory.activeIndex, factory.configImages, factory.lampOn});
+    }
+    modules[slot] = state;
+    const std::vector<uint8_t> bytes = encodeStateFile(modules);
     const std::string temporary = path + ".tmp" + std::to_string(getpid());
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

@@ -163,7 +163,7 @@ void FaultMatrix::openCell() {
     const size_t o = outcomes.find(l);
     size_t views = kViews[o];
     bool complete = kComplete[o];
-    SpectrometerSession& s = session();
+    Module& s = session();
     const CalibrationCoefficients& moduleCal = module().state().calibration;
     EXPECT_EQ(stdout_, l == 'E' ? "cali error\r\n" : "");
     EXPECT_EQ(result, l == 'F' ? -1 : 0);

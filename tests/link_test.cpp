@@ -24,7 +24,7 @@ class Link : public SimLinkTest {
         SimLinkTest::SetUp();
         ASSERT_TRUE(openFirst());
     }
-    int readVersionsExchange() { return exchange(link::kReadVersions).result; }
+    int readVersionsExchange() { return exchange(testLink(), link::kReadVersions).result; }
 };
 
 TEST_F(Link, WireBytesOfEveryCommand) {
@@ -38,26 +38,33 @@ TEST_F(Link, WireBytesOfEveryCommand) {
         std::function<void()> send;
         std::vector<uint8_t> wire;  // all later bytes of the report are zero
     } cases[] = {
-        {[] { link::setActiveScanIndexCommand(3); }, bytes({0x40, E, 3, 0, 0x24, 0x02, 0x03})},
-        {[&] { link::readScanConfig(2, image, sizeof image, size); },
+        {[] { link::setActiveScanIndexCommand(testLink(), 3); },
+         bytes({0x40, E, 3, 0, 0x24, 0x02, 0x03})},
+        {[&] { link::readScanConfig(testLink(), 2, image, sizeof image, size); },
          bytes({0xC0, 0, 6, 0, 0x20, 0x02, 0x02, 0, 0, 0})},
-        {[&] { link::readScanDataSize(word); }, bytes({0xC0, 0, 6, 0, 0x2D, 0x00, 0, 0, 0, 0})},
-        {[] { link::lampOffControl(0); }, bytes({0x40, E, 3, 0, 0x25, 0x02, 0x00})},
-        {[] { link::lampOnControl(1); }, bytes({0x40, E, 4, 0, 0x05, 0x01, 0x01, 0x01})},
-        {[] { link::lampOffControl(1); }, bytes({0x40, E, 3, 0, 0x25, 0x02, 0x01})},
-        {[] { link::lampOnControl(0); }, bytes({0x40, E, 4, 0, 0x05, 0x01, 0x00, 0x00})},
-        {[&] { link::readVersions(words); }, bytes({0xC0, 0, 2, 0, 0x16, 0x02})},
-        {[&] { link::readActiveScanIndex(byte); }, bytes({0xC0, 0, 2, 0, 0x23, 0x02})},
-        {[&] { link::readEstimatedScanTime(word); }, bytes({0xC0, 0, 2, 0, 0x37, 0x02})},
-        {[&] { link::readCalibrationCoefficients(cal); }, bytes({0xC0, 0, 2, 0, 0x2A, 0x02})},
-        {[&] { link::readScanConfigCount(byte); }, bytes({0xC0, 0, 2, 0, 0x22, 0x02})},
-        {[] { link::setAverageCount(0x1234); }, bytes({0x40, E, 4, 0, 0x2E, 0x02, 0x34, 0x12})},
-        {[] { link::preScanSetting(); }, bytes({0x40, E, 4, 0, 0x0C, 0x04, 0x00, 0x40})},
-        {[] { link::startScan(); }, bytes({0x40, E, 3, 0, 0x18, 0x02, 0x00})},
-        {[&] { link::readDeviceStatus(word); }, bytes({0xC0, 0, 2, 0, 0x03, 0x04})},
-        {[&] { link::readScanDataChunk(image, sizeof image, size); },
+        {[&] { link::readScanDataSize(testLink(), word); },
+         bytes({0xC0, 0, 6, 0, 0x2D, 0x00, 0, 0, 0, 0})},
+        {[] { link::lampOffControl(testLink(), 0); }, bytes({0x40, E, 3, 0, 0x25, 0x02, 0x00})},
+        {[] { link::lampOnControl(testLink(), 1); },
+         bytes({0x40, E, 4, 0, 0x05, 0x01, 0x01, 0x01})},
+        {[] { link::lampOffControl(testLink(), 1); }, bytes({0x40, E, 3, 0, 0x25, 0x02, 0x01})},
+        {[] { link::lampOnControl(testLink(), 0); },
+         bytes({0x40, E, 4, 0, 0x05, 0x01, 0x00, 0x00})},
+        {[&] { link::readVersions(testLink(), words); }, bytes({0xC0, 0, 2, 0, 0x16, 0x02})},
+        {[&] { link::readActiveScanIndex(testLink(), byte); }, bytes({0xC0, 0, 2, 0, 0x23, 0x02})},
+        {[&] { link::readEstimatedScanTime(testLink(), word); },
+         bytes({0xC0, 0, 2, 0, 0x37, 0x02})},
+        {[&] { link::readCalibrationCoefficients(testLink(), cal); },
+         bytes({0xC0, 0, 2, 0, 0x2A, 0x02})},
+        {[&] { link::readScanConfigCount(testLink(), byte); }, bytes({0xC0, 0, 2, 0, 0x22, 0x02})},
+        {[] { link::setAverageCount(testLink(), 0x1234); },
+         bytes({0x40, E, 4, 0, 0x2E, 0x02, 0x34, 0x12})},
+        {[] { link::preScanSetting(testLink()); }, bytes({0x40, E, 4, 0, 0x0C, 0x04, 0x00, 0x40})},
+        {[] { link::startScan(testLink()); }, bytes({0x40, E, 3, 0, 0x18, 0x02, 0x00})},
+        {[&] { link::readDeviceStatus(testLink(), word); }, bytes({0xC0, 0, 2, 0, 0x03, 0x04})},
+        {[&] { link::readScanDataChunk(testLink(), image, sizeof image, size); },
          bytes({0xC0, 0, 2, 0, 0x2E, 0x00})},
-        {[] { link::eraseScanConfigs(); }, bytes({0x40, E, 3, 0, 0x21, 0x02, 0x5A})},
+        {[] { link::eraseScanConfigs(testLink()); }, bytes({0x40, E, 3, 0, 0x21, 0x02, 0x5A})},
     };
     for (const auto& c : cases) {
         c.send();
@@ -75,33 +82,33 @@ TEST_F(Link, WireBytesOfEveryCommand) {
 }
 
 TEST_F(Link, WriteSequenceWrapsAndReadsCarryZero) {
-    ASSERT_EQ(link::setAverageCount(1), 0);
+    ASSERT_EQ(link::setAverageCount(testLink(), 1), 0);
     const uint8_t first = request()[1];
     for (int i = 1; i <= 300; ++i) {
-        ASSERT_EQ(link::setAverageCount(1), 0);
+        ASSERT_EQ(link::setAverageCount(testLink(), 1), 0);
         ASSERT_EQ(request()[1], static_cast<uint8_t>(first + i))
             << "write " << i;  // wraps 255 -> 0
         if (i % 50 == 0) {
             uint8_t count = 0;
-            ASSERT_GT(link::readScanConfigCount(count), 0);
+            ASSERT_GT(link::readScanConfigCount(testLink(), count), 0);
             EXPECT_EQ(head(request(), 2), bytes({0xC0, 0}));
         }
     }
     // Closing and opening again keeps counting.
-    link::closeModule();
+    link::closeModule(testLink());
     ASSERT_TRUE(openFirst());
-    ASSERT_EQ(link::setAverageCount(1), 0);
+    ASSERT_EQ(link::setAverageCount(testLink(), 1), 0);
     EXPECT_EQ(request()[1], static_cast<uint8_t>(first + 301));
 }
 
 TEST_F(Link, WriteScanConfigAlwaysSendsThreeReports) {
     const sim::Image sectioned = module().state().configImages[1];  // 155 bytes
     const sim::Image single = module().state().configImages[0];     // 91 bytes
-    ASSERT_EQ(link::eraseScanConfigs(), 0);
+    ASSERT_EQ(link::eraseScanConfigs(testLink()), 0);
     for (const sim::Image* image : {&sectioned, &single}) {
         const uint8_t position = image == &sectioned ? 0 : 1;
         module().clearLog();
-        ASSERT_EQ(link::writeScanConfig(position, image->data(), image->size()), 0);
+        ASSERT_EQ(link::writeScanConfig(testLink(), position, image->data(), image->size()), 0);
         ASSERT_EQ(module().receivedReports().size(), 3u);
         const std::vector<uint8_t> message = request();
         ASSERT_EQ(message.size(), 192u);
@@ -116,15 +123,15 @@ TEST_F(Link, WriteScanConfigAlwaysSendsThreeReports) {
     // An image that cannot travel in the message is not sent.
     module().clearLog();
     const std::vector<uint8_t> huge(184, 1);
-    EXPECT_EQ(link::writeScanConfig(0, huge.data(), huge.size()), link::kLinkNoModule);
+    EXPECT_EQ(link::writeScanConfig(testLink(), 0, huge.data(), huge.size()), link::kLinkNoModule);
     EXPECT_TRUE(module().receivedReports().empty());
 }
 
 TEST_F(Link, ExchangeResultsForEveryKindOfReply) {
     // READ_VERSIONS: 28 bytes in one report; the calibration: 76 in two.
     EXPECT_EQ(readVersionsExchange(), 64);
-    EXPECT_EQ(exchange(link::kReadVersions).payload.size(), 28u);
-    EXPECT_EQ(exchange(link::kReadCalibrationCoefficients).result, 128);
+    EXPECT_EQ(exchange(testLink(), link::kReadVersions).payload.size(), 28u);
+    EXPECT_EQ(exchange(testLink(), link::kReadCalibrationCoefficients).result, 128);
     const struct {
         Fault fault;
         link::CommandCode command;
@@ -155,20 +162,20 @@ TEST_F(Link, ExchangeResultsForEveryKindOfReply) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.fault) << " value " << c.value);
         module().injectFault(c.fault, c.command, 1, c.value);
-        const link::Reply reply = exchange(c.command);
+        const link::Reply reply = exchange(testLink(), c.command);
         EXPECT_EQ(reply.result, c.expected);
         if (reply.result <= 0) {
             EXPECT_TRUE(reply.payload.empty()) << "no payload handed out";
         }
         if (!module().plugged()) {
             EXPECT_EQ(readVersionsExchange(), link::kLinkNoModule) << "gone for good";
-            link::closeModule();
+            link::closeModule(testLink());
             module().replug();
             ASSERT_TRUE(openFirst());
         }
         // The rest of a refused reply is dropped; the next request gets its own answer.
         uint32_t words[7] = {};
-        EXPECT_GT(link::readVersions(words), 0);
+        EXPECT_GT(link::readVersions(testLink(), words), 0);
         EXPECT_EQ(std::memcmp(words, module().state().versions, sizeof words), 0);
     }
     // A scan image of 680 bytes comes in pieces of 580 (ten reports) and 100 (two).
@@ -178,13 +185,13 @@ TEST_F(Link, ExchangeResultsForEveryKindOfReply) {
         return image;
     });
     uint32_t announced = 0;
-    ASSERT_EQ(link::startScan(), 0);
-    ASSERT_GT(link::readScanDataSize(announced), 0);
-    link::Reply reply = exchange(link::kReadScanDataChunk);
+    ASSERT_EQ(link::startScan(testLink()), 0);
+    ASSERT_GT(link::readScanDataSize(testLink(), announced), 0);
+    link::Reply reply = exchange(testLink(), link::kReadScanDataChunk);
     EXPECT_EQ(reply.result, 640);
     ASSERT_EQ(reply.payload.size(), 580u);
     EXPECT_EQ(reply.payload[579], 579 % 251);
-    reply = exchange(link::kReadScanDataChunk);
+    reply = exchange(testLink(), link::kReadScanDataChunk);
     EXPECT_EQ(reply.result, 128);
     ASSERT_EQ(reply.payload.size(), 100u);
     EXPECT_EQ(reply.payload[99], (580 + 99) % 251);
@@ -209,74 +216,74 @@ TEST_F(Link, ReadStatusValues) {
     };
     for (const auto& c : cases) {
         module().injectFault(c.fault, link::kSetActiveScanIndex, 1, c.value);
-        EXPECT_EQ(link::setActiveScanIndexCommand(1), c.expected)
+        EXPECT_EQ(link::setActiveScanIndexCommand(testLink(), 1), c.expected)
             << static_cast<int>(c.fault) << " " << c.value;
     }
-    EXPECT_EQ(link::setActiveScanIndexCommand(1), link::kLinkNoModule);
+    EXPECT_EQ(link::setActiveScanIndexCommand(testLink(), 1), link::kLinkNoModule);
     // A status that is not 0 counts against the command.
     module().replug();
-    link::closeModule();
+    link::closeModule(testLink());
     ASSERT_TRUE(openFirst());
-    EXPECT_EQ(link::setActiveScanIndexCommand(9), 1);  // no such configuration
+    EXPECT_EQ(link::setActiveScanIndexCommand(testLink(), 9), 1);  // no such configuration
     for (Fault fault : {Fault::WriteStatus, Fault::NoReply, Fault::FailureFlag4}) {
         module().injectFault(fault, link::kPreScanSetting, 1, 5);
-        EXPECT_EQ(link::preScanSetting(), 1);
+        EXPECT_EQ(link::preScanSetting(testLink()), 1);
     }
-    EXPECT_EQ(link::preScanSetting(), 0);
+    EXPECT_EQ(link::preScanSetting(testLink()), 0);
 }
 
 TEST_F(Link, RepliesDecodeOnlyWhenTheirSizesFit) {
     uint32_t words[7];
     std::memset(words, 0x11, sizeof words);
     module().injectFault(Fault::OversizedLength, link::kReadVersions, 1, 20);  // under seven words
-    EXPECT_EQ(link::readVersions(words), link::kLinkFlag4);
+    EXPECT_EQ(link::readVersions(testLink(), words), link::kLinkFlag4);
     EXPECT_EQ(words[0], 0x11111111u) << "nothing stored";
     uint32_t word = 77;
     module().injectFault(Fault::OversizedLength, link::kReadDeviceStatus, 1, 3);
-    EXPECT_EQ(link::readDeviceStatus(word), link::kLinkFlag4);
+    EXPECT_EQ(link::readDeviceStatus(testLink(), word), link::kLinkFlag4);
     EXPECT_EQ(word, 77u);
 
     // READ_SCAN_CONFIG: the image's size field must fit the reply and the caller.
     uint8_t image[512];
     size_t size = 1234;
-    ASSERT_GT(link::readScanConfig(2, image, sizeof image, size), 0);
+    ASSERT_GT(link::readScanConfig(testLink(), 2, image, sizeof image, size), 0);
     EXPECT_EQ(sim::Image(image, image + size), module().state().configImages[2]);
     size = 1234;
     module().injectFault(Fault::WrongSizeField, link::kReadScanConfig, 1, 156);
-    EXPECT_EQ(link::readScanConfig(2, image, sizeof image, size), link::kLinkFlag4);
-    EXPECT_EQ(link::readScanConfig(2, image, 154, size), link::kLinkFlag4);
+    EXPECT_EQ(link::readScanConfig(testLink(), 2, image, sizeof image, size), link::kLinkFlag4);
+    EXPECT_EQ(link::readScanConfig(testLink(), 2, image, 154, size), link::kLinkFlag4);
     EXPECT_EQ(size, 1234u);
-    ASSERT_GT(link::readScanConfig(2, image, 155, size), 0);
+    ASSERT_GT(link::readScanConfig(testLink(), 2, image, 155, size), 0);
     EXPECT_EQ(size, 155u);
-    ASSERT_GT(link::readScanConfig(7, image, sizeof image, size), 0);
+    ASSERT_GT(link::readScanConfig(testLink(), 7, image, sizeof image, size), 0);
     EXPECT_EQ(size, 0u) << "no configuration at that index";
 
     // A calibration reply that is no calibration image changes nothing.
     CalibrationCoefficients cal{};
-    ASSERT_GT(link::readCalibrationCoefficients(cal), 0);
+    ASSERT_GT(link::readCalibrationCoefficients(testLink(), cal), 0);
     EXPECT_EQ(cal.pixelToNmCoeffs[1], -0.92);
     EXPECT_EQ(cal.rowShiftCoeffs[2], 0.000015);
     const CalibrationCoefficients before = cal;
     for (Fault fault : {Fault::Garbled, Fault::WrongSizeField}) {
         module().injectFault(fault, link::kReadCalibrationCoefficients, 1, 0x11223344);
-        EXPECT_EQ(link::readCalibrationCoefficients(cal), link::kLinkFlag4);
+        EXPECT_EQ(link::readCalibrationCoefficients(testLink(), cal), link::kLinkFlag4);
         EXPECT_EQ(std::memcmp(&cal, &before, sizeof cal), 0);
     }
 
     // Scan data pieces must fit the caller's room.
     module().setScanProducer([](const sim::ScanContext&) { return std::vector<uint8_t>(700, 9); });
-    ASSERT_EQ(link::startScan(), 0);
-    ASSERT_GT(link::readScanDataSize(word), 0);
+    ASSERT_EQ(link::startScan(testLink()), 0);
+    ASSERT_GT(link::readScanDataSize(testLink(), word), 0);
     uint8_t piece[580];
     size_t length = 0;
-    EXPECT_EQ(link::readScanDataChunk(piece, 579, length), link::kLinkFlag4);
+    EXPECT_EQ(link::readScanDataChunk(testLink(), piece, 579, length), link::kLinkFlag4);
     EXPECT_EQ(length, 0u);
-    ASSERT_GT(link::readScanDataSize(word), 0);  // starts the pieces over
-    ASSERT_EQ(link::readScanDataChunk(piece, sizeof piece, length), 640);
+    ASSERT_GT(link::readScanDataSize(testLink(), word), 0);  // starts the pieces over
+    ASSERT_EQ(link::readScanDataChunk(testLink(), piece, sizeof piece, length), 640);
     EXPECT_EQ(length, 580u);
-    ASSERT_EQ(link::readScanDataChunk(piece, sizeof piece, length), 128);
+    ASSERT_EQ(link::readScanDataChunk(testLink(), piece, sizeof piece, length), 128);
     EXPECT_EQ(length, 120u);
-    EXPECT_EQ(link::readScanDataChunk(piece, sizeof piece, length), link::kLinkFlag4);
+    EXPECT_EQ(link::readScanDataChunk(testLink(), piece, sizeof piece, length), link::kLinkFlag4);
 }
 
 TEST_F(Link, OpensThroughTheLoadedHidLayer) {
@@ -285,29 +292,29 @@ TEST_F(Link, OpensThroughTheLoadedHidLayer) {
     EXPECT_EQ(simHid().init, &hid_init);
     EXPECT_EQ(simHid().readTimeout, &hid_read_timeout);
     EXPECT_FALSE(openFirst()) << "refused while one is open";
-    link::closeModule();
+    link::closeModule(testLink());
     sim::bus().reset(2);
     sim::resetHidCalls();
     ASSERT_TRUE(openFirst());
     EXPECT_EQ(sim::hidCalls().openSerials,
               (std::vector<std::optional<std::wstring>>{std::nullopt}));
     uint8_t count = 0;
-    link::setReadTimeout(1234);
-    EXPECT_GT(link::readScanConfigCount(count), 0);
+    link::setReadTimeout(testLink(), 1234);
+    EXPECT_GT(link::readScanConfigCount(testLink(), count), 0);
     // Stale input is looked for without waiting; the reply is waited for.
     EXPECT_EQ(sim::hidCalls().readTimeouts, (std::vector<int>{0, 1234}));
-    link::closeModule();
+    link::closeModule(testLink());
     EXPECT_EQ(sim::hidCalls().liveHandles, 0);
-    EXPECT_EQ(link::readScanConfigCount(count), link::kLinkNoModule);
+    EXPECT_EQ(link::readScanConfigCount(testLink(), count), link::kLinkNoModule);
 
     // A serial number chooses among several; one nobody has, or another product, opens nothing.
     const auto open = [](uint16_t product, const wchar_t* serial) {
-        return link::openModule(simHid(), link::kModuleVendorId, product, serial);
+        return link::openModule(testLink(), simHid(), link::kModuleVendorId, product, serial);
     };
     EXPECT_FALSE(open(link::kModuleProductId, L"NOPE"));
     EXPECT_FALSE(open(0x4201, nullptr));
     ASSERT_TRUE(open(link::kModuleProductId, L"QSIM0002"));
-    EXPECT_GT(link::readScanConfigCount(count), 0);
+    EXPECT_GT(link::readScanConfigCount(testLink(), count), 0);
     EXPECT_EQ(sim::bus().module(1).reportsIn(), 1u);
 }
 

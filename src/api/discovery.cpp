@@ -3,9 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <string>
-#include <vector>
 
-#include "api/module_hold.h"
 #include "config/retrieval.h"
 #include "core/errors.h"
 #include "link/command_codes.h"
@@ -15,171 +13,203 @@
 namespace quillon {
 namespace {
 
-// A module as the HID layer listed it.
-struct FoundModule {
-    std::wstring serialNumber;  // empty when the device has none
-    std::string path;           // the HID layer's name for it
-};
-
-// One entry per matching HID entry of the last successful enumeration, and the
-// HID layer that listed them (the one they are opened through). Their serial
-// numbers let the indexed module be opened when several are attached.
-std::vector<FoundModule> g_foundModules;
-const link::HidLayer* g_foundThrough = nullptr;
-unsigned int g_foundCount = 0;
-// This process's hold of the open module; released when the library unloads.
-ModuleHold g_hold;
-
 // The serial number to open the module at `index` with: null when only one
 // module was found (or it has none), so a single module is opened exactly by
 // its identity; otherwise that entry's, so the index chooses among several.
-const wchar_t* serialForOpening(size_t index) {
-    if (g_foundModules.size() <= 1) return nullptr;
-    const std::wstring& serial = g_foundModules[index].serialNumber;
+const wchar_t* serialForOpening(const SpectrometerSession& session, size_t index) {
+    if (session.foundModules.size() <= 1) return nullptr;
+    const std::wstring& serial = session.foundModules[index].serialNumber;
     return serial.empty() ? nullptr : serial.c_str();
 }
 
 // Reads the module's active index. `delivered` receives the index when the
 // exchange succeeded, otherwise the exchange's result; returns that result.
-int readActiveIndex(SpectrometerSession& session, int& delivered) {
+int readActiveIndex(Module& module, int& delivered) {
     uint8_t index = 0;
-    int result = link::readActiveScanIndex(index);
+    int result = link::readActiveScanIndex(module.link, index);
     delivered = result > 0 ? index : result;
-    QUILLON_LOG(session, "getActiveIndex", LOG_ERROR, "Get active index success");
-    lastErrorCode = kNoError;
+    QUILLON_LOG(module, "getActiveIndex", LOG_ERROR, "Get active index success");
     return result;
+}
+
+Outcome refusedOpening(int refusal) {
+    // The open itself tells a module that is there but not ours to open.
+    return refusal == EACCES || refusal == EPERM ? failed(Kind::AccessDenied, kAccessDenied)
+                                                 : failed(Kind::NotFound, kNoSuchDevice);
 }
 
 }  // namespace
 
-int enumerateDevicesOp(SpectrometerSession& session, const link::HidLayer* hid,
-                       unsigned int* count) {
-    link::setReadTimeout(link::kDefaultReadTimeoutMs);
-    // Without a HID layer nothing can be found: the same outcome as a HID
-    // layer that cannot start.
-    if (hid == nullptr) QUILLON_LOG(session, "enumerateDevices", LOG_ERROR, "no HID layer");
-    if (hid == nullptr || hid->init() != 0) {
-        QUILLON_LOG(session, "enumerateDevices", LOG_ERROR, "NIR USB device init fail");
-        lastErrorCode = kNoSuchDevice;
-        return -1;
-    }
-    g_foundModules.clear();
-    g_foundThrough = hid;
+bool listModules(const link::HidLayer* hid, std::vector<FoundModule>& found) {
+    if (hid == nullptr || hid->init() != 0) return false;
+    found.clear();
     hid_device_info* list = hid->enumerate(0, 0);
     for (const hid_device_info* info = list; info != nullptr; info = info->next) {
         if (info->vendor_id == link::kModuleVendorId && info->product_id == link::kModuleProductId)
-            g_foundModules.push_back(
-                {info->serial_number != nullptr ? info->serial_number : std::wstring(),
-                 info->path != nullptr ? info->path : std::string()});
+            found.push_back({info->serial_number != nullptr ? info->serial_number : std::wstring(),
+                             info->path != nullptr ? info->path : std::string()});
     }
     hid->freeEnumeration(list);
-    if (g_foundModules.empty()) {
-        QUILLON_LOG(session, "enumerateDevices", LOG_ERROR, "NIR USB enumerate fail");
-        lastErrorCode = kEntityNotFound;
-        return -1;
-    }
-    g_foundCount = static_cast<unsigned int>(g_foundModules.size());
-    QUILLON_LOG(session, "enumerateDevices", LOG_DEBUG, "NIR USB enumerate success");
-    lastErrorCode = kNoError;
-    if (count != nullptr) *count = g_foundCount;
-    return 0;
+    return true;
 }
 
-int openSpectrometerOp(SpectrometerSession& session, int index) {
-    if (index < 0 || static_cast<size_t>(index) >= g_foundModules.size()) {
-        QUILLON_LOG(session, "openSpectrometer", LOG_DEBUG,
-                    "Open NIR device error,please check device index");
-        lastErrorCode = kInvalidParameter;
-        return -1;
+Outcome enumerateDevicesOp(SpectrometerSession& session, const link::HidLayer* hid,
+                           unsigned int* count) {
+    Module& module = session.module;
+    link::setReadTimeout(module.link, link::kDefaultReadTimeoutMs);
+    // Without a HID layer nothing can be found: the same outcome as a HID
+    // layer that cannot start.
+    if (hid == nullptr) QUILLON_LOG(module, "enumerateDevices", LOG_ERROR, "no HID layer");
+    std::vector<FoundModule> found;
+    if (!listModules(hid, found)) {
+        QUILLON_LOG(module, "enumerateDevices", LOG_ERROR, "NIR USB device init fail");
+        return failed(hid == nullptr ? Kind::NoHidLayer : Kind::NotFound, kNoSuchDevice);
     }
+    session.foundModules = std::move(found);
+    session.foundThrough = hid;
+    if (session.foundModules.empty()) {
+        QUILLON_LOG(module, "enumerateDevices", LOG_ERROR, "NIR USB enumerate fail");
+        return failed(Kind::NotFound, kEntityNotFound);
+    }
+    session.foundCount = static_cast<unsigned int>(session.foundModules.size());
+    QUILLON_LOG(module, "enumerateDevices", LOG_DEBUG, "NIR USB enumerate success");
+    if (count != nullptr) *count = session.foundCount;
+    return succeeded();
+}
+
+// Steps after the link is open: the active index, re-sent as read, then the
+// calibration and every stored configuration.
+Outcome openSpectrometerOp(SpectrometerSession& session, int index) {
+    Module& module = session.module;
+    if (index < 0 || static_cast<size_t>(index) >= session.foundModules.size()) {
+        QUILLON_LOG(module, "openSpectrometer", LOG_DEBUG,
+                    "Open NIR device error,please check device index");
+        return failed(Kind::InvalidArgument, kInvalidParameter);
+    }
+    const FoundModule& chosen = session.foundModules[static_cast<size_t>(index)];
     bool opened = false;
     int refusal = 0;
-    if (!link::moduleOpen()) {
+    if (!link::moduleOpen(module.link)) {
         // Held before it is opened: a module another process uses is left
         // untouched, not even opened.
-        if (g_hold.acquire(g_foundModules[static_cast<size_t>(index)].path) == HoldResult::Busy) {
+        if (module.hold.acquire(chosen.path) == HoldResult::Busy) {
             QUILLON_LOG(
-                session, "openSpectrometer", LOG_ERROR,
+                module, "openSpectrometer", LOG_ERROR,
                 "Open NIR device fail,in use by another process,index:" + std::to_string(index));
-            lastErrorCode = kResourceBusy;
-            return -1;
+            return failed(Kind::Busy, kResourceBusy);
         }
-        opened = link::openModule(*g_foundThrough, link::kModuleVendorId, link::kModuleProductId,
-                                  serialForOpening(static_cast<size_t>(index)), &refusal);
-        if (!opened) g_hold.release();
+        opened = link::openModule(module.link, *session.foundThrough, link::kModuleVendorId,
+                                  link::kModuleProductId,
+                                  serialForOpening(session, static_cast<size_t>(index)), &refusal);
+        if (!opened) module.hold.release();
     }
     if (!opened) {
-        QUILLON_LOG(session, "openSpectrometer", LOG_DEBUG,
+        QUILLON_LOG(module, "openSpectrometer", LOG_DEBUG,
                     "Open NIR device fail,index:" + std::to_string(index));
-        // The open itself tells a module that is there but not ours to open.
-        lastErrorCode = refusal == EACCES || refusal == EPERM ? kAccessDenied : kNoSuchDevice;
-        return -1;
+        return refusal == 0 && link::moduleOpen(module.link) ? failed(Kind::Busy, kNoSuchDevice)
+                                                             : refusedOpening(refusal);
     }
+    module.path = chosen.path;
+    module.serialNumber = chosen.serialNumber;
+    module.lamp = Lamp::Unknown;
     // A module that did not answer has told us no index: sending one anyway
     // would overwrite its stored choice.
     int delivered = 0;
-    if (readActiveIndex(session, delivered) <= 0) {
-        QUILLON_LOG(session, "openSpectrometer", LOG_ERROR, "Get active cfg index error");
-        lastErrorCode = kDeviceReturnError;
-        return -1;
+    const int read = readActiveIndex(module, delivered);
+    if (read <= 0) {
+        QUILLON_LOG(module, "openSpectrometer", LOG_ERROR, "Get active cfg index error");
+        return failed(linkKind(read), kDeviceReturnError);
     }
-    session.activeScanIndex = static_cast<int8_t>(delivered & 0xFF);
-    setActiveScanIndexOp(session, static_cast<uint8_t>(delivered & 0xFF));
-    getScanSection(session);
-    QUILLON_LOG(session, "openSpectrometer", LOG_DEBUG, "open usb device success");
-    lastErrorCode = kNoError;
-    return 0;
+    module.activeScanIndex = static_cast<int8_t>(delivered & 0xFF);
+    setActiveScanIndexOp(module, static_cast<uint8_t>(delivered & 0xFF));
+    getScanSection(module);
+    QUILLON_LOG(module, "openSpectrometer", LOG_DEBUG, "open usb device success");
+    return succeeded();
 }
 
-void closeSpectrometerOp(SpectrometerSession& session) {
-    link::closeModule();
-    g_hold.release();
-    QUILLON_LOG(session, "closeSpectrometer", LOG_DEBUG, "Close NIR device success");
+Outcome openModuleAtPath(Module& module, const link::HidLayer& hid, const std::string& path) {
+    if (link::moduleOpen(module.link)) return failed(Kind::Busy, kNoSuchDevice);
+    if (module.hold.acquire(path) == HoldResult::Busy) {
+        QUILLON_LOG(module, "openModule", LOG_ERROR,
+                    "Open NIR device fail,in use by another process: " + path);
+        return failed(Kind::Busy, kResourceBusy);
+    }
+    int refusal = 0;
+    if (!link::openModulePath(module.link, hid, path.c_str(), &refusal)) {
+        module.hold.release();
+        QUILLON_LOG(module, "openModule", LOG_ERROR, "Open NIR device fail: " + path);
+        return refusedOpening(refusal);
+    }
+    module.path = path;
+    module.lamp = Lamp::Unknown;
+    // Only read: opening never changes what the module stores.
+    const Outcome read = getScanSection(module);
+    if (!read.ok()) {
+        closeModuleLink(module);
+        return read;
+    }
+    QUILLON_LOG(module, "openModule", LOG_DEBUG, "open usb device success: " + path);
+    return succeeded();
 }
 
-int getVersionsOp(uint32_t* const destinations[7]) {
+void closeModuleLink(Module& module) {
+    link::closeModule(module.link);
+    module.hold.release();
+}
+
+void closeSpectrometerOp(Module& module) {
+    closeModuleLink(module);
+    QUILLON_LOG(module, "closeSpectrometer", LOG_DEBUG, "Close NIR device success");
+}
+
+Outcome getVersionsOp(Module& module, uint32_t* const destinations[7]) {
     uint32_t words[7];
     // Nothing received is no answer: reporting success would hand out nothing.
-    if (link::readVersions(words) <= 0) return -1;
+    const int result = link::readVersions(module.link, words);
+    if (result <= 0) return failedKeeping(linkKind(result), kDeviceReturnError);
     for (int i = 0; i < 7; ++i)
         if (destinations[i] != nullptr) *destinations[i] = words[i];
-    return 0;
+    return succeededQuietly();
 }
 
-int getActiveScanIndexOp(SpectrometerSession& session, int* index) {
+Outcome getActiveScanIndexOp(Module& module, int* index) {
     int delivered = 0;
-    readActiveIndex(session, delivered);
+    const int result = readActiveIndex(module, delivered);
     if (index != nullptr) *index = delivered;
-    return 0;
+    // The exports report the failed read through the index alone.
+    return result > 0 ? succeeded() : Outcome{linkKind(result), kNoError, CodeRule::Store};
 }
 
-int setActiveScanIndexOp(SpectrometerSession& session, uint8_t index) {
-    int result = link::setActiveScanIndexCommand(index);
+Outcome setActiveScanIndexOp(Module& module, uint8_t index) {
+    const int result = link::setActiveScanIndexCommand(module.link, index);
     if (result >= 0) {
-        QUILLON_LOG(session, "setActiveScanIndex", LOG_ERROR, "Set active scan index success");
-        session.activeScanIndex = static_cast<int8_t>(index);
-        lastErrorCode = kNoError;
-        return 0;
+        QUILLON_LOG(module, "setActiveScanIndex", LOG_ERROR, "Set active scan index success");
+        module.activeScanIndex = static_cast<int8_t>(index);
+        return succeeded();
     }
-    QUILLON_LOG(session, "setActiveScanIndex", LOG_ERROR, "Set active scan index fail");
-    lastErrorCode = kInvalidParameter;
-    return -1;
+    QUILLON_LOG(module, "setActiveScanIndex", LOG_ERROR, "Set active scan index fail");
+    return failed(linkKind(result), kInvalidParameter);
 }
 
-int setLampStatusOp(SpectrometerSession& session, int on) {
-    link::lampOffControl(on == 0 ? 1 : 0);
-    link::lampOnControl(on != 0 ? 1 : 0);
-    QUILLON_LOG(session, "setLampStatus", LOG_ERROR, "Set lamp status success");
-    lastErrorCode = kNoError;
-    return 0;
+Outcome setLampStatusOp(Module& module, int on) {
+    const int off = link::lampOffControl(module.link, on == 0 ? 1 : 0);
+    const int lit = link::lampOnControl(module.link, on != 0 ? 1 : 0);
+    QUILLON_LOG(module, "setLampStatus", LOG_ERROR, "Set lamp status success");
+    module.lamp = on != 0 ? Lamp::On : Lamp::Off;
+    // The exports report every lamp command as done; the kind tells the truth.
+    const int worst = off < 0 ? off : lit;
+    if (worst < 0) return {linkKind(worst), kNoError, CodeRule::Store};
+    if (off != 0 || lit != 0) return {Kind::Refused, kNoError, CodeRule::Store};
+    return succeeded();
 }
 
-int getEstimatedScanTimeOp() {
+Outcome getEstimatedScanTimeOp(Module& module, int& result) {
     uint32_t milliseconds = 0;
-    int result = link::readEstimatedScanTime(milliseconds);
-    if (result <= 0) return result;
+    result = link::readEstimatedScanTime(module.link, milliseconds);
+    if (result <= 0) return failedKeeping(linkKind(result), kDeviceReturnError);
     // Above INT_MAX the value would read as a link failure; no scan is that long.
-    return milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
+    result = milliseconds > INT_MAX ? INT_MAX : static_cast<int>(milliseconds);
+    return succeededQuietly();
 }
 
 }  // namespace quillon

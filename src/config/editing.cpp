@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "config/model.h"
+#include "config/retrieval.h"
 #include "config/tables.h"
 #include "config/upload.h"
 #include "core/errors.h"
@@ -14,10 +15,10 @@
 namespace quillon {
 namespace {
 
-int fail(SpectrometerSession& session, std::string_view message) {
-    QUILLON_LOG(session, "setTargetLists", LOG_ERROR, message);
-    lastErrorCode = kParamInError;
-    return -1;
+Outcome fail(Module& module, std::string_view message) {
+    QUILLON_LOG(module, "setTargetLists", LOG_ERROR, message);
+    module.refusal = message;
+    return failed(Kind::InvalidArgument, kParamInError);
 }
 
 // The sections of a stored record that the caller's view leaves out (an index
@@ -27,43 +28,43 @@ bool viewHidesSections(const ScanConfig& config) {
     return !std::all_of(list.sections, list.sections + list.count, sectionInTables);
 }
 
-// Validates the caller's sections into `record`; 0, or -1 after logging why.
-int validateSections(SpectrometerSession& session, const std::vector<TargetSection>& sections,
-                     uint16_t numRepeats, ScanConfig& record) {
+// Validates the caller's sections into `record`; what is wrong is logged.
+Outcome validateSections(Module& module, const std::vector<TargetSection>& sections,
+                         uint16_t numRepeats, ScanConfig& record) {
     int total = 0;
     for (size_t s = 0; s < sections.size(); ++s) {
         const TargetSection& t = sections[s];
         ScanSection& r = record.sectioned.sections[s];
 
         std::map<int, std::string> types;
-        getScanType(session, types);
+        getScanType(module, types);
         int type = -1;
         for (const auto& [key, typeName] : types)
             if (typeName == t.typeName) type = key;
         if (type < 0)
-            return fail(session, "section scan type was wrong,only two types:Column, Hadamard");
+            return fail(module, "section scan type was wrong,only two types:Column, Hadamard");
         r.sectionScanType = static_cast<uint8_t>(type);
 
         if (!wavelengthsInRange(t.wavelengthStartNm, t.wavelengthEndNm))
-            return fail(session, "Wrong start or end wavelength");
+            return fail(module, "Wrong start or end wavelength");
         r.wavelengthStartNm = t.wavelengthStartNm;
         r.wavelengthEndNm = t.wavelengthEndNm;
 
         std::vector<double> widths;
-        getWidthPixels(session, widths);
+        getWidthPixels(module, widths);
         int widthIndex = findTableValue(widths, t.width);
-        if (widthIndex < 0) return fail(session, "Wrong width pixel");
+        if (widthIndex < 0) return fail(module, "Wrong width pixel");
         r.widthPixels = static_cast<uint8_t>(widthIndex + kMinWidthPixels);
 
-        int maximum = computeMaxPatterns(session.calibration, r.wavelengthStartNm,
-                                         r.wavelengthEndNm, r.widthPixels, r.sectionScanType);
+        int maximum = computeMaxPatterns(module.calibration, r.wavelengthStartNm, r.wavelengthEndNm,
+                                         r.widthPixels, r.sectionScanType);
         if (maximum < kMinPatterns)
-            return fail(session,
+            return fail(module,
                         "Wrong pattern,pattern is less than two,if you are not sure, please refer "
                         "to getMaxPatterns");
         if (t.numPatterns > maximum)
             return fail(
-                session,
+                module,
                 "Wrong pattern,the number of patterns is greater than the maximum number of "
                 "patterns,if you are not sure, please refer to getMaxPatterns");
         r.numPatterns = t.numPatterns;
@@ -79,8 +80,8 @@ int validateSections(SpectrometerSession& session, const std::vector<TargetSecti
             single.single.numRepeats = numRepeats;
             HadamardPlan plan;
             // A section that cannot be grouped cannot be measured at all.
-            if (planHadamardGroups(single, session.calibration, plan) != SpecStatus::Ok)
-                return fail(session,
+            if (planHadamardGroups(single, module.calibration, plan) != SpecStatus::Ok)
+                return fail(module,
                             t.numPatterns < 3
                                 ? "Wrong pattern,pattern is less than two,if you are not sure, "
                                   "please refer to getMaxPatterns"
@@ -91,153 +92,207 @@ int validateSections(SpectrometerSession& session, const std::vector<TargetSecti
         }
         total += shown;
         if (total > kMaxPatterns)
-            return fail(session,
+            return fail(module,
                         "The total number of patterns is greater than the maximum number of "
                         "patterns,The maximum number of patterns is 624");
 
         std::vector<double> exposures;
-        getExposureTimes(session, exposures);
+        getExposureTimes(module, exposures);
         int exposureIndex = findTableValue(exposures, t.exposure);
-        if (exposureIndex < 0) return fail(session, "Exposure time parameter error");
+        if (exposureIndex < 0) return fail(module, "Exposure time parameter error");
         r.exposureTime = static_cast<uint16_t>(exposureIndex);
     }
-    return 0;
+    return succeeded();
 }
 
 // Saves `candidate` to the module. On failure the module may hold only part
 // of it, so the list it held before is written back once; if even that fails
-// the session remembers that the module is short of the host's list.
-bool saveList(SpectrometerSession& session, const std::deque<ScanConfig>& candidate,
-              uint8_t activeIndex) {
-    if (exportTargetList(session, candidate, activeIndex) == 0) {
-        session.moduleOutOfDate = false;
-        return true;
+// the module remembers that the module is short of the host's list.
+Outcome saveList(Module& module, const std::deque<ScanConfig>& candidate, uint8_t activeIndex) {
+    const Outcome saved = exportTargetList(module, candidate, activeIndex);
+    if (saved.ok()) {
+        module.moduleOutOfDate = false;
+        return saved;
     }
-    if (exportTargetList(session, session.scanConfigs,
-                         static_cast<uint8_t>(session.activeScanIndex)) != 0)
-        session.moduleOutOfDate = true;
-    return false;
+    if (!exportTargetList(module, module.scanConfigs, static_cast<uint8_t>(module.activeScanIndex))
+             .ok())
+        module.moduleOutOfDate = true;
+    module.refusal = "the module did not store the configurations";
+    return failed(saved.kind, kDeviceReturnError);
 }
 
 // The host's list must hold everything the module stores before it may
 // replace the module's list; otherwise a save would erase what was not read.
-bool listIsSavable(SpectrometerSession& session, const char* operation) {
-    if (session.configsComplete) return true;
-    QUILLON_LOG(session, operation, LOG_ERROR,
+Outcome listIsSavable(Module& module, const char* operation) {
+    if (module.configsComplete) return succeeded();
+    QUILLON_LOG(module, operation, LOG_ERROR,
                 "Scan configurations were not read completely from the device");
-    lastErrorCode = kDeviceReturnError;
-    return false;
+    module.refusal = "the configurations were not read completely from the module";
+    return failed(Kind::Incomplete, kDeviceReturnError);
 }
 
-}  // namespace
-
-int setTgtCfgOp(SpectrometerSession& session, const std::string& name, int sectionIndex,
-                const TargetSection& section) {
-    auto [first, last] = session.targetConfigs.equal_range(name);
-    if (first == last) {
-        if (sectionIndex != 0) return -1;
-        session.targetConfigs.emplace(name, section);
-        return 0;
-    }
-    int count = static_cast<int>(std::distance(first, last));
-    // A negative position names no section; overwriting the first one for it
-    // would silently change a section the caller did not mean.
-    if (sectionIndex >= 0 && sectionIndex < count) {
-        std::next(first, sectionIndex)->second = section;
-        return 0;
-    }
-    if (sectionIndex < 0 || sectionIndex >= kMaxSections || sectionIndex > count) {
-        QUILLON_LOG(session, "setTgtCfg", LOG_ERROR, "Scan configuration index error");
-        return -1;
-    }
-    session.targetConfigs.emplace_hint(last, name, section);
-    return 0;
+// A section edit that names no section: the exports report it without a
+// message of their own.
+Outcome sectionRefused() {
+    return failedKeeping(Kind::InvalidArgument, kParamInError);
 }
 
-int setTgtCfgsOp(SpectrometerSession& session, const std::string& name, uint16_t numRepeats) {
-    auto [first, last] = session.targetConfigs.equal_range(name);
-    if (first == last) {
-        QUILLON_LOG(session, "setTgtCfgs", LOG_ERROR, "Set target name error");
-        return -1;
-    }
-    std::vector<TargetSection> sections;
-    for (auto it = first; it != last; ++it) sections.push_back(it->second);
-    return setTargetLists(session, name, std::move(sections), numRepeats);
-}
-
-int setTargetLists(SpectrometerSession& session, const std::string& name,
-                   std::vector<TargetSection> sections, uint16_t numRepeats) {
-    if (!listIsSavable(session, "setTargetLists")) return -1;
-    int position = findConfig(session.scanConfigs, name);
+// Validates `sections` into the record for `position` (an existing one is
+// replaced, the next free one added) and saves the list with it.
+Outcome commitAt(Module& module, int position, const std::string& name,
+                 const std::vector<TargetSection>& sections, uint16_t numRepeats, bool byName) {
     ScanConfig record{};
-    if (position >= 0) {
+    if (position >= 0 && static_cast<size_t>(position) < module.scanConfigs.size()) {
         if (sections.size() > kMaxSections)
-            return fail(session, "section size more than five,max size is five");
-        const ScanConfig& stored = session.scanConfigs[static_cast<size_t>(position)];
+            return fail(module, "section size more than five,max size is five");
+        const ScanConfig& stored = module.scanConfigs[static_cast<size_t>(position)];
         // Two records of one name, or sections the view does not show, would be
         // rewritten with sections other than the ones they hold.
         size_t sameName = 0;
-        for (const ScanConfig& c : session.scanConfigs) sameName += configNameOf(c) == name;
-        if (sameName > 1 || viewHidesSections(stored))
-            return fail(session, "Scan configuration holds sections that cannot be edited");
+        for (const ScanConfig& c : module.scanConfigs) sameName += configNameOf(c) == name;
+        if ((byName && sameName > 1) || viewHidesSections(stored))
+            return fail(module, "Scan configuration holds sections that cannot be edited");
         record = stored;
+        if (configNameOf(stored) != name) {
+            if (name.size() >= kConfigNameSize)
+                return fail(module, "Scan configuration name is longer than 39 bytes");
+            std::memset(record.configName, 0, sizeof record.configName);
+            std::memcpy(record.configName, name.data(), name.size());
+        }
     } else {
-        if (session.scanConfigs.size() >= kMaxStoredConfigs)
-            return fail(session, "Scan configuration is up to 20 parameter groups");
+        if (module.scanConfigs.size() >= kMaxStoredConfigs)
+            return fail(module, "Scan configuration is up to 20 parameter groups");
         if (sections.size() > kMaxSections)
-            return fail(session, "section size more than five,max size is five");
+            return fail(module, "section size more than five,max size is five");
         if (name.size() >= kConfigNameSize)
-            return fail(session, "Scan configuration name is longer than 39 bytes");
+            return fail(module, "Scan configuration name is longer than 39 bytes");
         std::memcpy(record.configName, name.data(), name.size());
     }
     // Validated into a copy: the stored list changes only once every check passed.
     record.scanType = kSectionedScanType;
     record.sectioned.numRepeats = numRepeats;
     record.sectioned.numSections = static_cast<uint8_t>(sections.size());
-    if (validateSections(session, sections, numRepeats, record) != 0) return -1;
+    if (const Outcome valid = validateSections(module, sections, numRepeats, record); !valid.ok())
+        return valid;
 
-    std::deque<ScanConfig> candidate = session.scanConfigs;
-    if (position >= 0)
+    std::deque<ScanConfig> candidate = module.scanConfigs;
+    if (position >= 0 && static_cast<size_t>(position) < candidate.size())
         candidate[static_cast<size_t>(position)] = record;
     else
         candidate.push_back(record);
-    if (!saveList(session, candidate, static_cast<uint8_t>(session.activeScanIndex))) {
-        lastErrorCode = kDeviceReturnError;
-        return -1;
-    }
-    session.scanConfigs = std::move(candidate);
-    QUILLON_LOG(session, "setTargetLists", LOG_ERROR, "Set target Configuration success");
-    lastErrorCode = kNoError;
-    return 0;
+    if (const Outcome saved =
+            saveList(module, candidate, static_cast<uint8_t>(module.activeScanIndex));
+        !saved.ok())
+        return saved;
+    module.scanConfigs = std::move(candidate);
+    QUILLON_LOG(module, "setTargetLists", LOG_ERROR, "Set target Configuration success");
+    return succeeded();
 }
 
-int removeTargetCfg(SpectrometerSession& session, const std::string& name) {
-    int position = findConfig(session.scanConfigs, name);
-    if (position < 0) {
-        QUILLON_LOG(session, "removeTargetCfg", LOG_ERROR, "Scan configuration name not found");
-        lastErrorCode = kParamInError;
-        return -1;
-    }
-    if (!listIsSavable(session, "removeTargetCfg")) return -1;
-    std::deque<ScanConfig> candidate = session.scanConfigs;
-    candidate.erase(candidate.begin() + position);
+// Removes the record at `position` (which exists) from the module.
+Outcome removeAt(Module& module, size_t position, const char* operation) {
+    if (const Outcome savable = listIsSavable(module, operation); !savable.ok()) return savable;
+    std::deque<ScanConfig> candidate = module.scanConfigs;
+    candidate.erase(candidate.begin() + static_cast<std::ptrdiff_t>(position));
     // The same configuration stays active; when it is the one removed, the
     // first one becomes active.
-    int active = session.activeScanIndex;
-    if (active > position)
+    int active = module.activeScanIndex;
+    if (active > static_cast<int>(position))
         --active;
-    else if (active == position)
+    else if (active == static_cast<int>(position))
         active = 0;
-    if (!saveList(session, candidate, static_cast<uint8_t>(active))) {
-        lastErrorCode = kDeviceReturnError;
-        return -1;
+    if (const Outcome saved = saveList(module, candidate, static_cast<uint8_t>(active));
+        !saved.ok())
+        return saved;
+    module.scanConfigs = std::move(candidate);
+    module.activeScanIndex = static_cast<int8_t>(active);
+    return succeeded();
+}
+
+}  // namespace
+
+Outcome setTgtCfgOp(Module& module, const std::string& name, int sectionIndex,
+                    const TargetSection& section) {
+    auto [first, last] = module.targetConfigs.equal_range(name);
+    if (first == last) {
+        if (sectionIndex != 0) return sectionRefused();
+        module.targetConfigs.emplace(name, section);
+        return succeededQuietly();
     }
-    session.scanConfigs = std::move(candidate);
-    session.activeScanIndex = static_cast<int8_t>(active);
-    session.targetConfigs.erase(name);
-    QUILLON_LOG(session, "removeTargetCfg", INFO, "Remove scan configuration success");
-    lastErrorCode = kNoError;
-    return 0;
+    int count = static_cast<int>(std::distance(first, last));
+    // A negative position names no section; overwriting the first one for it
+    // would silently change a section the caller did not mean.
+    if (sectionIndex >= 0 && sectionIndex < count) {
+        std::next(first, sectionIndex)->second = section;
+        return succeededQuietly();
+    }
+    if (sectionIndex < 0 || sectionIndex >= kMaxSections || sectionIndex > count) {
+        QUILLON_LOG(module, "setTgtCfg", LOG_ERROR, "Scan configuration index error");
+        return sectionRefused();
+    }
+    module.targetConfigs.emplace_hint(last, name, section);
+    return succeededQuietly();
+}
+
+Outcome setTgtCfgsOp(Module& module, const std::string& name, uint16_t numRepeats) {
+    auto [first, last] = module.targetConfigs.equal_range(name);
+    if (first == last) {
+        QUILLON_LOG(module, "setTgtCfgs", LOG_ERROR, "Set target name error");
+        return sectionRefused();
+    }
+    std::vector<TargetSection> sections;
+    for (auto it = first; it != last; ++it) sections.push_back(it->second);
+    return setTargetLists(module, name, std::move(sections), numRepeats);
+}
+
+Outcome setTargetLists(Module& module, const std::string& name, std::vector<TargetSection> sections,
+                       uint16_t numRepeats) {
+    if (const Outcome savable = listIsSavable(module, "setTargetLists"); !savable.ok())
+        return savable;
+    return commitAt(module, findConfig(module.scanConfigs, name), name, sections, numRepeats, true);
+}
+
+Outcome removeTargetCfg(Module& module, const std::string& name) {
+    int position = findConfig(module.scanConfigs, name);
+    if (position < 0) {
+        QUILLON_LOG(module, "removeTargetCfg", LOG_ERROR, "Scan configuration name not found");
+        return failed(Kind::InvalidArgument, kParamInError);
+    }
+    if (const Outcome removed = removeAt(module, static_cast<size_t>(position), "removeTargetCfg");
+        !removed.ok())
+        return removed;
+    module.targetConfigs.erase(name);
+    QUILLON_LOG(module, "removeTargetCfg", INFO, "Remove scan configuration success");
+    return succeeded();
+}
+
+Outcome storeConfigurationAt(Module& module, size_t position, const std::string& name,
+                             std::vector<TargetSection> sections, uint16_t numRepeats) {
+    module.refusal.clear();
+    if (position > module.scanConfigs.size()) {
+        module.refusal = "no configuration at that position";
+        return failed(Kind::InvalidArgument, kParamInError);
+    }
+    if (const Outcome savable = listIsSavable(module, "setTargetLists"); !savable.ok())
+        return savable;
+    const Outcome stored =
+        commitAt(module, static_cast<int>(position), name, sections, numRepeats, false);
+    if (stored.ok()) rebuildTargetConfigs(module);
+    return stored;
+}
+
+Outcome removeConfigurationAt(Module& module, size_t position) {
+    module.refusal.clear();
+    if (position >= module.scanConfigs.size()) {
+        module.refusal = "no configuration at that position";
+        return failed(Kind::InvalidArgument, kParamInError);
+    }
+    const Outcome removed = removeAt(module, position, "removeTargetCfg");
+    if (removed.ok()) {
+        rebuildTargetConfigs(module);
+        QUILLON_LOG(module, "removeTargetCfg", INFO, "Remove scan configuration success");
+    }
+    return removed;
 }
 
 }  // namespace quillon

@@ -6,15 +6,24 @@
 #include <string>
 #include <vector>
 
-#include "core/session.h"
+#include "core/module.h"
 
 namespace quillon {
 
-int setTgtCfgOp(SpectrometerSession& session, const std::string& name, int sectionIndex,
-                const TargetSection& section);
-int setTgtCfgsOp(SpectrometerSession& session, const std::string& name, uint16_t numRepeats);
-int setTargetLists(SpectrometerSession& session, const std::string& name,
-                   std::vector<TargetSection> sections, uint16_t numRepeats);
-int removeTargetCfg(SpectrometerSession& session, const std::string& name);
+Outcome setTgtCfgOp(Module& module, const std::string& name, int sectionIndex,
+                    const TargetSection& section);
+Outcome setTgtCfgsOp(Module& module, const std::string& name, uint16_t numRepeats);
+// Commits `sections` as the configuration `name`: the stored one of that name
+// is replaced, or a new one is added.
+Outcome setTargetLists(Module& module, const std::string& name, std::vector<TargetSection> sections,
+                       uint16_t numRepeats);
+Outcome removeTargetCfg(Module& module, const std::string& name);
+
+// By position: `position` replaced (or, when it equals the number stored,
+// added) with the configuration `name`; a refusal leaves its reason in
+// `module.refusal`. And the configuration at `position` removed.
+Outcome storeConfigurationAt(Module& module, size_t position, const std::string& name,
+                             std::vector<TargetSection> sections, uint16_t numRepeats);
+Outcome removeConfigurationAt(Module& module, size_t position);
 
 }  // namespace quillon

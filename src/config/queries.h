@@ -4,18 +4,17 @@
 
 #include <string>
 
-#include "core/session.h"
+#include "core/module.h"
 
 namespace quillon {
 
-int getScanSectionNumberOp(const SpectrometerSession& session);
-int getScanSectionNameOp(const SpectrometerSession& session, int index, char* buffer,
-                         unsigned int bufferLength);
-int getScanSectionNameNumberOp(const SpectrometerSession& session, const std::string& name);
-int getScanSectionNameCfgOp(const SpectrometerSession& session, const std::string& name,
-                            int sectionIndex, char* typeBuffer, unsigned int bufferLength,
-                            TargetSection& out);
-int getRemainPatternsNum(SpectrometerSession& session, const std::string& name, uint8_t section,
-                         uint16_t* remaining);
+int getScanSectionNumberOp(const Module& module);
+Outcome getScanSectionNameOp(const Module& module, int index, char* buffer,
+                             unsigned int bufferLength);
+int getScanSectionNameNumberOp(const Module& module, const std::string& name);
+Outcome getScanSectionNameCfgOp(const Module& module, const std::string& name, int sectionIndex,
+                                char* typeBuffer, unsigned int bufferLength, TargetSection& out);
+Outcome getRemainPatternsNum(Module& module, const std::string& name, uint8_t section,
+                             uint16_t* remaining);
 
 }  // namespace quillon

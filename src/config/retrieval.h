@@ -1,17 +1,18 @@
 // Reading the module's calibration and every stored configuration into both
-// views of the session, when a module is opened.
+// views of the module, when a module is opened.
 #pragma once
 
-#include "core/session.h"
+#include "core/module.h"
 
 namespace quillon {
 
 constexpr size_t kConfigWorkBufferSize = 512;
 
-// True when the configurations were read and the views rebuilt.
-bool getScanSection(SpectrometerSession& session);
+// Ok when the configurations were read and the views rebuilt; NoConfiguration
+// when the module answered that it stores none.
+Outcome getScanSection(Module& module);
 
 // Rebuilds the caller's view (targetConfigs) from the stored records.
-void rebuildTargetConfigs(SpectrometerSession& session);
+void rebuildTargetConfigs(Module& module);
 
 }  // namespace quillon

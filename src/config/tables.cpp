@@ -8,15 +8,14 @@
 
 namespace quillon {
 
-bool getScanType(SpectrometerSession& session, std::map<int, std::string>& table) {
+bool getScanType(Module& module, std::map<int, std::string>& table) {
     table.emplace(0, "Column");
     table.emplace(1, "Hadamard");
-    QUILLON_LOG(session, "getScanType", LOG_DEBUG, "Get scan type success");
-    lastErrorCode = kNoError;
+    QUILLON_LOG(module, "getScanType", LOG_DEBUG, "Get scan type success");
     return true;
 }
 
-bool getWidthPixels(SpectrometerSession& session, std::vector<double>& table) {
+bool getWidthPixels(Module& module, std::vector<double>& table) {
     // Widths are multiples of the column pitch, rounded to two decimals the way
     // they are shown to people, so the values compare equal to what callers type.
     for (int k = kMinWidthPixels; k < kMinWidthPixels + kWidthTableSize; ++k) {
@@ -24,15 +23,13 @@ bool getWidthPixels(SpectrometerSession& session, std::vector<double>& table) {
         std::snprintf(text, sizeof text, "%.2f", k * 1.17096018735363);
         table.push_back(std::strtod(text, nullptr));
     }
-    QUILLON_LOG(session, "getWidthPixels", LOG_DEBUG, "Get width pixels success");
-    lastErrorCode = kNoError;
+    QUILLON_LOG(module, "getWidthPixels", LOG_DEBUG, "Get width pixels success");
     return true;
 }
 
-bool getExposureTimes(SpectrometerSession& session, std::vector<double>& table) {
+bool getExposureTimes(Module& module, std::vector<double>& table) {
     table.insert(table.end(), std::begin(kExposureTimesMs), std::end(kExposureTimesMs));
-    QUILLON_LOG(session, "getExposureTimes", LOG_DEBUG, "Get exposure times success");
-    lastErrorCode = kNoError;
+    QUILLON_LOG(module, "getExposureTimes", LOG_DEBUG, "Get exposure times success");
     return true;
 }
 

@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "config/table_values.h"
-#include "core/session.h"
+#include "core/module.h"
 
 namespace quillon {
 
-bool getScanType(SpectrometerSession& session, std::map<int, std::string>& table);
-bool getWidthPixels(SpectrometerSession& session, std::vector<double>& table);
-bool getExposureTimes(SpectrometerSession& session, std::vector<double>& table);
+bool getScanType(Module& module, std::map<int, std::string>& table);
+bool getWidthPixels(Module& module, std::vector<double>& table);
+bool getExposureTimes(Module& module, std::vector<double>& table);
 
 // Position of `value` in `table` within 1e-7, or -1.
 int findTableValue(const std::vector<double>& table, double value);

@@ -4,13 +4,13 @@
 
 #include <deque>
 
-#include "core/session.h"
+#include "core/module.h"
 
 namespace quillon {
 
-// 0 when every configuration was stored; -4 when an image size cannot be
-// computed; -1 when a configuration could not be serialized or stored.
-int exportTargetList(SpectrometerSession& session, const std::deque<ScanConfig>& configs,
-                     uint8_t activeIndex);
+// Ok when every configuration was stored; otherwise what stopped the save
+// (the module may then hold only part of `configs`).
+Outcome exportTargetList(Module& module, const std::deque<ScanConfig>& configs,
+                         uint8_t activeIndex);
 
 }  // namespace quillon

@@ -18,16 +18,4 @@ void destroySession() {
     g_session.reset();
 }
 
-void logRecord(SpectrometerSession& session, std::string_view operation, int line, LogLevel level,
-               std::string_view message) {
-    if (!session.logEnabled) return;
-    try {
-        if (!session.logWriter)
-            session.logWriter = std::make_unique<LogWriter>(LogWriter::dailyFileName());
-        session.logWriter->writeRecord(operation, line, level, message);
-    } catch (...) {
-        // Logging never changes an operation's outcome.
-    }
-}
-
 }  // namespace quillon

@@ -1,43 +1,32 @@
-// The one object behind every exported function: the log, the configurations
-// read from the module and the host's view of them, the active index and the
-// module's calibration.
+// The one object behind the 29 exported functions: the process's log, the
+// modules the last enumeration found, and the default module they work on.
 #pragma once
 
-#include <deque>
-#include <map>
-#include <memory>
 #include <string>
-#include <string_view>
+#include <vector>
 
-#include "core/record_types.h"
-#include "log/log_writer.h"
+#include "core/module.h"
+
+namespace quillon::link {
+struct HidLayer;
+}
 
 namespace quillon {
 
-// One section of a configuration as the caller states it.
-struct TargetSection {
-    std::string typeName;
-    double width;
-    uint16_t wavelengthStartNm;
-    uint16_t wavelengthEndNm;
-    uint16_t numPatterns;
-    double exposure;
+// A module as the HID layer listed it.
+struct FoundModule {
+    std::wstring serialNumber;  // empty when the device has none
+    std::string path;           // the HID layer's name for it
 };
 
 struct SpectrometerSession {
-    std::unique_ptr<LogWriter> logWriter;
-    bool logEnabled = false;
-    std::deque<ScanConfig> scanConfigs;
-    int8_t activeScanIndex = 0;
-    CalibrationCoefficients calibration{};
-    // Several entries may share one name; equal names keep insertion order.
-    std::multimap<std::string, TargetSection> targetConfigs;
-    // False while the host's list may not be everything the module stores (a
-    // retrieval stopped early or an image did not decode): saving it would
-    // erase what was not read.
-    bool configsComplete = false;
-    // True after a save the module did not complete: its list is short of ours.
-    bool moduleOutOfDate = false;
+    ProcessLog log;
+    // One entry per matching HID entry of the last successful enumeration, and
+    // the HID layer that listed them (the one they are opened through).
+    std::vector<FoundModule> foundModules;
+    const link::HidLayer* foundThrough = nullptr;
+    unsigned int foundCount = 0;
+    Module module{log, true};
 };
 
 // The session, created on first use; nullptr only when memory runs out.
@@ -45,11 +34,4 @@ SpectrometerSession* obtainSession();
 // Destroys the session (closes the log file). Called when the library unloads.
 void destroySession();
 
-// Writes one log record when logging is on; never changes a result.
-void logRecord(SpectrometerSession& session, std::string_view operation, int line, LogLevel level,
-               std::string_view message);
-
 }  // namespace quillon
-
-#define QUILLON_LOG(session, operation, level, message) \
-    ::quillon::logRecord((session), (operation), __LINE__, (level), (message))

@@ -21,26 +21,27 @@ constexpr uint16_t kWriteScanConfigLength = 128;
 using bytes::get32;
 
 // A write command of up to four data bytes, answered by a status reply.
-int writeCommand(CommandCode code, std::span<const uint8_t> data) {
+int writeCommand(LinkState& link, CommandCode code, std::span<const uint8_t> data) {
     uint8_t message[kHeaderSize + 2 + 4] = {};
     const size_t length = 2 + data.size();
-    writeHeader(message, kWriteFlags, nextSequence(), static_cast<uint16_t>(length), code);
+    writeHeader(message, kWriteFlags, nextSequence(link), static_cast<uint16_t>(length), code);
     std::memcpy(message + 6, data.data(), data.size());
-    if (sendRequest(message, kHeaderSize + length) <= 0) return kLinkNoModule;
-    return readStatus();
+    if (sendRequest(link, message, kHeaderSize + length) <= 0) return kLinkNoModule;
+    return readStatus(link);
 }
 
 // A read command whose reply carries one 32-bit value.
-int readWord(CommandCode code, uint32_t& value, std::span<const uint8_t> data = {}) {
-    const Reply reply = exchange(code, data);
+int readWord(LinkState& link, CommandCode code, uint32_t& value,
+             std::span<const uint8_t> data = {}) {
+    const Reply reply = exchange(link, code, data);
     if (reply.result <= 0) return reply.result;
     if (reply.payload.size() < 4) return kLinkFlag4;
     value = get32(reply.payload.data());
     return reply.result;
 }
 
-int readByte(CommandCode code, uint8_t& value) {
-    const Reply reply = exchange(code);
+int readByte(LinkState& link, CommandCode code, uint8_t& value) {
+    const Reply reply = exchange(link, code);
     if (reply.result <= 0) return reply.result;
     value = reply.payload[0];  // an accepted reply holds at least one byte
     return reply.result;
@@ -48,37 +49,37 @@ int readByte(CommandCode code, uint8_t& value) {
 
 }  // namespace
 
-int readVersions(uint32_t words[7]) {
-    const Reply reply = exchange(kReadVersions);
+int readVersions(LinkState& link, uint32_t words[7]) {
+    const Reply reply = exchange(link, kReadVersions);
     if (reply.result <= 0) return reply.result;
     if (reply.payload.size() < 28) return kLinkFlag4;
     for (int i = 0; i < 7; ++i) words[i] = get32(reply.payload.data() + 4 * i);
     return reply.result;
 }
 
-int readActiveScanIndex(uint8_t& index) {
-    return readByte(kReadActiveScanIndex, index);
+int readActiveScanIndex(LinkState& link, uint8_t& index) {
+    return readByte(link, kReadActiveScanIndex, index);
 }
 
-int setActiveScanIndexCommand(uint8_t index) {
-    return writeCommand(kSetActiveScanIndex, {&index, 1});
+int setActiveScanIndexCommand(LinkState& link, uint8_t index) {
+    return writeCommand(link, kSetActiveScanIndex, {&index, 1});
 }
 
-int readEstimatedScanTime(uint32_t& milliseconds) {
-    return readWord(kReadEstimatedScanTime, milliseconds);
+int readEstimatedScanTime(LinkState& link, uint32_t& milliseconds) {
+    return readWord(link, kReadEstimatedScanTime, milliseconds);
 }
 
-int lampOffControl(uint8_t off) {
-    return writeCommand(kLampOffControl, {&off, 1});
+int lampOffControl(LinkState& link, uint8_t off) {
+    return writeCommand(link, kLampOffControl, {&off, 1});
 }
 
-int lampOnControl(uint8_t on) {
+int lampOnControl(LinkState& link, uint8_t on) {
     const uint8_t data[2] = {on, on};
-    return writeCommand(kLampOnControl, data);
+    return writeCommand(link, kLampOnControl, data);
 }
 
-int readCalibrationCoefficients(CalibrationCoefficients& cal) {
-    const Reply reply = exchange(kReadCalibrationCoefficients);
+int readCalibrationCoefficients(LinkState& link, CalibrationCoefficients& cal) {
+    const Reply reply = exchange(link, kReadCalibrationCoefficients);
     if (reply.result <= 0) return reply.result;
     // Decoded from a copy: the reply stays as it arrived, and `cal` is only
     // touched once the image proved sound.
@@ -91,14 +92,15 @@ int readCalibrationCoefficients(CalibrationCoefficients& cal) {
     return reply.result;
 }
 
-int readScanConfigCount(uint8_t& count) {
-    return readByte(kReadScanConfigCount, count);
+int readScanConfigCount(LinkState& link, uint8_t& count) {
+    return readByte(link, kReadScanConfigCount, count);
 }
 
-int readScanConfig(uint32_t index, uint8_t* image, size_t capacity, size_t& imageSize) {
+int readScanConfig(LinkState& link, uint32_t index, uint8_t* image, size_t capacity,
+                   size_t& imageSize) {
     uint8_t data[4];
     bytes::put32(data, index);
-    const Reply reply = exchange(kReadScanConfig, data);
+    const Reply reply = exchange(link, kReadScanConfig, data);
     if (reply.result <= 0) return reply.result;
     const size_t payload = reply.payload.size();
     if (payload < 4) return kLinkFlag4;
@@ -112,53 +114,53 @@ int readScanConfig(uint32_t index, uint8_t* image, size_t capacity, size_t& imag
     return reply.result;
 }
 
-int eraseScanConfigs() {
+int eraseScanConfigs(LinkState& link) {
     const uint8_t key = 0x5A;
-    return writeCommand(kEraseScanConfigs, {&key, 1});
+    return writeCommand(link, kEraseScanConfigs, {&key, 1});
 }
 
-int writeScanConfig(uint8_t position, const uint8_t* image, size_t imageSize) {
+int writeScanConfig(LinkState& link, uint8_t position, const uint8_t* image, size_t imageSize) {
     if (imageSize > kMaxWrittenConfigImage || (imageSize > 0 && image == nullptr)) {
         return kLinkNoModule;
     }
     // The whole 192 bytes go out; what follows the image is zero.
     uint8_t message[kWriteScanConfigMessage] = {};
-    writeHeader(message, kWriteFlags, nextSequence(), kWriteScanConfigLength, kWriteScanConfig);
+    writeHeader(message, kWriteFlags, nextSequence(link), kWriteScanConfigLength, kWriteScanConfig);
     message[6] = 0x00;
     message[7] = position;
     message[8] = static_cast<uint8_t>(imageSize);
     if (imageSize > 0) std::memcpy(message + 9, image, imageSize);
-    if (sendRequest(message, sizeof message) <= 0) return kLinkNoModule;
-    return readStatus();
+    if (sendRequest(link, message, sizeof message) <= 0) return kLinkNoModule;
+    return readStatus(link);
 }
 
-int setAverageCount(uint16_t count) {
+int setAverageCount(LinkState& link, uint16_t count) {
     uint8_t data[2];
     bytes::put16(data, count);
-    return writeCommand(kSetAverageCount, data);
+    return writeCommand(link, kSetAverageCount, data);
 }
 
-int preScanSetting() {
+int preScanSetting(LinkState& link) {
     const uint8_t data[2] = {0x00, 0x40};
-    return writeCommand(kPreScanSetting, data) == 0 ? 0 : 1;
+    return writeCommand(link, kPreScanSetting, data) == 0 ? 0 : 1;
 }
 
-int startScan() {
+int startScan(LinkState& link) {
     const uint8_t data = 0x00;
-    return writeCommand(kStartScan, {&data, 1});
+    return writeCommand(link, kStartScan, {&data, 1});
 }
 
-int readDeviceStatus(uint32_t& status) {
-    return readWord(kReadDeviceStatus, status);
+int readDeviceStatus(LinkState& link, uint32_t& status) {
+    return readWord(link, kReadDeviceStatus, status);
 }
 
-int readScanDataSize(uint32_t& size) {
+int readScanDataSize(LinkState& link, uint32_t& size) {
     const uint8_t data[4] = {0, 0, 0, 0};
-    return readWord(kReadScanDataSize, size, data);
+    return readWord(link, kReadScanDataSize, size, data);
 }
 
-int readScanDataChunk(uint8_t* piece, size_t capacity, size_t& pieceLength) {
-    const Reply reply = exchange(kReadScanDataChunk);
+int readScanDataChunk(LinkState& link, uint8_t* piece, size_t capacity, size_t& pieceLength) {
+    const Reply reply = exchange(link, kReadScanDataChunk);
     if (reply.result <= 0) return reply.result;
     const size_t length = reply.payload.size();
     if (length > capacity || piece == nullptr) return kLinkFlag4;

@@ -22,7 +22,9 @@ bool resolveAll(void* object, HidLayer& layer) {
     return resolve(object, "hid_init", layer.init) &&
            resolve(object, "hid_enumerate", layer.enumerate) &&
            resolve(object, "hid_free_enumeration", layer.freeEnumeration) &&
-           resolve(object, "hid_open", layer.open) && resolve(object, "hid_write", layer.write) &&
+           resolve(object, "hid_open", layer.open) &&
+           resolve(object, "hid_open_path", layer.openPath) &&
+           resolve(object, "hid_write", layer.write) &&
            resolve(object, "hid_read_timeout", layer.readTimeout) &&
            resolve(object, "hid_close", layer.close);
 }

@@ -13,17 +13,6 @@
 namespace quillon::link {
 namespace {
 
-struct LinkState {
-    const HidLayer* hid = nullptr;  // the one that opened `handle`
-    hid_device* handle = nullptr;
-    uint8_t sequence = 0;  // never reset, wraps 255 -> 0
-    int readTimeoutMs = kDefaultReadTimeoutMs;
-    uint8_t report[1 + kReportSize] = {};
-    uint8_t reply[kReplyBufferSize] = {};
-};
-
-LinkState link;
-
 // The last report of a longest reply starts below 584 and must fit whole.
 static_assert((kHeaderSize + kMaxReplyPayload - 1) / kReportSize * kReportSize + kReportSize <=
               kReplyBufferSize);
@@ -36,16 +25,7 @@ uint16_t lengthField(const uint8_t* header) {
     return bytes::get16(header + 2);
 }
 
-// A reply that arrives after its request timed out must not pass for the answer
-// to the next request: whatever input is already waiting is read and dropped.
-void discardWaitingInput() {
-    uint8_t scratch[kReportSize];
-    for (int i = 0; i < kMaxStaleReports; ++i) {
-        if (link.hid->readTimeout(link.handle, scratch, sizeof scratch, 0) <= 0) return;
-    }
-}
-
-bool writeReport() {
+bool writeReport(LinkState& link) {
     return link.hid->write(link.handle, link.report, sizeof link.report) >= 0;
 }
 
@@ -61,13 +41,7 @@ int flagResult(uint8_t flags) {
     }
 }
 
-}  // namespace
-
-bool openModule(const HidLayer& hid, uint16_t vendorId, uint16_t productId, const wchar_t* serial,
-                int* refusal) {
-    if (link.handle != nullptr) return false;
-    errno = 0;
-    hid_device* handle = hid.open(vendorId, productId, serial);
+bool adopt(LinkState& link, const HidLayer& hid, hid_device* handle, int* refusal) {
     if (refusal != nullptr) *refusal = handle == nullptr ? errno : 0;
     if (handle == nullptr) return false;
     link.hid = &hid;
@@ -75,17 +49,42 @@ bool openModule(const HidLayer& hid, uint16_t vendorId, uint16_t productId, cons
     return true;
 }
 
-void closeModule() {
+}  // namespace
+
+// A reply that arrives after its request timed out must not pass for the answer
+// to the next request: whatever input is already waiting is read and dropped.
+void discardWaitingInput(LinkState& link) {
+    if (link.handle == nullptr) return;
+    uint8_t scratch[kReportSize];
+    for (int i = 0; i < kMaxStaleReports; ++i) {
+        if (link.hid->readTimeout(link.handle, scratch, sizeof scratch, 0) <= 0) return;
+    }
+}
+
+bool openModule(LinkState& link, const HidLayer& hid, uint16_t vendorId, uint16_t productId,
+                const wchar_t* serial, int* refusal) {
+    if (link.handle != nullptr) return false;
+    errno = 0;
+    return adopt(link, hid, hid.open(vendorId, productId, serial), refusal);
+}
+
+bool openModulePath(LinkState& link, const HidLayer& hid, const char* path, int* refusal) {
+    if (link.handle != nullptr || path == nullptr) return false;
+    errno = 0;
+    return adopt(link, hid, hid.openPath(path), refusal);
+}
+
+void closeModule(LinkState& link) {
     if (link.handle != nullptr) link.hid->close(link.handle);
     link.handle = nullptr;
     link.hid = nullptr;
 }
 
-bool moduleOpen() {
+bool moduleOpen(const LinkState& link) {
     return link.handle != nullptr;
 }
 
-void setReadTimeout(int milliseconds) {
+void setReadTimeout(LinkState& link, int milliseconds) {
     link.readTimeoutMs = milliseconds;
 }
 
@@ -98,17 +97,17 @@ void writeHeader(uint8_t* message, uint8_t flags, uint8_t sequence, uint16_t len
     message[5] = code.group;
 }
 
-uint8_t nextSequence() {
+uint8_t nextSequence(LinkState& link) {
     return link.sequence++;
 }
 
-int sendRequest(const uint8_t* message, size_t messageCapacity) {
+int sendRequest(LinkState& link, const uint8_t* message, size_t messageCapacity) {
     if (link.handle == nullptr || message == nullptr || messageCapacity < kHeaderSize) {
         return kLinkNoModule;
     }
     const size_t length = lengthField(message);
     if (messageCapacity < kHeaderSize + length) return kLinkNoModule;
-    discardWaitingInput();
+    discardWaitingInput(link);
 
     // Report r carries message bytes [64r, 64r + 64); the first one's header is
     // part of those bytes. Anything past what the caller gave is zero.
@@ -119,14 +118,14 @@ int sendRequest(const uint8_t* message, size_t messageCapacity) {
             std::min<size_t>(kReportSize, messageCapacity - std::min(sent, messageCapacity));
         std::memset(link.report, 0, sizeof link.report);
         std::memcpy(link.report + 1, message + sent, take);
-        if (!writeReport()) return kLinkNoModule;
+        if (!writeReport(link)) return kLinkNoModule;
         sent += kReportSize;
     } while (sent < total);
     // Counted as the protocol counts it: header plus body bytes the reports hold.
     return static_cast<int>(sent == kReportSize ? total : sent);
 }
 
-int readStatus() {
+int readStatus(LinkState& link) {
     if (link.handle == nullptr) return kLinkNoModule;
     const int got = link.hid->readTimeout(link.handle, link.reply, kReportSize, link.readTimeoutMs);
     if (got < 0) return kLinkNoModule;
@@ -138,15 +137,15 @@ int readStatus() {
     return static_cast<int>(bytes::get32(link.reply + kHeaderSize));
 }
 
-Reply exchange(CommandCode code, std::span<const uint8_t> data) {
+Reply exchange(LinkState& link, CommandCode code, std::span<const uint8_t> data) {
     if (link.handle == nullptr || data.size() > kMaxReadRequestData) return {kLinkNoModule, {}};
-    discardWaitingInput();
+    discardWaitingInput(link);
 
     std::memset(link.report, 0, sizeof link.report);
     uint8_t* message = link.report + 1;
     writeHeader(message, kReadFlags, 0, static_cast<uint16_t>(2 + data.size()), code);
     if (!data.empty()) std::memcpy(message + 6, data.data(), data.size());
-    if (!writeReport()) return {kLinkNoModule, {}};
+    if (!writeReport(link)) return {kLinkNoModule, {}};
 
     // Report k of the reply lands at offset 64k. A read may deliver fewer than
     // 64 bytes: only the bytes that arrived count, and a short report that

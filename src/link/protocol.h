@@ -7,17 +7,12 @@
 #include <cstdint>
 #include <span>
 
+#include "core/link_state.h"
 #include "link/command_codes.h"
 #include "link/hid_layer.h"
 
 namespace quillon::link {
 
-constexpr int kReportSize = 64;
-constexpr int kHeaderSize = 4;
-constexpr int kMaxReplyPayload = 580;
-constexpr int kMaxReplyReports = 10;
-constexpr int kReplyBufferSize = kMaxReplyReports * kReportSize;  // whole reports
-constexpr int kDefaultReadTimeoutMs = 20000;
 // The largest data part of a read request: it must fit the one report.
 constexpr size_t kMaxReadRequestData = kReportSize - kHeaderSize - 2;
 
@@ -30,16 +25,17 @@ constexpr int kLinkTimeout = -4;
 constexpr uint8_t kReadFlags = 0xC0;
 constexpr uint8_t kWriteFlags = 0x40;
 
-// Opens/closes the module through `hid`, which then carries every report
-// until closing; the handle is process-wide. Opening fails while a module is open.
-// When the HID layer refuses, `refusal` (if given) receives the errno its open
-// left behind, 0 when it left none.
-bool openModule(const HidLayer& hid, uint16_t vendorId, uint16_t productId, const wchar_t* serial,
-                int* refusal = nullptr);
-void closeModule();
-bool moduleOpen();
+// Opens/closes a module on `link` through `hid`, which then carries every
+// report until closing. Opening fails while `link` has a module open. When the
+// HID layer refuses, `refusal` (if given) receives the errno its open left
+// behind, 0 when it left none. openModulePath opens the device at `path`.
+bool openModule(LinkState& link, const HidLayer& hid, uint16_t vendorId, uint16_t productId,
+                const wchar_t* serial, int* refusal = nullptr);
+bool openModulePath(LinkState& link, const HidLayer& hid, const char* path, int* refusal = nullptr);
+void closeModule(LinkState& link);
+bool moduleOpen(const LinkState& link);
 
-void setReadTimeout(int milliseconds);
+void setReadTimeout(LinkState& link, int milliseconds);
 
 // Writes a request header into message bytes 0..5: flags, sequence, the
 // length field (little-endian) and the command code.
@@ -49,9 +45,9 @@ void writeHeader(uint8_t* message, uint8_t flags, uint8_t sequence, uint16_t len
 // Sends a whole request message (header + body) taken from the first
 // `messageCapacity` bytes of `message`; report bytes beyond those are zero.
 // Positive count of message bytes carried, or -1.
-int sendRequest(const uint8_t* message, size_t messageCapacity);
+int sendRequest(LinkState& link, const uint8_t* message, size_t messageCapacity);
 // Reads the status reply of a write request. See the link result codes.
-int readStatus();
+int readStatus(LinkState& link);
 // A read request's answer. `result`: positive number of reply bytes received,
 // 0 when the first reply read failed, or a negative link code. `payload`: the
 // length its header announced (all of it arrived), empty unless `result` is
@@ -62,9 +58,12 @@ struct Reply {
 };
 
 // Sends a one-report read request (command code and data) and reads its reply.
-Reply exchange(CommandCode code, std::span<const uint8_t> data = {});
+Reply exchange(LinkState& link, CommandCode code, std::span<const uint8_t> data = {});
+
+// Reads and drops whatever input is already waiting (a late reply).
+void discardWaitingInput(LinkState& link);
 
 // Next sequence number for a write request (advances the counter).
-uint8_t nextSequence();
+uint8_t nextSequence(LinkState& link);
 
 }  // namespace quillon::link

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/session.h"
+#include "core/module.h"
 
 namespace quillon {
 
@@ -12,13 +12,16 @@ namespace quillon {
 // than this: an absurd estimate must not block the host for months.
 constexpr int64_t kMaxScanWaitMs = 30LL * 60 * 1000;
 constexpr int kStatusPollMs = 50;
+// How often a wait looks at the module's cancel flag.
+constexpr int kCancelCheckMs = 5;
 constexpr uint32_t kScanRunningBit = 0x2;
 
 // Scans with the active configuration and reads the image into `image`
 // (capacity bytes, cleared first). On success `length` is the image size.
-bool performScanReadData(SpectrometerSession& session, uint8_t* image, size_t capacity,
-                         uint32_t& length);
+// A cancel asked for meanwhile ends it with Kind::Cancelled, the module left
+// to finish on its own; the next scan waits for it.
+Outcome performScanReadData(Module& module, uint8_t* image, size_t capacity, uint32_t& length);
 
-int setSpectrumAverageTimeOp(SpectrometerSession& session, uint16_t count);
+Outcome setSpectrumAverageTimeOp(Module& module, uint16_t count);
 
 }  // namespace quillon

@@ -10,87 +10,100 @@
 #include "link/commands.h"
 #include "scan/execution.h"
 #include "scan/hadamard_table_setup.h"
+#include "spectrum/hadamard.h"
 #include "spectrum/interpret.h"
 
 namespace quillon {
 namespace {
 
-// Points of the active configuration, or -1 when no stored configuration is active.
-int64_t activePointCount(const SpectrometerSession& session) {
-    if (session.activeScanIndex < 0 ||
-        static_cast<size_t>(session.activeScanIndex) >= session.scanConfigs.size())
+void console(const Module& module, const char* text) {
+    if (!module.printsToConsole) return;
+    std::printf("%s", text);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int64_t activePointCount(const Module& module) {
+    if (module.activeScanIndex < 0 ||
+        static_cast<size_t>(module.activeScanIndex) >= module.scanConfigs.size())
         return -1;
-    SectionList list =
-        sectionsOf(session.scanConfigs[static_cast<size_t>(session.activeScanIndex)]);
+    SectionList list = sectionsOf(module.scanConfigs[static_cast<size_t>(module.activeScanIndex)]);
     int64_t points = 0;
     for (int s = 0; s < list.count; ++s) points += list.sections[s].numPatterns;
     return points;
 }
 
-}  // namespace
-
-int getFormattedSpectrumLength(SpectrometerSession& session, unsigned int* length) {
-    int64_t points = activePointCount(session);
-    if (points < 0) return -1;
+Outcome getFormattedSpectrumLength(Module& module, unsigned int* length, int64_t& points) {
+    points = activePointCount(module);
+    if (points < 0) return failedKeeping(Kind::NoConfiguration, kDeviceReturnError);
     if (length != nullptr) *length += static_cast<unsigned int>(points);
-    QUILLON_LOG(session, "getFormattedSpectrumLength", LOG_DEBUG, "spectrum pixel num:228");
-    lastErrorCode = kNoError;
-    return 0;
+    QUILLON_LOG(module, "getFormattedSpectrumLength", LOG_DEBUG, "spectrum pixel num:228");
+    return succeeded();
 }
 
-int setData(SpectrometerSession& session, const uint8_t* image, size_t size, double* wavelengths,
-            int32_t* intensities, uint32_t capacity) {
-    if (image == nullptr) return 0;
-    prepareHadamardTable(session);
+Outcome setData(Module& module, const uint8_t* image, size_t size, double* wavelengths,
+                int32_t* intensities, uint32_t capacity) {
+    if (image == nullptr) return succeededQuietly();
+    prepareHadamardTable(module);
     auto results = std::make_unique<ScanResults>();
     // A spectrum of another length than the host sized its arrays for (an
     // inconsistent image, or another configuration scanned) is never delivered.
-    if (interpretScanData(image, size, *results) != SpecStatus::Ok || results->length < 0 ||
+    SpecStatus interpreted;
+    {
+        HadamardSetScope table(module.hadamardSet.get());
+        interpreted = interpretScanData(image, size, *results);
+    }
+    if (interpreted != SpecStatus::Ok || results->length < 0 ||
         static_cast<uint32_t>(results->length) != capacity) {
-        QUILLON_LOG(session, "getFormattedSpectrum", LOG_DEBUG, "Scan interpret fail");
-        lastErrorCode = kDeviceReturnError;
-        return -1;
+        QUILLON_LOG(module, "getFormattedSpectrum", LOG_DEBUG, "Scan interpret fail");
+        return failed(Kind::BadData, kDeviceReturnError);
     }
     std::copy_n(results->wavelengthNm, results->length, wavelengths);
     std::copy_n(results->intensity, results->length, intensities);
-    return 0;
+    return succeededQuietly();
 }
 
-int getFormattedSpectrumOp(SpectrometerSession& session, double* wavelengths,
-                           int32_t* intensities) {
-    int64_t points = activePointCount(session);
+Outcome getFormattedSpectrumOp(Module& module, double* wavelengths, int32_t* intensities,
+                               size_t capacity) {
+    int64_t points = activePointCount(module);
     if (points < 0 || wavelengths == nullptr || intensities == nullptr) {
-        QUILLON_LOG(session, "getFormattedSpectrum", LOG_ERROR, "Scan Failed!");
-        lastErrorCode = kDeviceReturnError;
-        return -1;
+        QUILLON_LOG(module, "getFormattedSpectrum", LOG_ERROR, "Scan Failed!");
+        return failed(points < 0 ? Kind::NoConfiguration : Kind::InvalidArgument,
+                      kDeviceReturnError);
+    }
+    if (static_cast<uint64_t>(points) > capacity) {
+        QUILLON_LOG(module, "getFormattedSpectrum", LOG_ERROR,
+                    "The active configuration has " + std::to_string(points) +
+                        " points, more than the arrays hold (" + std::to_string(capacity) + ")");
+        return failed(Kind::BufferTooSmall, kParamInError);
     }
     std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[kScanDataBufferSize]);
     if (!image) {
-        std::printf("out of memory\n");
-        QUILLON_LOG(session, "getFormattedSpectrum", LOG_ERROR, "NIR out of memory");
-        lastErrorCode = kNirNoMemory;
-        return -1;
+        console(module, "out of memory\n");
+        QUILLON_LOG(module, "getFormattedSpectrum", LOG_ERROR, "NIR out of memory");
+        return failed(Kind::NoMemory, kNirNoMemory);
     }
-    link::preScanSetting();
+    link::preScanSetting(module.link);
     uint32_t length = 0;
-    if (!performScanReadData(session, image.get(), kScanDataBufferSize, length)) {
-        std::printf("Scan Failed");
-        std::fflush(stdout);
-        QUILLON_LOG(session, "getFormattedSpectrum", LOG_ERROR, "Scan Failed!");
-        return -1;
+    if (const Outcome scanned =
+            performScanReadData(module, image.get(), kScanDataBufferSize, length);
+        !scanned.ok()) {
+        if (scanned.kind == Kind::Cancelled) return scanned;
+        console(module, "Scan Failed");
+        QUILLON_LOG(module, "getFormattedSpectrum", LOG_ERROR, "Scan Failed!");
+        return scanned;
     }
-    if (setData(session, image.get(), length, wavelengths, intensities,
-                static_cast<uint32_t>(points)) != 0) {
-        std::printf("scan or reference data interpret failed");
-        std::fflush(stdout);
-        QUILLON_LOG(session, "getFormattedSpectrum", LOG_ERROR,
+    if (const Outcome set = setData(module, image.get(), length, wavelengths, intensities,
+                                    static_cast<uint32_t>(points));
+        !set.ok()) {
+        console(module, "scan or reference data interpret failed");
+        QUILLON_LOG(module, "getFormattedSpectrum", LOG_ERROR,
                     "scan or reference data interpret failed!");
-        lastErrorCode = kDeviceReturnError;
-        return -1;
+        return set;
     }
-    QUILLON_LOG(session, "getFormattedSpectrum", INFO, "Scan success");
-    lastErrorCode = kNoError;
-    return 0;
+    QUILLON_LOG(module, "getFormattedSpectrum", INFO, "Scan success");
+    return succeeded();
 }
 
 }  // namespace quillon

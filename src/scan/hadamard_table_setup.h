@@ -3,12 +3,13 @@
 // scan with a Hadamard section is decoded.
 #pragma once
 
-#include "core/session.h"
+#include "core/module.h"
 
 namespace quillon {
 
-// Reads the file once per process when the active configuration has a
-// Hadamard section; a refused file is logged and leaves the built-in table.
-void prepareHadamardTable(SpectrometerSession& session);
+// Gives the module its table when the active configuration has a Hadamard
+// section: the file is read once per process; a refused file is logged and
+// leaves the built-in table.
+void prepareHadamardTable(Module& module);
 
 }  // namespace quillon

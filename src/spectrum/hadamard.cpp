@@ -77,13 +77,11 @@ const HadamardMatrixSet& builtInSet() {
     return instance;
 }
 
-// The set the library decodes with. Sets once in use stay alive until the
-// process ends, so a decode that began with one never sees it freed.
-std::atomic<const HadamardMatrixSet*> activeSet{nullptr};
+// The set this thread decodes with; null: the built-in one.
+thread_local const HadamardMatrixSet* activeSet = nullptr;
 
 const HadamardMatrixSet& table() {
-    const HadamardMatrixSet* set = activeSet.load(std::memory_order_acquire);
-    return set ? *set : builtInSet();
+    return activeSet != nullptr ? *activeSet : builtInSet();
 }
 
 int checkOrder(const HadamardMatrixSet& set, int order) {
@@ -150,12 +148,12 @@ const HadamardMatrixSet& builtInHadamardMatrixSet() {
     return builtInSet();
 }
 
-void useHadamardMatrixSet(std::shared_ptr<const HadamardMatrixSet> set) {
-    static std::mutex keepLock;
-    static std::vector<std::shared_ptr<const HadamardMatrixSet>> kept;
-    std::lock_guard<std::mutex> lock(keepLock);
-    if (set) kept.push_back(set);
-    activeSet.store(set.get(), std::memory_order_release);
+HadamardSetScope::HadamardSetScope(const HadamardMatrixSet* set) : previous_(activeSet) {
+    activeSet = set;
+}
+
+HadamardSetScope::~HadamardSetScope() {
+    activeSet = previous_;
 }
 
 int hadamardMeasure(int order, const double* x, double* y) {

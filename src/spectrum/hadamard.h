@@ -72,9 +72,19 @@ struct HadamardMatrixSet;
 std::shared_ptr<const HadamardMatrixSet> buildHadamardMatrixSet(const HadamardColumns& columns);
 const HadamardMatrixSet& builtInHadamardMatrixSet();
 
-// The table that the functions above work with from now on; nullptr returns
-// to the built-in table. Call it before decoding starts, not during a decode.
-void useHadamardMatrixSet(std::shared_ptr<const HadamardMatrixSet> set);
+// The table that the functions above work with on the calling thread while
+// the scope lives (nullptr: the built-in table), so each module's scans are
+// decoded with its own table. The set must outlive the scope.
+class HadamardSetScope {
+  public:
+    explicit HadamardSetScope(const HadamardMatrixSet* set);
+    ~HadamardSetScope();
+    HadamardSetScope(const HadamardSetScope&) = delete;
+    HadamardSetScope& operator=(const HadamardSetScope&) = delete;
+
+  private:
+    const HadamardMatrixSet* previous_;
+};
 
 // hadamardMeasure with a given table rather than the one in use.
 int hadamardMeasureWith(const HadamardMatrixSet& set, int order, const double* x, double* y);

@@ -24,7 +24,8 @@ class LibraryTest : public SimLinkTest {
     void TearDown() override;
     // enumerateDevices + openSpectrometer(0); true when both succeeded.
     bool openModule();
-    SpectrometerSession& session() { return *obtainSession(); }
+    // The default module the exports work on.
+    Module& session() { return obtainSession()->module; }
     // Names of the configurations stored on the module, in stored order.
     std::vector<std::string> storedNames(size_t module = 0);
     // Sets `name` to one Column section and commits it; setTgtCfgs' result.

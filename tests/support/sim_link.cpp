@@ -1,6 +1,7 @@
 #include "support/sim_link.h"
 
 #include <cstdlib>
+#include "core/session.h"
 #include "link/command_codes.h"
 #include "link/protocol.h"
 
@@ -19,21 +20,26 @@ const link::HidLayer& simHid() {
     return *hid;
 }
 
+link::LinkState& testLink() {
+    return obtainSession()->module.link;
+}
+
 void SimLinkTest::SetUp() {
-    link::closeModule();
-    link::setReadTimeout(link::kDefaultReadTimeoutMs);
+    link::closeModule(testLink());
+    link::setReadTimeout(testLink(), link::kDefaultReadTimeoutMs);
     sim::bus().reset(1);
     sim::setTimeScale(0.0);
     sim::resetHidCalls();
 }
 
 void SimLinkTest::TearDown() {
-    link::closeModule();
+    link::closeModule(testLink());
     sim::setTimeScale(0.0);
 }
 
 bool SimLinkTest::openFirst(const link::HidLayer& hid) {
-    return link::openModule(hid, link::kModuleVendorId, link::kModuleProductId, nullptr);
+    return link::openModule(testLink(), hid, link::kModuleVendorId, link::kModuleProductId,
+                            nullptr);
 }
 
 std::vector<uint8_t> SimLinkTest::request(int n, size_t index) {

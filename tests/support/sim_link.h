@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "core/link_state.h"
 #include "link/hid_layer.h"
 #include "sim/bus.h"
 
@@ -17,6 +18,8 @@ namespace quillon::test {
 
 // The library's HID layer as it resolves in a test program: the simulator's.
 const link::HidLayer& simHid();
+// The link of the exports' default module, which link tests drive directly.
+link::LinkState& testLink();
 
 class SimLinkTest : public ::testing::Test {
   protected:

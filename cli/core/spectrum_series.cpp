@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "spectrum_axis.h"
 #include "spectrum_output.h"
 
 namespace quillon::cli {
@@ -24,16 +23,6 @@ std::string formatWavelength(double nm) {
     char text[40];
     std::snprintf(text, sizeof text, "%.6f", nm);
     return text;
-}
-
-Spectrum filesAxis(const ScanSeries& series, const Spectrum& spectrum) {
-    Spectrum out = spectrum;
-    if (series.wavenumbers) toWavenumbers(out);
-    return out;
-}
-
-const char* filesAxisKey(const ScanSeries& series) {
-    return series.wavenumbers ? "wavenumber_cm-1" : "wavelength_nm";
 }
 
 std::string formatValue(const ScanSeries& series, double value) {

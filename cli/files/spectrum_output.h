@@ -27,7 +27,9 @@ void writeSvg(FILE* out, const ScanSeries& series);
 std::string formatValue(const ScanSeries& series, double value);
 // A wavelength with six decimals, as every text format writes it.
 std::string formatWavelength(double nm);
-// The spectrum with the X the files give: wavelengths, or with --xunits cm-1
+// A measured spectrum as every output shows it: on the series' grid when it has one.
+Spectrum shownSpectrum(const ScanSeries& series, const Spectrum& spectrum);
+// The same with the X the files give: wavelengths, or with --xunits cm-1
 // wavenumbers in ascending order; and the name of that X in CSV and JSON.
 Spectrum filesAxis(const ScanSeries& series, const Spectrum& spectrum);
 const char* filesAxisKey(const ScanSeries& series);

@@ -1,4 +1,4 @@
-#include "api/module_hold.h"
+#include "core/module_hold.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

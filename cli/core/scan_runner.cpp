@@ -4,7 +4,6 @@
 #include <memory>
 #include <vector>
 
-#include "interrupt.h"
 #include "library_console.h"
 #include "module_session.h"
 #include "progress_bar.h"
@@ -45,7 +44,7 @@ bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& 
     Spectrum sum;
     sum.value.assign(n, 0.0);
     auto abandoned = [&] {
-        if (options.interrupt == nullptr || !options.interrupt->requested()) return false;
+        if (!options.abandon || !options.abandon()) return false;
         why.clear();
         return true;
     };
@@ -81,18 +80,6 @@ bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& 
     for (double& value : sum.value) value /= options.average;
     out = std::move(sum);
     return true;
-}
-
-}  // namespace quillon::cli
-
-namespace quillon::cli {
-
-bool warmUp(double seconds, bool progress, const InterruptWatch& interrupt) {
-    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::duration<double>(seconds));
-    std::unique_ptr<ProgressBar> bar;
-    if (progress) bar = std::make_unique<ProgressBar>(stderr, "warm-up", wait);
-    return interrupt.sleepUntil(std::chrono::steady_clock::now() + wait);
 }
 
 }  // namespace quillon::cli

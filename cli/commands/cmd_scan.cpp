@@ -3,7 +3,6 @@
 
 #include <strings.h>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -16,7 +15,7 @@
 #include "library_hadamard_table.h"
 #include "quantity_request.h"
 #include "quillonlib.h"
-#include "scan_runner.h"
+#include "series_runner.h"
 #include "series_stream.h"
 #include "spectrum_output.h"
 #include "stored_configs.h"
@@ -52,8 +51,9 @@ const char* const kHelp =
     "  --warmup S      after switching the lamp on, wait S seconds (up to 3600) for\n"
     "                  its light to settle before the first scan\n"
     "  --grid START:STEP:END  interpolate each spectrum linearly onto this even\n"
-    "                  grid (nm); JCAMP-DX then has the even ##XYDATA=(X++(Y..Y))\n"
-    "                  form; a grid reaching outside the measured range is refused\n"
+    "                  grid (nm) in every output but the plot; JCAMP-DX then has the\n"
+    "                  even ##XYDATA=(X++(Y..Y)) form; a grid reaching outside the\n"
+    "                  measured range is refused\n"
     "  --xunits U      nm (default) or cm-1: CSV, JSON and JCAMP-DX give wavenumbers\n"
     "                  (10^7 / nm, ascending); the table and plot stay in nm\n"
     "  --sample NAME   what was measured: JSON \"sample\", the JCAMP-DX ##TITLE and\n"
@@ -91,8 +91,6 @@ const OptionSpec kOptions[] = {{"average", true},     {"count", true},   {"inter
                                {"absorbance", false}, {"grid", true},    {"xunits", true},
                                {"sample", true},      {"comment", true}, {"warmup", true}};
 
-enum class Lamp { On, Off, Keep };
-
 struct ScanRequest {
     unsigned long average = 1;
     unsigned long count = 1;
@@ -102,26 +100,23 @@ struct ScanRequest {
     std::string jcampPath;
     bool json = false;
     bool table = true;
-    Lamp lamp = Lamp::On;
+    LampPolicy lamp = LampPolicy::On;
     double warmupSeconds = 0;
     QuantityRequest quantity;
     FileOptions files;
 };
 
-std::optional<int> parseLamp(const ParsedArguments& args, Lamp& lamp) {
+std::optional<int> parseLamp(const ParsedArguments& args, LampPolicy& lamp) {
     std::optional<std::string> mode = args.value("lamp");
     if (args.has("keep-lamp")) {
         if (mode && *mode != "keep")
             return usageError("scan", "--keep-lamp and --lamp " + *mode + " contradict each other");
         mode = "keep";
     }
-    if (!mode || *mode == "on") return std::nullopt;
-    if (*mode == "off")
-        lamp = Lamp::Off;
-    else if (*mode == "keep")
-        lamp = Lamp::Keep;
-    else
-        return usageError("scan", "--lamp needs on, off or keep, not '" + *mode + "'");
+    if (!mode) return std::nullopt;
+    const std::optional<LampPolicy> policy = lampPolicyNamed(*mode);
+    if (!policy) return usageError("scan", "--lamp needs on, off or keep, not '" + *mode + "'");
+    lamp = *policy;
     return std::nullopt;
 }
 
@@ -153,7 +148,7 @@ std::optional<int> parseRequest(const ParsedArguments& args, ScanRequest& reques
         if (!parseFiniteDouble(*text, request.warmupSeconds) || request.warmupSeconds < 0 ||
             request.warmupSeconds > 3600)
             return usageError("scan", "--warmup needs seconds from 0 to 3600, not '" + *text + "'");
-        if (request.lamp == Lamp::Off)
+        if (request.lamp == LampPolicy::Off)
             return usageError("scan", "--warmup waits for the lamp; not with --lamp off");
     }
     if (auto path = args.value("csv")) request.csvPath = *path;
@@ -217,77 +212,54 @@ int runScan(const Words& words, GlobalOptions& global) {
     if (auto points = activePoints())
         if (auto status = request.quantity.checkPoints(*points)) return *status;
     FILE* out = LibraryConsole::out();
-    ScanSeries series;
-    series.average = static_cast<unsigned>(request.average);
-    request.quantity.describe(series);
-    request.files.describe(series);
-    MeasureOptions measure;
-    std::string why;
-    if (!describeModule(series, measure.points, why)) {
-        reportError(why);
-        return kExitFailed;
-    }
-    if (request.table) {
-        writeScanHeader(out, series);
-        std::fflush(out);
-    }
-    measure.average = series.average;
-    measure.progress = isatty(STDERR_FILENO) == 1;
-    measure.interrupt = &interrupt;
+    SeriesPlan plan;
+    plan.count = request.count;
+    plan.intervalSeconds = request.intervalSeconds;
+    plan.average = static_cast<unsigned>(request.average);
+    plan.lamp = request.lamp;
+    plan.warmupSeconds = request.warmupSeconds;
+    plan.quantity = request.quantity.basis();
+    plan.files = request.files.labels();
+    plan.progress = isatty(STDERR_FILENO) == 1;
+    LampSwitch lamp;
+    SeriesRunner runner(std::move(plan), lamp);
+    interrupt.onSignal([&runner] { runner.cancel(); });
+
     const bool several = request.count != 1;
     std::optional<CsvStream> csv;
     if (!request.csvPath.empty()) csv.emplace(request.csvPath, several);
-
-    // The module measures the light its lamp sends back; without it only stray light.
-    if (request.lamp != Lamp::Keep) setLampStatus(request.lamp == Lamp::On ? 1 : 0);
-    if (request.warmupSeconds > 0 && !warmUp(request.warmupSeconds, measure.progress, interrupt)) {
-        if (request.lamp == Lamp::On) setLampStatus(0);
-        return interrupt.exitStatus();
+    bool written = true;
+    std::optional<std::string> unwritable;
+    const SeriesEnd end = runner.run(
+        [&](const ScanSeries& series) {
+            if (!request.table) return;
+            writeScanHeader(out, series);
+            std::fflush(out);
+        },
+        [&](const ScanSeries& series, const ScanResult& scan) {
+            if ((unwritable = request.files.refusal(scan.spectrum))) return false;
+            if (request.table) {
+                writeTable(out, series, scan, several);
+                std::fflush(out);
+            }
+            written = !csv || csv->add(series, scan);
+            return written;
+        });
+    interrupt.onSignal({});
+    if (unwritable) {
+        reportError(*unwritable);
+        return kExitUsage;
     }
     int status = kExitOk;
-    bool wavelengthsDiffer = false;
-    const auto first = std::chrono::steady_clock::now();
-    const auto interval = std::chrono::duration<double>(request.intervalSeconds);
-    for (unsigned long k = 1; request.count == 0 || k <= request.count; ++k) {
-        const auto due = first + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                     interval * static_cast<double>(k - 1));
-        if (!interrupt.sleepUntil(due)) break;
-        ScanResult scan;
-        scan.number = static_cast<unsigned>(k);
-        scan.startedSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - first).count();
-        scan.startedAt = std::chrono::system_clock::now();
-        measure.label = "scan";
-        if (several) measure.label += " " + std::to_string(k);
-        if (request.count > 1) measure.label += "/" + std::to_string(request.count);
-        if (!measureSpectrum(measure, scan.spectrum, why)) {
-            if (interrupt.requested()) break;
-            reportError(why);
-            status = kExitFailed;
-            break;
-        }
-        if (!request.quantity.apply(scan.spectrum)) {
-            wavelengthsDiffer = true;
-            break;
-        }
-        if (!request.files.apply(scan.spectrum)) {
-            status = kExitUsage;
-            break;
-        }
-        series.scans.push_back(std::move(scan));
-        if (request.table) {
-            writeTable(out, series, series.scans.back(), several);
-            std::fflush(out);
-        }
-        if (csv && !csv->add(series, series.scans.back())) {
-            status = kExitFailed;
-            break;
-        }
+    if (end.kind == SeriesEnd::Failed || end.kind == SeriesEnd::Mismatch) {
+        reportError(end.why);
+        status = kExitFailed;
     }
-    if (request.lamp == Lamp::On) setLampStatus(0);
+    if (!written) status = kExitFailed;
     if (interrupt.requested()) status = interrupt.exitStatus();
-    if (wavelengthsDiffer) return kExitFailed;
-    request.quantity.reportTally();
+    if (end.kind == SeriesEnd::Mismatch) return kExitFailed;
+    if (const std::string tally = runner.tally().describe(); !tally.empty()) reportError(tally);
+    const ScanSeries& series = runner.series();
     if (series.scans.empty()) return status;
     if (request.json) writeJson(out, series);
     if (!request.plotPath.empty() &&

@@ -1,7 +1,6 @@
 #include "file_options.h"
 
 #include "command_frame.h"
-#include "module_session.h"
 #include "spectrum_axis.h"
 
 namespace quillon::cli {
@@ -18,7 +17,8 @@ bool printable(const std::string& text) {
 }  // namespace
 
 std::optional<int> FileOptions::prepare(const ParsedArguments& args) {
-    for (auto [option, target] : {std::pair{"sample", &sample_}, {"comment", &comment_}}) {
+    for (auto [option, target] :
+         {std::pair{"sample", &labels_.sample}, {"comment", &labels_.comment}}) {
         const std::optional<std::string> text = args.value(option);
         if (!text) continue;
         if (text->empty() || text->size() > kMostTextBytes || !printable(*text))
@@ -28,30 +28,23 @@ std::optional<int> FileOptions::prepare(const ParsedArguments& args) {
     }
     if (auto text = args.value("grid")) {
         std::string why;
-        grid_ = parseGrid(*text, why);
-        if (!grid_) return usageError("scan", why);
+        labels_.grid = parseGrid(*text, why);
+        if (!labels_.grid) return usageError("scan", why);
     }
     if (auto units = args.value("xunits")) {
         if (*units != "nm" && *units != "cm-1")
             return usageError("scan", "--xunits needs nm or cm-1, not '" + *units + "'");
-        wavenumbers_ = *units == "cm-1";
+        labels_.wavenumbers = *units == "cm-1";
     }
     return std::nullopt;
 }
 
-void FileOptions::describe(ScanSeries& series) const {
-    series.sample = sample_;
-    series.comment = comment_;
-    series.grid = grid_;
-    series.wavenumbers = wavenumbers_;
-}
-
-bool FileOptions::apply(Spectrum& spectrum) const {
-    if (!grid_) return true;
+std::optional<std::string> FileOptions::refusal(const Spectrum& spectrum) const {
+    if (!labels_.grid) return std::nullopt;
+    Spectrum even = spectrum;
     std::string why;
-    if (resampleOnto(*grid_, spectrum, why)) return true;
-    reportError("--grid: " + why + "; choose a grid within it");
-    return false;
+    if (resampleOnto(*labels_.grid, even, why)) return std::nullopt;
+    return "--grid: " + why + "; choose a grid within it";
 }
 
 }  // namespace quillon::cli

@@ -1,5 +1,7 @@
 #include "spectrum_axis.h"
 
+#include "spectrum_output.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -84,6 +86,24 @@ bool resampleOnto(const WavelengthGrid& grid, Spectrum& spectrum, std::string& w
     }
     spectrum = std::move(even);
     return true;
+}
+
+Spectrum shownSpectrum(const ScanSeries& series, const Spectrum& spectrum) {
+    Spectrum out = spectrum;
+    std::string why;
+    // A grid the first spectrum refused ended the series before any output.
+    if (series.files.grid && !resampleOnto(*series.files.grid, out, why)) return spectrum;
+    return out;
+}
+
+Spectrum filesAxis(const ScanSeries& series, const Spectrum& spectrum) {
+    Spectrum out = shownSpectrum(series, spectrum);
+    if (series.files.wavenumbers) toWavenumbers(out);
+    return out;
+}
+
+const char* filesAxisKey(const ScanSeries& series) {
+    return series.files.wavenumbers ? "wavenumber_cm-1" : "wavelength_nm";
 }
 
 void toWavenumbers(Spectrum& spectrum) {

@@ -2,22 +2,21 @@
 // of several scans, with a progress bar while each scan blocks.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "spectrum_series.h"
 
 namespace quillon::cli {
 
-class InterruptWatch;
-
 struct MeasureOptions {
     unsigned points = 0;    // what the library reports for the active configuration
     unsigned average = 1;   // scans to average on the host
     bool progress = false;  // draw a bar on standard error
     std::string label;      // the bar's label
-    // Once it reports a signal, a spectrum not yet complete is abandoned:
+    // Once it says so, a spectrum not yet complete is abandoned:
     // measureSpectrum returns false with `why` empty.
-    const InterruptWatch* interrupt = nullptr;
+    std::function<bool()> abandon;
 };
 
 // The module's side of a scan's header: versions, the active configuration
@@ -27,9 +26,5 @@ bool describeModule(ScanSeries& series, unsigned& points, std::string& why);
 
 // False with the reason (the library's text included) in `why`; nothing is printed.
 bool measureSpectrum(const MeasureOptions& options, Spectrum& out, std::string& why);
-
-// Waits `seconds` for a lamp just switched on to settle, with a "warm-up"
-// bar on standard error when `progress`. False when a signal ended the wait.
-bool warmUp(double seconds, bool progress, const InterruptWatch& interrupt);
 
 }  // namespace quillon::cli

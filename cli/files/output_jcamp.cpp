@@ -78,7 +78,7 @@ void append(std::string& out, const std::string& line) {
 // (X++(Y..Y)): each line the X of its first value, then as many values as
 // fit in the format's columns, the next ones DELTAX apart.
 void writeEven(std::string& out, const ScanSeries& series, const Spectrum& s) {
-    append(out, "##DELTAX=" + formatWavelength(series.grid->stepNm));
+    append(out, "##DELTAX=" + formatWavelength(series.files.grid->stepNm));
     append(out, "##XYDATA=(X++(Y..Y))");
     for (size_t i = 0; i < s.value.size();) {
         std::string line = formatWavelength(s.wavelengthNm[i]);
@@ -123,10 +123,10 @@ std::string jcampText(const ScanSeries& series, const ScanResult& scan, bool eve
     append(out, "##DATA TYPE=NEAR INFRARED SPECTRUM");
     append(out, "##ORIGIN=quillon (quillonlib)");
     writeRecord(out, "OWNER", owner());
-    if (!series.comment.empty()) writeRecord(out, "SAMPLE DESCRIPTION", series.comment);
+    if (!series.files.comment.empty()) writeRecord(out, "SAMPLE DESCRIPTION", series.files.comment);
     append(out, "##LONGDATE=" + longDate(scan.startedAt));
     writeRecord(out, "SPECTROMETER/DATA SYSTEM", dataSystem(series));
-    append(out, series.wavenumbers ? "##XUNITS=1/CM" : "##XUNITS=NANOMETERS");
+    append(out, series.files.wavenumbers ? "##XUNITS=1/CM" : "##XUNITS=NANOMETERS");
     append(out, std::string("##YUNITS=") + namesOf(series.quantity).units);
     append(out, "##XFACTOR=1\n##YFACTOR=1");
     if (n > 0) {
@@ -150,7 +150,8 @@ std::string jcampText(const ScanSeries& series, const ScanResult& scan, bool eve
 
 void writeJcamp(FILE* out, const ScanSeries& series, const ScanResult& scan) {
     // Even in nm only: wavenumbers of an even wavelength grid are not evenly spaced.
-    const bool even = series.grid && !series.wavenumbers && scan.spectrum.value.size() > 1;
+    const bool even =
+        series.files.grid && !series.files.wavenumbers && scan.spectrum.value.size() > 1;
     std::string text = jcampText(series, scan, even);
     if (even && !readsBack(text, series, filesAxis(series, scan.spectrum)))
         text = jcampText(series, scan, false);

@@ -27,6 +27,14 @@ struct WavelengthGrid {
     double at(size_t i) const { return startNm + stepNm * static_cast<double>(i); }
 };
 
+// What the outputs say besides the measured values (--sample, --comment,
+// --grid, --xunits); the spectra stay as measured, the outputs reshape them.
+struct FileLabels {
+    std::string sample, comment;  // as the user named them; empty when not
+    std::optional<WavelengthGrid> grid;
+    bool wavenumbers = false;  // CSV, JSON and JCAMP-DX give X in cm-1
+};
+
 struct ScanResult {
     unsigned number = 1;        // from 1
     double startedSeconds = 0;  // since the first scan started
@@ -43,16 +51,13 @@ struct ScanSeries {
     unsigned average = 1;
     Quantity quantity = Quantity::Intensity;
     std::string referenceFile, darkFile;  // what the quantity was computed against
-    // What was measured, as the user named it (--sample, --comment); empty when not.
-    std::string sample, comment;
-    std::optional<WavelengthGrid> grid;  // the spectra lie on it
-    bool wavenumbers = false;            // files give X in cm-1 (--xunits cm-1)
+    FileLabels files;
     std::vector<ScanResult> scans;
 
     // The configuration's name, or a description of the position.
     std::string title() const;
     // The sample's name, else title(): what a plot or a JCAMP-DX file is called.
-    std::string displayTitle() const { return sample.empty() ? title() : sample; }
+    std::string displayTitle() const { return files.sample.empty() ? title() : files.sample; }
 };
 
 }  // namespace quillon::cli

@@ -57,6 +57,18 @@ bool InterruptWatch::sleepUntil(std::chrono::steady_clock::time_point until) con
     return !wake_.wait_until(lock, until, [this] { return requested(); });
 }
 
+void InterruptWatch::onSignal(std::function<void()> call) {
+    std::lock_guard<std::mutex> calling(callMutex_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!requested()) {
+            onSignal_ = std::move(call);
+            return;
+        }
+    }
+    if (call) call();
+}
+
 void InterruptWatch::run() {
     pollfd fds[2] = {{signalFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
     for (;;) {
@@ -69,11 +81,15 @@ void InterruptWatch::run() {
             say("\nquillon: stopped at once\n");
             _exit(128 + number);
         }
+        std::lock_guard<std::mutex> calling(callMutex_);
+        std::function<void()> call;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             signal_ = number;
+            call = std::move(onSignal_);
         }
         wake_.notify_all();
+        if (call) call();
         say(number == SIGINT
                 ? "\nquillon: interrupted; finishing cleanly (Ctrl-C again stops at once)\n"
                 : "\nquillon: terminated; finishing cleanly\n");

@@ -60,12 +60,12 @@ Json seriesJson(const ScanSeries& series) {
     doc["quantity"] = namesOf(series.quantity).key;
     doc["reference"] = optionalText(series.referenceFile);
     doc["dark"] = optionalText(series.darkFile);
-    doc["sample"] = optionalText(series.sample);
-    doc["comment"] = optionalText(series.comment);
-    if (series.grid)
-        doc["grid_nm"] = {{"start", series.grid->startNm},
-                          {"step", series.grid->stepNm},
-                          {"end", series.grid->endNm}};
+    doc["sample"] = optionalText(series.files.sample);
+    doc["comment"] = optionalText(series.files.comment);
+    if (series.files.grid)
+        doc["grid_nm"] = {{"start", series.files.grid->startNm},
+                          {"step", series.files.grid->stepNm},
+                          {"end", series.files.grid->endNm}};
     doc["scans"] = Json::array();
     for (const ScanResult& scan : series.scans) {
         const Spectrum s = filesAxis(series, scan.spectrum);

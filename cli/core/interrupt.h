@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -33,6 +34,10 @@ class InterruptWatch {
 
     // Sleeps until `until` unless a signal comes first. False when one came.
     bool sleepUntil(std::chrono::steady_clock::time_point until) const;
+    // Called once on the watching thread with the first signal (at once when
+    // it has already come), for work that waits elsewhere. An empty one
+    // forgets the last; when it returns, no call is running any more.
+    void onSignal(std::function<void()> call);
 
   private:
     void run();
@@ -43,6 +48,8 @@ class InterruptWatch {
     std::atomic<int> signal_{0};
     mutable std::mutex mutex_;
     mutable std::condition_variable wake_;
+    std::mutex callMutex_;  // held while onSignal_ runs
+    std::function<void()> onSignal_;
     std::thread thread_;
 };
 

@@ -16,16 +16,14 @@ class FileOptions {
   public:
     // Checks the options; an exit status when refused (said on standard error).
     std::optional<int> prepare(const ParsedArguments& args);
-    // Puts them on the series, for every output to write.
-    void describe(ScanSeries& series) const;
-    // Interpolates a measured spectrum onto the grid, if one was asked for.
-    // False, after saying why, when the grid reaches outside the spectrum.
-    bool apply(Spectrum& spectrum) const;
+    // For the series, for every output to write.
+    const FileLabels& labels() const { return labels_; }
+    // The reason a measured spectrum cannot be written with these labels (a
+    // grid reaching outside its wavelengths); nullopt when it can.
+    std::optional<std::string> refusal(const Spectrum& spectrum) const;
 
   private:
-    std::string sample_, comment_;
-    std::optional<WavelengthGrid> grid_;
-    bool wavenumbers_ = false;
+    FileLabels labels_;
 };
 
 }  // namespace quillon::cli
