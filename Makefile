@@ -8,7 +8,8 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 PACKAGES   := cmake g++ make pkg-config dpkg-dev libhidapi-dev libgtest-dev libgmock-dev libbenchmark-dev \
-              python3 python3-numpy python3-pytest python3-sklearn python3-matplotlib nlohmann-json3-dev libcpp-httplib-dev chromium
+              python3 python3-numpy python3-pytest python3-sklearn python3-matplotlib nlohmann-json3-dev \
+              libboost-dev chromium libmosquitto-dev mosquitto python3-paho-mqtt
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 PACKAGE_BUILD ?= build-package

@@ -251,7 +251,8 @@ int runScan(const Words& words, GlobalOptions& global) {
         return kExitUsage;
     }
     int status = kExitOk;
-    if (end.kind == SeriesEnd::Failed || end.kind == SeriesEnd::Mismatch) {
+    if (end.kind == SeriesEnd::Unready || end.kind == SeriesEnd::Failed ||
+        end.kind == SeriesEnd::Mismatch) {
         reportError(end.why);
         status = kExitFailed;
     }

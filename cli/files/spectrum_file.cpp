@@ -183,17 +183,17 @@ bool readSpectrumFile(const std::string& path, Spectrum& out, std::string& why) 
 
 bool parseSpectrumText(const std::string& text, Spectrum& out, std::string& why) {
     const size_t first = text.find_first_not_of(" \t\r\n");
+    const bool json = first != std::string::npos && text[first] == '{';
+    const bool jcamp = first != std::string::npos && text.compare(first, 2, "##") == 0;
     Spectrum read;
     std::string yUnits;
-    const bool jcamp = first != std::string::npos && text.compare(first, 2, "##") == 0;
     if (jcamp) {
         if (!parseJcampSpectrum(text, read, yUnits, why)) return false;
         if (yUnits != namesOf(Quantity::Intensity).units) {
             why = "it holds ##YUNITS=" + yUnits + ", not intensities";
             return false;
         }
-    } else if (!(first != std::string::npos && text[first] == '{' ? fromJson(text, read, why)
-                                                                  : fromCsv(text, read, why))) {
+    } else if (!(json ? fromJson(text, read, why) : fromCsv(text, read, why))) {
         return false;
     }
     if (read.wavelengthNm.size() != read.value.size()) {
