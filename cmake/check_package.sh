@@ -24,7 +24,7 @@ for f in $lib/libquillonlib.so.1 $lib/libquillonlib.so $lib/libquillon_sim.so \
     echo "$contents" | grep -qx "\./$f" || fail "does not hold /$f"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libhidapi-hidraw0 python3-numpy libc6 libstdc++6; do
+for d in libhidapi-hidraw0 python3-numpy libc6 libgcc-s1; do
     echo "$depends" | grep -Eq "(^|, )($d)" || fail "does not depend on $d: $depends"
 done
 
