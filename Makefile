@@ -8,7 +8,8 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 PACKAGES   := cmake g++ make pkg-config libhidapi-dev libgtest-dev libgmock-dev libbenchmark-dev \
-              python3 python3-numpy python3-pytest nlohmann-json3-dev libboost-dev chromium
+              python3 python3-numpy python3-pytest nlohmann-json3-dev libboost-dev chromium \
+              libmosquitto-dev mosquitto python3-paho-mqtt
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 .PHONY: all deps fuzz-deps build asan-build tsan run test bench fuzz install clean format
@@ -45,12 +46,13 @@ test: build asan-build tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The library, the simulated module and the host that calls them from four
-# threads, built with ThreadSanitizer; the host's run must report no race.
+# The library, the simulated module and the hosts that call them from several
+# threads (the exports from four, quillon.h on two modules at once), built
+# with ThreadSanitizer; their runs must report no race.
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_TSAN=ON -DQUILLON_BENCH=OFF >/dev/null
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target quillonlib quillon_sim threads_host
-	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^threads_host$$'
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target quillonlib quillon_sim threads_host quillon_host
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^(threads_host|quillon_host)$$'
 
 bench: build
 	./$(BUILD)/bench/quillon_bench
