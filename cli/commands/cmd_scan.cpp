@@ -10,6 +10,7 @@
 #include "exit_status.h"
 #include "interrupt.h"
 #include "library_console.h"
+#include "module_handle.h"
 #include "quantity_request.h"
 #include "quillonlib.h"
 #include "series_runner.h"
@@ -157,7 +158,7 @@ int runScan(const Words& words, GlobalOptions& global) {
 
     // Outlives the module, so a second signal also cuts the closing short.
     InterruptWatch interrupt;
-    OpenModule module(global, &interrupt);
+    ModuleHandle module(global, &interrupt);
     if (!module.ok()) return interrupt.requested() ? interrupt.exitStatus() : kExitFailed;
     FILE* out = LibraryConsole::out();
     SeriesPlan plan;
@@ -167,7 +168,8 @@ int runScan(const Words& words, GlobalOptions& global) {
     plan.lamp = request.lamp;
     plan.quantity = request.quantity.basis();
     plan.progress = isatty(STDERR_FILENO) == 1;
-    LampSwitch lamp;
+    plan.module = module.get();
+    LampSwitch lamp(module.get());
     SeriesRunner runner(std::move(plan), lamp);
     interrupt.onSignal([&runner] { runner.cancel(); });
 

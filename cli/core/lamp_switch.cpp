@@ -18,7 +18,9 @@ std::optional<bool> LampSwitch::state() const {
 }
 
 bool LampSwitch::set(bool on) {
-    if (setLampStatus(on ? 1 : 0) != 0) {
+    const bool switched = module_ != nullptr ? quillon_lamp_set(module_, on ? 1 : 0) == QUILLON_OK
+                                             : setLampStatus(on ? 1 : 0) == 0;
+    if (!switched) {
         state_ = -1;
         return false;
     }

@@ -32,6 +32,7 @@ void SeriesRunner::cancel() {
         std::lock_guard lock(mutex_);
         stop_ = cancel_ = true;
     }
+    if (plan_.module != nullptr) quillon_cancel(plan_.module);
     wake_.notify_all();
 }
 
@@ -55,9 +56,10 @@ SeriesEnd SeriesRunner::run(const OnStart& onStart, const OnSpectrum& onSpectrum
     measure.average = plan_.average;
     measure.progress = plan_.progress;
     measure.abandon = [this] { return cancelled(); };
+    measure.module = plan_.module;
     SeriesEnd end;
     bool described = false;
-    onModule([&] { described = describeModule(series_, measure.points, end.why); });
+    onModule([&] { described = describeModule(series_, measure.points, end.why, plan_.module); });
     if (!described) {
         end.kind = SeriesEnd::Unready;
         return end;

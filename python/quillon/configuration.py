@@ -37,8 +37,12 @@ class Section:
 
 @dataclasses.dataclass(frozen=True)
 class Configuration:
+    """A stored configuration; ``position`` is where the module stores it
+    (None for one not stored)."""
+
     name: str
     sections: tuple
+    position: int = None
 
     def __post_init__(self):
         object.__setattr__(self, "sections", tuple(self.sections))

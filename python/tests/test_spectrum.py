@@ -132,7 +132,9 @@ def test_files_the_quillon_program_reads_and_writes(tmp_path, sp):
     for name in ("a.csv", "a.jdx", "a.json"):
         theirs = quillon.read_spectrum(tmp_path / name)
         assert theirs.quantity == "absorbance" and len(theirs) == len(mine)
-        assert theirs.position == (None if name == "a.csv" else 0)
+        # The JCAMP-DX title names the configuration; only JSON keeps the position too.
+        assert theirs.position == (0 if name == "a.json" else None)
+        assert theirs.configuration == (None if name == "a.csv" else "Column 900-1700")
         np.testing.assert_allclose(theirs.intensities, expected, atol=1e-6)
 
 
