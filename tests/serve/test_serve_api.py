@@ -302,6 +302,28 @@ def test_scans_files_and_the_log_as_they_should_be(server):
     assert not any(line.startswith("POST /api/lamp 200") for line in lines)
 
 
+def test_every_attached_module_is_served_on_its_own():
+    two = sim_env(QUILLONLIB_SIMULATOR_MODULES="2")
+    server = Server(env=two)
+    try:
+        modules = server.get("/api/modules")[2]
+        assert [(m["module"], m["serial"]) for m in modules] == [(0, "QSIM0001"), (1, "QSIM0002")]
+        assert server.post("/api/lamp?module=1", {"on": True})[2] == {"lamp": True}
+        assert server.get("/api/module?module=1")[2]["lamp"] is True
+        assert server.get("/api/module")[2]["lamp"] is False
+        assert server.post("/api/scan?module=1", {"lamp": "keep"})[0] == 200
+        assert server.get("/api/spectra?module=1")[2]["latest"] is not None
+        assert server.get("/api/spectra")[2]["latest"] is None
+        assert server.get("/api/module?module=2")[0] == 404
+    finally:
+        assert server.stop() == 0
+    server = Server("--device", "QSIM0002", env=two)
+    try:
+        assert [m["serial"] for m in server.get("/api/modules")[2]] == ["QSIM0002"]
+    finally:
+        server.stop()
+
+
 def test_command_line_refusals():
     import subprocess
     from serve_process import CLI
