@@ -11,6 +11,7 @@ class InterruptWatch;
 struct GlobalOptions {
     int device = 0;            // index among the modules found
     std::string deviceSerial;  // when not empty: the module with this serial number
+    bool deviceGiven = false;  // --device was given (else a command may take every module)
     bool log = false;          // the library's dated log file in the working directory
     double waitSeconds = 10;   // for a module another program holds
 };
