@@ -63,6 +63,43 @@ int addConfig(const std::string& name, const ParsedArguments& args, const Global
     return kExitOk;
 }
 
+// What became of the active configuration after a removal, when anything
+// did: the library keeps the same one active (its position moves up when one
+// before it goes) and makes position 0 active when the active one is removed.
+// The library tells a position's configuration only by its point count, so
+// where several share the count the note names them all rather than guess.
+// `activeName`: the active one before, when its count named it alone.
+std::optional<std::string> activeNote(const std::string& removed, const std::string& activeName,
+                                      std::optional<int> positionBefore) {
+    const std::optional<int> position = activePosition();
+    const std::optional<unsigned> points = activePoints();
+    if (!points)
+        return "the active position" +
+               (position ? " " + std::to_string(*position) : std::string()) +
+               " holds no configuration now; choose one with: quillon activate";
+    // Without a name, only a jump to position 0 from past 1 shows for sure
+    // that the active one went; from 0 or 1 it may have, or not.
+    bool wasActive = activeName == removed;
+    bool known = !activeName.empty();
+    if (!known && position && positionBefore && *positionBefore > 1) {
+        wasActive = *position == 0;
+        known = true;
+    }
+    if (known && !wasActive) return std::nullopt;
+    const std::vector<ConfigView> after = readConfigurations();
+    const std::vector<const ConfigView*> now = candidatesFor(after, *points);
+    std::string names;
+    for (size_t i = 0; i < now.size(); ++i)
+        names += (i == 0 ? "\"" : i + 1 == now.size() ? " or \"" : ", \"") + now[i]->name + "\"";
+    if (now.size() > 1)
+        names += " (" + std::to_string(*points) +
+                 " points each; `quillon configs --positions` tells which)";
+    const std::string where = position ? " " + std::to_string(*position) : std::string();
+    if (!known) return "the active position" + where + " holds " + names + " now";
+    return "the active configuration was removed; position" + where + " is active now, holding " +
+           names;
+}
+
 int removeConfig(const std::string& name, const GlobalOptions& global) {
     OpenModule module(global);
     if (!module.ok()) return kExitFailed;
@@ -71,6 +108,7 @@ int removeConfig(const std::string& name, const GlobalOptions& global) {
         reportError("no stored configuration is named \"" + name + "\"");
         return kExitFailed;
     }
+    const std::optional<int> positionBefore = activePosition();
     const ConfigView* activeBefore = activeConfiguration(before);
     const std::string activeName = activeBefore != nullptr ? activeBefore->name : "";
     if (removeTgtCfg(name.c_str()) != 0) {
@@ -78,20 +116,7 @@ int removeConfig(const std::string& name, const GlobalOptions& global) {
         return kExitFailed;
     }
     std::fprintf(LibraryConsole::out(), "Removed \"%s\"\n", name.c_str());
-
-    // The module keeps its active position while the configurations behind
-    // the removed one move up, so the active one may change or vanish.
-    std::optional<int> position = activePosition();
-    const std::string where = position ? " " + std::to_string(*position) : "";
-    if (!activePoints()) {
-        reportError("note: the active position" + where +
-                    " holds no configuration now; choose one with: quillon activate");
-    } else if (!activeName.empty()) {
-        const ConfigView* activeAfter = activeConfiguration(readConfigurations());
-        if (activeAfter == nullptr || activeAfter->name != activeName)
-            reportError("note: the active position" + where + " no longer holds \"" + activeName +
-                        "\"" + (activeAfter ? "; it holds \"" + activeAfter->name + "\" now" : ""));
-    }
+    if (auto note = activeNote(name, activeName, positionBefore)) reportError("note: " + *note);
     return kExitOk;
 }
 
