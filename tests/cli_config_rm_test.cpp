@@ -19,7 +19,7 @@ struct Arrangement {
     std::vector<std::string> added;  // after the factory's three
     const char* active;
     const char* removed;
-    const char* note;  // "" for none
+    std::string note;  // "" for none
 };
 
 TEST(CliConfigRm, NotesWhatTheActivePositionHoldsInEveryArrangement) {
@@ -27,20 +27,20 @@ TEST(CliConfigRm, NotesWhatTheActivePositionHoldsInEveryArrangement) {
     const std::string state = dir.path() + "/module.state";
     const Env env = {{"QUILLONLIB_SIMULATOR_STATE", state}};
     // The factory's first two have 228 points each; "D" and "E" have 10.
-    const char* const kZero =
-        "note: the active configuration was removed; position 0 is active now, holding \"Column "
-        "900-1700\" or \"Hadamard 900-1700\" (228 points each; `quillon configs --positions` "
-        "tells which)";
+    const std::string kZero =
+        " was removed; position 0 is active now, holding \"Column 900-1700\" or \"Hadamard "
+        "900-1700\" (228 points each; `quillon configs --positions` tells which)";
+    const std::string kRemoved = "note: the active configuration";
     const Arrangement arrangements[] = {
         {{"D"}, "2", "Hadamard 900-1700", ""},
-        {{"D"}, "2", "Column + Hadamard", kZero},
+        {{"D"}, "2", "Column + Hadamard", kRemoved + " \"Column + Hadamard\"" + kZero},
         {{"D"}, "2", "D", ""},
-        {{"D"}, "3", "D", kZero},
+        {{"D"}, "3", "D", kRemoved + " \"D\"" + kZero},
         {{"D", "E"},
          "0",
          "Hadamard 900-1700",
          "note: the active position 0 holds \"Column 900-1700\" now"},
-        {{"D", "E"}, "3", "D", kZero},
+        {{"D", "E"}, "3", "D", kRemoved + kZero},
         {{"D", "E"}, "4", "Hadamard 900-1700", ""},
         {{"D", "E"}, "3", "E", ""},
     };
@@ -54,7 +54,7 @@ TEST(CliConfigRm, NotesWhatTheActivePositionHoldsInEveryArrangement) {
                                     " of " + std::to_string(3 + a.added.size());
         EXPECT_EQ(rm.status, 0) << context << rm.err;
         EXPECT_EQ(rm.out, std::string("Removed \"") + a.removed + "\"\n") << context;
-        if (*a.note == '\0')
+        if (a.note.empty())
             EXPECT_EQ(rm.err.find("note:"), std::string::npos) << context << rm.err;
         else
             EXPECT_NE(rm.err.find(a.note), std::string::npos) << context << "\n" << rm.err;

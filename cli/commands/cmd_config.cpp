@@ -96,8 +96,9 @@ std::optional<std::string> activeNote(const std::string& removed, const std::str
                  " points each; `quillon configs --positions` tells which)";
     const std::string where = position ? " " + std::to_string(*position) : std::string();
     if (!known) return "the active position" + where + " holds " + names + " now";
-    return "the active configuration was removed; position" + where + " is active now, holding " +
-           names;
+    const std::string which = activeName.empty() ? "" : " \"" + activeName + "\"";
+    return "the active configuration" + which + " was removed; position" + where +
+           " is active now, holding " + names;
 }
 
 int removeConfig(const std::string& name, const GlobalOptions& global) {
