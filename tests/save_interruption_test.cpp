@@ -80,6 +80,7 @@ TEST(SaveInterruption, KilledCommandsLeaveTheListBeforeOrTheListMeant) {
     const std::vector<KillCase> cases = {
         {"config add", {"config", "add", "Killed", "--section", kSection}, 40},
         {"config rm", {"config", "rm", "Hadamard 900-1700"}, 40},
+        {"hadamard learn", {"hadamard", "learn", "--orders", "19,23", "--out", "t.txt"}, 15},
     };
     const std::vector<int> counts = killCounts(cases);
     std::mt19937 random(20261207);
@@ -103,7 +104,7 @@ TEST(SaveInterruption, KilledCommandsLeaveTheListBeforeOrTheListMeant) {
         ASSERT_EQ(whole.status, 0) << kill.name << ": " << whole.err;
         const sim::PersistedState meant = readState(state);
 
-        int kept = 0, finished = 0;
+        int kept = 0, finished = 0, repaired = 0;
         std::uniform_int_distribution<long> moment(0, micros);
         for (int run = 0; run < counts[c]; ++run) {
             std::filesystem::copy_file(pristine, state,
@@ -124,12 +125,15 @@ TEST(SaveInterruption, KilledCommandsLeaveTheListBeforeOrTheListMeant) {
                 << " configurations, active " << int(found.activeIndex) << "\n"
                 << after.out << after.err;
             kept += isBefore;
+            repaired += after.err.find("undid an interrupted") != std::string::npos ||
+                        after.out.find("Restored ") != std::string::npos;
             finished += isMeant && !isBefore;
             EXPECT_EQ(leftovers(dir.path(), "module.state"), std::vector<std::string>{})
                 << kill.name << " run " << run;
         }
-        std::printf("%s: %d kills, %d left the list before, %d the list meant\n", kill.name,
-                    counts[c], kept, finished);
+        std::printf("%s: %d kills, %d left the list before, %d the list meant; the next command "
+                    "put %d right\n",
+                    kill.name, counts[c], kept, finished, repaired);
     }
 }
 

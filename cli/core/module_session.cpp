@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "interrupt.h"
+#include "learn_undo.h"
 #include "library_console.h"
 #include "quillonlib.h"
 #include "udev_rule.h"
@@ -83,6 +84,7 @@ OpenModule::OpenModule(const GlobalOptions& options, const InterruptWatch* inter
             std::this_thread::sleep_for(kRetryEvery);
     }
     open_ = true;
+    if (auto undone = undoInterruptedLearn(options.device)) reportError(*undone);
 }
 
 OpenModule::~OpenModule() {
