@@ -3,6 +3,7 @@
 
 #include "command_frame.h"
 #include "config_store.h"
+#include "config_transfer.h"
 #include "exit_status.h"
 #include "library_console.h"
 #include "quillonlib.h"
@@ -14,7 +15,9 @@ namespace {
 
 const char* const kHelp =
     "Usage: quillon config add NAME --section SECTION [--section SECTION ...] [--repeats N]\n"
-    "       quillon config rm NAME\n"
+    "       quillon config rm NAME | --all\n"
+    "       quillon config export FILE\n"
+    "       quillon config import FILE [--replace]\n"
     "\n"
     "add stores a new configuration of one to five sections on the module. Each\n"
     "SECTION is a comma-separated list of all six keys:\n"
@@ -28,9 +31,17 @@ const char* const kHelp =
     "Values are checked before anything is sent to the module. The new configuration\n"
     "is stored after the existing ones; it does not become active by itself.\n"
     "\n"
-    "rm removes the stored configuration NAME.\n";
+    "rm removes the stored configuration NAME, or with --all every configuration.\n"
+    "\n"
+    "export writes the module's configurations (positions, names, repeat counts,\n"
+    "sections, each one's record as stored) and its active position to FILE as JSON.\n"
+    "import checks everything FILE holds, then stores its configurations after the\n"
+    "module's, or with --replace in place of them all, with FILE's active position.\n"
+    "Every change is one save, journaled: a save cut short (a killed program, a\n"
+    "pulled cable) is finished the next time the module is opened.\n";
 
-const OptionSpec kOptions[] = {{"section", true}, {"repeats", true}};
+const OptionSpec kOptions[] = {
+    {"section", true}, {"repeats", true}, {"all", false}, {"replace", false}};
 
 int addConfig(const std::string& name, const ParsedArguments& args, const GlobalOptions& global) {
     if (auto why = checkConfigName(name)) return usageError("config add", *why);
@@ -126,15 +137,30 @@ int removeConfig(const std::string& name, const GlobalOptions& global) {
 int runConfig(const Words& words, GlobalOptions& global) {
     ParsedArguments args;
     if (auto done = beginCommand("config", kHelp, words, kOptions, global, args)) return *done;
-    if (args.positional.empty()) return usageError("config", "say add or rm");
+    if (args.positional.empty()) return usageError("config", "say add, rm, export or import");
     const std::string& action = args.positional[0];
-    if (action != "add" && action != "rm")
-        return usageError("config", "unknown action '" + action + "' (add or rm)");
+    if (action != "add" && action != "rm" && action != "export" && action != "import")
+        return usageError("config",
+                          "unknown action '" + action + "' (add, rm, export or import)");
+    if (args.has("replace") && action != "import")
+        return usageError("config", "--replace belongs to import");
+    if (args.has("all") && action != "rm") return usageError("config", "--all belongs to rm");
+    if (action != "add" && (args.has("section") || args.has("repeats")))
+        return usageError(("config " + action).c_str(), action + " takes no --section or --repeats");
+    if (action == "rm" && args.has("all")) {
+        if (args.positional.size() != 1)
+            return usageError("config rm", "--all takes no NAME");
+        return removeAllConfigurations(global);
+    }
     if (args.positional.size() != 2)
-        return usageError("config", action + " takes exactly one NAME (quote names with spaces)");
+        return usageError("config", action + (action == "add" || action == "rm"
+                                                  ? " takes exactly one NAME (quote names with "
+                                                    "spaces)"
+                                                  : " takes exactly one FILE"));
     if (action == "add") return addConfig(args.positional[1], args, global);
-    if (args.has("section") || args.has("repeats"))
-        return usageError("config rm", "rm takes no --section or --repeats");
+    if (action == "export") return exportConfigurations(args.positional[1], global);
+    if (action == "import")
+        return importConfigurations(args.positional[1], args.has("replace"), global);
     return removeConfig(args.positional[1], global);
 }
 
