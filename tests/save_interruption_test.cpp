@@ -54,8 +54,8 @@ std::vector<std::string> leftovers(const std::string& folder, const std::string&
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
         const std::string name = entry.path().filename().string();
         if (!entry.is_regular_file() || name == stateName || name == stateName + ".lock" ||
-            name == "pristine.state" ||
-            name.ends_with(".log") || name.ends_with(".json") || name.ends_with(".txt"))
+            name == "pristine.state" || name.ends_with(".log") || name.ends_with(".json") ||
+            name.ends_with(".txt"))
             continue;
         found.push_back(name);
     }
@@ -80,6 +80,7 @@ TEST(SaveInterruption, KilledCommandsLeaveTheListBeforeOrTheListMeant) {
     const std::vector<KillCase> cases = {
         {"config add", {"config", "add", "Killed", "--section", kSection}, 40},
         {"config rm", {"config", "rm", "Hadamard 900-1700"}, 40},
+        {"config import", {"config", "import", "--replace", "backup.json"}, 15},
         {"hadamard learn", {"hadamard", "learn", "--orders", "19,23", "--out", "t.txt"}, 15},
     };
     const std::vector<int> counts = killCounts(cases);
@@ -126,14 +127,15 @@ TEST(SaveInterruption, KilledCommandsLeaveTheListBeforeOrTheListMeant) {
                 << after.out << after.err;
             kept += isBefore;
             repaired += after.err.find("undid an interrupted") != std::string::npos ||
-                        after.out.find("Restored ") != std::string::npos;
+                        after.err.find("Restored ") != std::string::npos;
             finished += isMeant && !isBefore;
             EXPECT_EQ(leftovers(dir.path(), "module.state"), std::vector<std::string>{})
                 << kill.name << " run " << run;
         }
-        std::printf("%s: %d kills, %d left the list before, %d the list meant; the next command "
-                    "put %d right\n",
-                    kill.name, counts[c], kept, finished, repaired);
+        std::printf(
+            "%s: %d kills, %d left the list before, %d the list meant; the next command "
+            "put %d right\n",
+            kill.name, counts[c], kept, finished, repaired);
     }
 }
 

@@ -140,16 +140,15 @@ int runConfig(const Words& words, GlobalOptions& global) {
     if (args.positional.empty()) return usageError("config", "say add, rm, export or import");
     const std::string& action = args.positional[0];
     if (action != "add" && action != "rm" && action != "export" && action != "import")
-        return usageError("config",
-                          "unknown action '" + action + "' (add, rm, export or import)");
+        return usageError("config", "unknown action '" + action + "' (add, rm, export or import)");
     if (args.has("replace") && action != "import")
         return usageError("config", "--replace belongs to import");
     if (args.has("all") && action != "rm") return usageError("config", "--all belongs to rm");
     if (action != "add" && (args.has("section") || args.has("repeats")))
-        return usageError(("config " + action).c_str(), action + " takes no --section or --repeats");
+        return usageError(("config " + action).c_str(),
+                          action + " takes no --section or --repeats");
     if (action == "rm" && args.has("all")) {
-        if (args.positional.size() != 1)
-            return usageError("config rm", "--all takes no NAME");
+        if (args.positional.size() != 1) return usageError("config rm", "--all takes no NAME");
         return removeAllConfigurations(global);
     }
     if (args.positional.size() != 2)

@@ -147,12 +147,14 @@ int importConfigurations(const std::string& file, bool replace, const GlobalOpti
         const BackupConfig& given = backup.configs[i];
         for (const SectionRequest& s : given.sections)
             sections[i].push_back({static_cast<int>(s.scanType), s.width,
-                                   static_cast<uint16_t>(s.startNm),
-                                   static_cast<uint16_t>(s.endNm),
+                                   static_cast<uint16_t>(s.startNm), static_cast<uint16_t>(s.endNm),
                                    static_cast<uint16_t>(s.patterns), s.exposure});
-        configs[i] = {given.name.c_str(), sections[i].data(), sections[i].size(),
+        configs[i] = {given.name.c_str(),
+                      sections[i].data(),
+                      sections[i].size(),
                       static_cast<uint16_t>(given.repeats),
-                      given.record.empty() ? nullptr : given.record.data(), given.record.size()};
+                      given.record.empty() ? nullptr : given.record.data(),
+                      given.record.size()};
     }
     char reason[256] = {};
     const quillon_result result =
@@ -164,8 +166,8 @@ int importConfigurations(const std::string& file, bool replace, const GlobalOpti
         return result == QUILLON_ERR_INVALID_ARGUMENT ? kExitUsage : kExitFailed;
     }
     std::fprintf(LibraryConsole::out(), "%s %zu configuration%s from %s\n",
-                 replace ? "Replaced the module's configurations by" : "Added",
-                 configs.size(), configs.size() == 1 ? "" : "s", file.c_str());
+                 replace ? "Replaced the module's configurations by" : "Added", configs.size(),
+                 configs.size() == 1 ? "" : "s", file.c_str());
     return kExitOk;
 }
 

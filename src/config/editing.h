@@ -33,7 +33,6 @@ Outcome removeConfigurationAt(Module& module, size_t position);
 // from before written back when the module does not take it).
 Outcome checkSections(Module& module, const std::vector<TargetSection>& sections,
                       uint16_t numRepeats, ScanConfig& record);
-Outcome saveWholeList(Module& module, const std::deque<ScanConfig>& candidate,
-                      uint8_t activeIndex);
+Outcome saveWholeList(Module& module, const std::deque<ScanConfig>& candidate, uint8_t activeIndex);
 
 }  // namespace quillon

@@ -26,8 +26,8 @@ bool sectionsOfRecord(const ScanConfig& record, std::vector<TargetSection>& out)
         const ScanSection& section = list.sections[s];
         if (!sectionInTables(section)) return false;
         out.push_back({section.sectionScanType == 0 ? "Column" : "Hadamard",
-                       widthValueOf(section.widthPixels),
-                       section.wavelengthStartNm, section.wavelengthEndNm, section.numPatterns,
+                       widthValueOf(section.widthPixels), section.wavelengthStartNm,
+                       section.wavelengthEndNm, section.numPatterns,
                        exposureMsOf(section.exposureTime)});
     }
     return true;
@@ -71,8 +71,7 @@ Outcome recordOf(Module& module, size_t index, const ConfigToStore& given, ScanC
     if (scanConfigImageSize(record, size) != RecordStatus::Ok || size != given.record.size())
         return refuse(module, index, "the record does not encode back to itself");
     again.resize(size);
-    if (encodeScanConfig(record, again.data(), size) != RecordStatus::Ok ||
-        again != given.record)
+    if (encodeScanConfig(record, again.data(), size) != RecordStatus::Ok || again != given.record)
         return refuse(module, index, "the record does not encode back to itself");
     std::vector<TargetSection> sections;
     if (!sectionsOfRecord(record, sections))
@@ -104,8 +103,8 @@ Outcome storeConfigList(Module& module, const std::vector<ConfigToStore>& config
         candidate.push_back(record);
     }
     if (candidate.size() > kMaxStoredConfigs) {
-        module.refusal = "the module stores at most 20 configurations, not " +
-                         std::to_string(candidate.size());
+        module.refusal =
+            "the module stores at most 20 configurations, not " + std::to_string(candidate.size());
         return failed(Kind::InvalidArgument, kParamInError);
     }
     const size_t activeIndex = replace ? active : static_cast<uint8_t>(module.activeScanIndex);
