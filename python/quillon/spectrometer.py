@@ -2,12 +2,14 @@
 
 import ctypes
 import datetime
+import warnings
 import weakref
 
 import numpy as np
 
 from . import configuration as cfg
-from ._library import LOCK, clear_last_error, last_text, lib
+from ._library import (LOCK, RECOVERY_FINISHED, RECOVERY_REFUSED, RecoveryInfo,
+                       clear_last_error, last_text, lib)
 from .errors import (ENTITY_NOT_FOUND, INVALID_PARAMETER, RESOURCE_BUSY, ModuleBusyError,
                      NoModuleError, QuillonError, code_of, error_for, link_error)
 from .spectrum import Spectrum
@@ -89,6 +91,7 @@ class Spectrometer:
                 raise error_for(f"cannot open module {self.index}", text)
             self._closed = False
             Spectrometer._open = weakref.ref(self)
+            self._warn_recovered()
             try:
                 self._position = self._read_active_position()
                 self._versions = self._read_versions()
@@ -96,6 +99,18 @@ class Spectrometer:
                 self.close()
                 raise
             self._name_active()
+
+    def _warn_recovered(self):
+        """Opening finishes a save that an earlier process was killed in (or
+        refuses a journal that does not fit the module): the caller hears of it."""
+        info = RecoveryInfo()
+        if lib.quillon_recovery(None, ctypes.byref(info)) != 0:
+            return
+        if info.kind == RECOVERY_FINISHED and info.restored > 0:
+            warnings.warn(f"Restored {info.restored} configurations that an interrupted save "
+                          f"had not finished writing", RuntimeWarning, stacklevel=3)
+        elif info.kind == RECOVERY_REFUSED:
+            warnings.warn(info.detail.decode("utf-8", "replace"), RuntimeWarning, stacklevel=3)
 
     # ---- lifecycle --------------------------------------------------------
 
