@@ -27,6 +27,7 @@ const Command kCommands[] = {
     {"hadamard", "hadamard learn|check learn the module's Hadamard table, check decoding",
      runHadamard},
     {"serve", "serve [--port N]     live view in the browser and a JSON API", runServe},
+    {"publish", "publish --broker URL  the modules' spectra and commands over MQTT", runPublish},
 };
 
 // "device" or "wait" for "--device", "--device=N", "--wait", "--wait=S"; null otherwise.

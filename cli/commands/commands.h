@@ -28,5 +28,6 @@ int runScan(const Words& words, GlobalOptions& global);
 int runSetup(const Words& words, GlobalOptions& global);
 int runHadamard(const Words& words, GlobalOptions& global);
 int runServe(const Words& words, GlobalOptions& global);
+int runPublish(const Words& words, GlobalOptions& global);
 
 }  // namespace quillon::cli
