@@ -90,13 +90,14 @@ void clearLearnStart(int device) {
 std::optional<std::string> undoInterruptedLearn(int device) {
     const std::string path = notePath(device);
     if (path.empty()) return std::nullopt;
+    // A note a killed run was still writing: it changed nothing yet.
+    unlink((path + ".new").c_str());
     std::ifstream in(path);
     if (!in) return std::nullopt;
     std::stringstream text;
     text << in.rdbuf();
     const nlohmann::json note = nlohmann::json::parse(text.str(), nullptr, false);
     unlink(path.c_str());
-    unlink((path + ".new").c_str());
     const std::string refused = "a note of an interrupted `quillon hadamard learn` (" + path + ")";
     if (note.is_discarded() || !note.contains("names") || !note["names"].is_array() ||
         !note.contains("active_position") || !note["active_position"].is_number_unsigned() ||
