@@ -4,6 +4,8 @@
 
 #include <string>
 
+struct quillon_module;
+
 namespace quillon::cli {
 
 class InterruptWatch;
@@ -21,6 +23,9 @@ struct GlobalOptions {
 void reportLibraryFailure(const std::string& what);
 // Prints "quillon: <text>" on standard error.
 void reportError(const std::string& text);
+// Tells what opening `module` (null: the module of openSpectrometer) did with
+// a save an earlier process left unfinished, when it did anything.
+void reportRecovery(quillon_module* module);
 
 class OpenModule {
   public:
