@@ -8,42 +8,13 @@
 #include "config_backup.h"
 #include "exit_status.h"
 #include "library_console.h"
+#include "module_handle.h"
 #include "quillon.h"
 #include "quillonlib.h"
 #include "series_stream.h"
 
 namespace quillon::cli {
 namespace {
-
-// The module at the global index, opened through quillon.h; closed with it.
-class Handle {
-  public:
-    explicit Handle(const GlobalOptions& global) {
-        quillon_module_info infos[16];
-        size_t count = 0;
-        quillon_result result = quillon_list(infos, 16, &count);
-        if (result == QUILLON_OK && (global.device < 0 || static_cast<size_t>(global.device) >=
-                                                              std::min<size_t>(count, 16))) {
-            reportError("no module at index " + std::to_string(global.device) + " (" +
-                        std::to_string(count) + " found)");
-            return;
-        }
-        if (result == QUILLON_OK) result = quillon_open(infos[global.device].path, &module_);
-        if (result != QUILLON_OK) {
-            reportError(std::string("cannot open module ") + std::to_string(global.device) + ": " +
-                        quillon_result_text(result));
-            return;
-        }
-        reportRecovery(module_);
-    }
-    ~Handle() { quillon_close(module_); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    quillon_module* get() const { return module_; }
-
-  private:
-    quillon_module* module_ = nullptr;
-};
 
 std::string sectionType(int type) {
     const char* name = quillon_scan_type_name(type);
@@ -68,7 +39,7 @@ bool readBackupFile(const std::string& file, Backup& backup) {
 }  // namespace
 
 int exportConfigurations(const std::string& file, const GlobalOptions& global) {
-    Handle module(global);
+    ModuleHandle module(global);
     if (module.get() == nullptr) return kExitFailed;
     size_t count = 0, active = 0;
     quillon_config_count(module.get(), &count);
@@ -120,7 +91,7 @@ int exportConfigurations(const std::string& file, const GlobalOptions& global) {
 int importConfigurations(const std::string& file, bool replace, const GlobalOptions& global) {
     Backup backup;
     if (!readBackupFile(file, backup)) return kExitUsage;
-    Handle module(global);
+    ModuleHandle module(global);
     if (module.get() == nullptr) return kExitFailed;
     // Names pick configurations in the older interface: an import never
     // makes two of one name.
@@ -172,7 +143,7 @@ int importConfigurations(const std::string& file, bool replace, const GlobalOpti
 }
 
 int removeAllConfigurations(const GlobalOptions& global) {
-    Handle module(global);
+    ModuleHandle module(global);
     if (module.get() == nullptr) return kExitFailed;
     size_t count = 0;
     quillon_config_count(module.get(), &count);

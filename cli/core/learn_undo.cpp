@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "quillon.h"
 #include "quillonlib.h"
 #include "stored_configs.h"
 
@@ -27,11 +28,15 @@ std::string noteFolder() {
 
 // One note per module: the library's versions name the model, the index the
 // one of several; the names in the note guard against another module.
-std::string notePath(int device) {
+// `module`: as quillon.h opened it, or null for the 29 exports' module.
+std::string notePath(int device, quillon_module* module = nullptr) {
     const std::string folder = noteFolder();
     if (folder.empty()) return {};
-    unsigned v[7] = {};
-    getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]);
+    uint32_t v[7] = {};
+    if (module != nullptr)
+        quillon_versions(module, v);
+    else
+        getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]);
     char name[160];
     std::snprintf(name, sizeof name, "/learn-%d-%08x%08x%08x.json", device, v[0], v[1], v[2]);
     return folder + name;
@@ -87,8 +92,47 @@ void clearLearnStart(int device) {
     if (!path.empty()) unlink(path.c_str());
 }
 
-std::optional<std::string> undoInterruptedLearn(int device) {
-    const std::string path = notePath(device);
+namespace {
+
+// The module's stored names in position order, through whichever interface
+// opened it (null: the 29 exports' module).
+std::vector<std::string> storedNames(quillon_module* module) {
+    std::vector<std::string> names;
+    if (module == nullptr) {
+        for (const ConfigView& config : readConfigurations()) names.push_back(config.name);
+        return names;
+    }
+    size_t count = 0;
+    if (quillon_config_count(module, &count) != QUILLON_OK) return names;
+    for (size_t p = 0; p < count; ++p) {
+        char name[256] = {};
+        if (quillon_config_name(module, p, name, sizeof name) == QUILLON_OK) names.push_back(name);
+    }
+    return names;
+}
+
+std::optional<std::string> removeLast(quillon_module* module, const std::vector<std::string>& names,
+                                      const std::string& probe) {
+    if (module == nullptr) {
+        if (removeTgtCfg(probe.c_str()) == 0) return std::nullopt;
+        return std::string(getLastException());
+    }
+    const auto at = std::find(names.rbegin(), names.rend(), probe);
+    const size_t position = static_cast<size_t>(names.rend() - at) - 1;
+    const quillon_result result = quillon_config_remove(module, position);
+    if (result == QUILLON_OK) return std::nullopt;
+    return std::string(quillon_result_text(result));
+}
+
+bool activate(quillon_module* module, int position) {
+    if (module == nullptr) return setActiveScanIndex(static_cast<unsigned char>(position)) == 0;
+    return quillon_active_set(module, static_cast<size_t>(position)) == QUILLON_OK;
+}
+
+}  // namespace
+
+std::optional<std::string> undoInterruptedLearn(int device, quillon_module* module) {
+    const std::string path = notePath(device, module);
     if (path.empty()) return std::nullopt;
     // A note a killed run was still writing: it changed nothing yet.
     unlink((path + ".new").c_str());
@@ -109,23 +153,25 @@ std::optional<std::string> undoInterruptedLearn(int device) {
         found.push_back(name.get<std::string>());
     }
     const std::string probe = note["temporary"].get<std::string>();
+    const std::vector<std::string> names = storedNames(module);
     std::vector<std::string> stored;
     bool temporary = false;
-    for (const ConfigView& config : readConfigurations()) {
-        if (config.name == probe)
+    for (const std::string& name : names) {
+        if (name == probe)
             temporary = true;
         else
-            stored.push_back(config.name);
+            stored.push_back(name);
     }
     std::sort(found.begin(), found.end());
     std::sort(stored.begin(), stored.end());
     if (stored != found)
         return refused + " does not fit the module's configurations any more and is ignored";
-    if (temporary && removeTgtCfg(probe.c_str()) != 0)
-        return "could not remove the temporary configuration \"" + probe +
-               "\" of an interrupted `quillon hadamard learn`: " + getLastException();
+    if (temporary)
+        if (auto why = removeLast(module, names, probe))
+            return "could not remove the temporary configuration \"" + probe +
+                   "\" of an interrupted `quillon hadamard learn`: " + *why;
     const int active = note["active_position"].get<int>();
-    if (setActiveScanIndex(static_cast<unsigned char>(active)) != 0)
+    if (!activate(module, active))
         return "could not make position " + std::to_string(active) +
                " active again after an interrupted `quillon hadamard learn`";
     return std::string("undid an interrupted `quillon hadamard learn`: ") +

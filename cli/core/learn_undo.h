@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "quillon.h"
+
 namespace quillon::cli {
 
 // Before learning changes anything: the names stored, the active position,
@@ -21,7 +23,8 @@ void clearLearnStart(int device);
 
 // With the module open: undoes a learning run that was killed, when the
 // module still holds what it found plus at most the temporary configuration.
-// The line to tell the user, when something was undone or refused.
-std::optional<std::string> undoInterruptedLearn(int device);
+// The line to tell the user, when something was undone or refused. `module`:
+// the module as quillon.h opened it, or null for the 29 exports' module.
+std::optional<std::string> undoInterruptedLearn(int device, quillon_module* module = nullptr);
 
 }  // namespace quillon::cli

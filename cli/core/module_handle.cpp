@@ -5,7 +5,9 @@
 #include <thread>
 
 #include "interrupt.h"
+#include "learn_undo.h"
 #include "library_console.h"
+#include "module_session.h"
 #include "quillonlib.h"
 #include "udev_rule.h"
 
@@ -69,7 +71,12 @@ ModuleHandle::ModuleHandle(const GlobalOptions& options, const InterruptWatch* i
     bool waiting = false;
     for (;;) {
         const quillon_result result = quillon_open(info.path, &module_);
-        if (result == QUILLON_OK) return;
+        if (result == QUILLON_OK) {
+            reportRecovery(module_);
+            if (auto undone = undoInterruptedLearn(static_cast<int>(*chosen), module_))
+                reportError(*undone);
+            return;
+        }
         const bool stop = result != QUILLON_ERR_BUSY ||
                           std::chrono::steady_clock::now() + kRetryEvery > deadline ||
                           (interrupt != nullptr && interrupt->requested());
