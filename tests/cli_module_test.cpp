@@ -2,6 +2,8 @@
 // in a file so that what one run stores the next one finds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <regex>
 
 #include "cli_formats.h"
@@ -17,6 +19,41 @@ namespace {
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// The median intensity of a `quillon scan --csv -` run.
+double medianIntensity(const CliRun& run) {
+    std::vector<double> values;
+    for (const std::string& row : lines(run.out)) {
+        double nm = 0, value = 0;
+        if (std::sscanf(row.c_str(), "%lf,%lf", &nm, &value) == 2) values.push_back(value);
+    }
+    if (values.empty()) return -1;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// The lamp stays as one run left it, as a module's does, and a state file of
+// the earlier layout (without the lamp) is still read.
+TEST(CliModule, TheLampOutlivesTheProcessThatSwitchedIt) {
+    ScratchDir dir;
+    const Env env = {{"QUILLONLIB_SIMULATOR_STATE", dir.path() + "/module.state"}};
+    const double dark = medianIntensity(runQuillon({"scan", "--lamp", "keep", "--csv", "-"}, env));
+    ASSERT_EQ(runQuillon({"lamp", "on"}, env).status, 0);
+    const double lit = medianIntensity(runQuillon({"scan", "--lamp", "keep", "--csv", "-"}, env));
+    EXPECT_GT(lit, 20 * std::max(dark, 1.0));
+    ASSERT_EQ(runQuillon({"lamp", "off"}, env).status, 0);
+    EXPECT_EQ(medianIntensity(runQuillon({"scan", "--lamp", "keep", "--csv", "-"}, env)), dark);
+
+    // Version 1: magic, version, active index 0, no configuration.
+    std::string old = std::string("QSIMSTAT") + std::string("\x01\0\0\0\0\0", 6);
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : old) hash = (hash ^ c) * 16777619u;
+    for (int i = 0; i < 4; ++i) old.push_back(static_cast<char>(hash >> (8 * i)));
+    std::ofstream(dir.path() + "/module.state", std::ios::binary) << old;
+    const CliRun configs = runQuillon({"configs"}, env);
+    EXPECT_TRUE(configs.err.find("refused") == std::string::npos) << configs.err;
+    EXPECT_FALSE(contains(configs.out, "Column 900-1700")) << configs.out;  // not the factory's
 }
 
 TEST(CliModule, ConfigurationAddedInOneRunIsScannedInTheNext) {

@@ -2,6 +2,9 @@
 
 #include <chrono>
 
+#include <optional>
+
+#include "progress_bar.h"
 #include "scan_runner.h"
 
 namespace quillon::cli {
@@ -9,6 +12,7 @@ namespace quillon::cli {
 SeriesRunner::SeriesRunner(SeriesPlan plan, LampSwitch& lamp, ModuleCall onModule)
     : plan_(std::move(plan)), lamp_(lamp), onModule_(std::move(onModule)) {
     series_.average = plan_.average;
+    series_.files = plan_.files;
     plan_.quantity.describe(series_);
 }
 
@@ -73,8 +77,15 @@ SeriesEnd SeriesRunner::run(const OnStart& onStart, const OnSpectrum& onSpectrum
         return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(seconds));
     };
-    const bool warm = plan_.lamp != LampPolicy::On || before == true || plan_.warmupSeconds <= 0 ||
-                      waitUntil(std::chrono::steady_clock::now() + steady(plan_.warmupSeconds));
+    bool warm = true;
+    if (plan_.lamp == LampPolicy::On && before != true && plan_.warmupSeconds > 0) {
+        const auto wait = steady(plan_.warmupSeconds);
+        std::optional<ProgressBar> bar;
+        if (plan_.progress)
+            bar.emplace(stderr, "warm-up",
+                        std::chrono::duration_cast<std::chrono::milliseconds>(wait));
+        warm = waitUntil(std::chrono::steady_clock::now() + wait);
+    }
     const auto first = std::chrono::steady_clock::now();
     for (unsigned long k = 1; warm && (plan_.count == 0 || k <= plan_.count); ++k) {
         if (!waitUntil(first + steady(plan_.intervalSeconds * static_cast<double>(k - 1)))) break;

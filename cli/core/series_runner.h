@@ -24,7 +24,8 @@ struct SeriesPlan {
     // first scan, so that its light has settled.
     double warmupSeconds = 0;
     QuantityBasis quantity;
-    bool progress = false;  // a bar on standard error while each scan blocks
+    FileLabels files;       // what the outputs say besides the values
+    bool progress = false;  // a bar on standard error while each scan blocks or the lamp warms
     // The module, through quillon.h: cancel() then stops the scan in
     // progress at once. Without one, the 29 exports' (quillon serve's, until
     // it moves), whose scan completes first.

@@ -4,7 +4,11 @@ import concurrent.futures
 import ctypes
 import dataclasses
 import datetime
+import os
+import stat
 import threading
+import time
+import warnings
 
 import numpy as np
 
@@ -209,12 +213,19 @@ class Spectrometer:
     def set_lamp(self, on):
         _check(lib.quillon_lamp_set(self._h(), 1 if on else 0), "cannot switch the lamp")
 
-    def max_patterns(self, start_nm, end_nm, width_px, scan_type):
-        """The largest pattern count of a section of this range, width (pixels)
-        and scan type (0 or "Column", 1 or "Hadamard"); 0 when none fits."""
+    def max_patterns(self, start_nm, end_nm, width_nm=None, scan_type="Column", *, width_px=None):
+        """The largest pattern count of a section of this range, pattern width
+        and scan type (0 or "Column", 1 or "Hadamard"); 0 when none fits. The
+        width is in nm, a value of :func:`pattern_widths` as in
+        :class:`Section`, or in pixels by the keyword ``width_px``."""
         start, end = cfg.check_range(start_nm, end_nm)
         widths = cfg.pattern_widths()
-        width = cfg.whole_number(width_px, "width (pixels)", 2, len(widths) + 1)
+        if (width_nm is None) == (width_px is None):
+            raise ValueError("give the width either in nm or, by keyword, as width_px")
+        if width_px is not None:
+            width = cfg.whole_number(width_px, "width (pixels)", 2, len(widths) + 1)
+        else:
+            width = cfg.width_pixels(width_nm)
         kind = cfg.scan_type_number(scan_type)
         most = ctypes.c_uint32()
         _check(lib.quillon_max_patterns(self._h(), kind, start, end, widths[width - 2],
@@ -307,11 +318,24 @@ class Spectrometer:
         _check(result, "scan failed" if result != CANCELLED else "scan cancelled")
         return got.value
 
-    def scan(self, average=1):
+    def scan(self, average=1, *, sample=None, comment=None, warmup=0):
         """Scans with the active configuration; with ``average`` > 1 the mean
-        of that many scans (float64 intensities). Ctrl-C stops it at once
+        of that many scans (float64 intensities). ``sample`` and ``comment``
+        go with the spectrum (and into its files). ``warmup`` > 0 switches the
+        lamp on and waits that many seconds before scanning, so the lamp's
+        light has settled; the lamp is then left on. Ctrl-C stops it at once
         (KeyboardInterrupt), and so does :meth:`cancel` from another thread."""
         average = cfg.whole_number(average, "average", 1, 65535)
+        for name, text in (("sample", sample), ("comment", comment)):
+            if text is not None and not isinstance(text, str):
+                raise ValueError(f"{name} is a {type(text).__name__}, not a text")
+        warmup = float(warmup)
+        if not 0 <= warmup <= 3600:
+            raise ValueError(f"warmup {warmup:g} s is not within 0 to 3600 s")
+        if warmup > 0:
+            self.set_lamp(True)
+            time.sleep(warmup)
+        _warn_about_hadamard_table()
         handle = self._h()
         position = self.active_position
         count = ctypes.c_size_t()
@@ -339,4 +363,27 @@ class Spectrometer:
         values = counts[:points] if total is None else total / average
         return Spectrum(wavelengths[:points], values, position=position, started=started,
                         configuration=name.value.decode("utf-8", "replace"),
-                        versions=self._versions)
+                        versions=self._versions, sample=sample, comment=comment)
+
+
+_warned_tables = set()
+
+
+def _warn_about_hadamard_table():
+    """The library decodes with its built-in table when the file that
+    QUILLONLIB_HADAMARD_TABLE names cannot be used, and says so only in its
+    log; a file that cannot even be opened is told here, once per path."""
+    path = os.environ.get("QUILLONLIB_HADAMARD_TABLE")
+    if not path or path in _warned_tables:
+        return
+    try:
+        info = os.stat(path)
+        reason = None if stat.S_ISREG(info.st_mode) else "not a regular file"
+        if reason is None and not os.access(path, os.R_OK):
+            reason = "the file cannot be read"
+    except OSError as error:
+        reason = error.strerror.lower() if error.strerror else str(error)
+    if reason is not None:
+        _warned_tables.add(path)
+        warnings.warn(f"QUILLONLIB_HADAMARD_TABLE {path} refused: {reason}; Hadamard sections "
+                      f"are decoded with the built-in table", RuntimeWarning, stacklevel=3)

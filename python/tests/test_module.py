@@ -32,9 +32,12 @@ def test_listing_opening_and_what_the_module_says(sp):
         (0, "Column 900-1700"), (1, "Hadamard 900-1700"), (2, "Column + Hadamard")]
     assert stored(sp) == FACTORY
     assert [c.points for c in sp.configurations] == [228, 228, 200]
-    assert sp.max_patterns(900, 1700, 6, "Hadamard") == sp.max_patterns(900, 1700, 6, 1) >= 228
-    with pytest.raises(ValueError, match="width"):
-        sp.max_patterns(900, 1700, 1, 0)
+    six_px = quillon.pattern_widths()[4]
+    assert sp.max_patterns(900, 1700, six_px, "Hadamard") == \
+        sp.max_patterns(900, 1700, width_px=6, scan_type=1) >= 228
+    assert sp.max_patterns(900, 1700, six_px, 0) > sp.max_patterns(900, 1700, quillon.pattern_widths()[8], 0)
+    with pytest.raises(ValueError, match="width 6 nm is not a pattern width"):
+        sp.max_patterns(900, 1700, 6, 0)
 
 
 def test_missing_busy_closing_and_reopening():
@@ -142,6 +145,28 @@ def test_lamp_and_averages(sp):
         sp.set_lamp(False)
     assert lit.intensities.dtype == np.float64 and dark.intensities.dtype.kind == "i"
     assert np.median(lit.intensities) > 20 * max(np.median(dark.intensities), 1)
+
+
+def test_warmup_a_sample_file_read_before_every_scan_and_names(sp, tmp_path, monkeypatch):
+    sample_file = tmp_path / "sample.txt"
+    monkeypatch.setenv("QUILLONLIB_SIMULATOR_SAMPLE_FILE", str(sample_file))
+    monkeypatch.setenv("QUILLONLIB_HADAMARD_TABLE", str(tmp_path / "table.txt"))
+    sp.set_lamp(False)
+    with pytest.warns(RuntimeWarning, match="table.txt refused: no such file or directory"):
+        white = sp.scan(warmup=0.05)  # the warm-up switched the lamp on
+    sample_file.write_text("1300,15,0.5\n")
+    try:
+        sample = sp.scan(sample="Wheat lot 7", comment="dried 24 h")
+    finally:
+        sp.set_lamp(False)
+    assert (sample.sample, sample.comment, sample.title) == ("Wheat lot 7", "dried 24 h",
+                                                             "Wheat lot 7")
+    absorbance = sample.absorbance(white).intensities
+    peak = np.nanargmax(absorbance)
+    assert abs(sample.wavelengths[peak] - 1300) < 5
+    assert absorbance[peak] == pytest.approx(-np.log10(0.5), rel=0.1)
+    with pytest.raises(ValueError, match="warmup -1 s"):
+        sp.scan(warmup=-1)
 
 
 def test_other_processes_find_the_module_busy_or_denied(tmp_path):
