@@ -251,7 +251,7 @@ class Spectrometer:
         if any(c.name == name for c in self.configurations):
             raise ValueError(f"a configuration named {name!r} is stored already")
         for i, (s, width_px) in enumerate(checked):
-            fits = self.max_patterns(s.start_nm, s.end_nm, width_px, s.type)
+            fits = self.max_patterns(s.start_nm, s.end_nm, scan_type=s.type, width_px=width_px)
             if s.patterns > fits:
                 raise ValueError(f"section {i + 1}: {s.start_nm}-{s.end_nm} nm at width "
                                  f"{s.width_nm:.2f} holds at most {fits} {s.type} "
