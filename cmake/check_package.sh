@@ -51,7 +51,7 @@ loaded=$(PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
     'import quillon, quillon._library as l; print(l.lib._name, quillon.list_modules())') ||
     fail "python3 -c 'import quillon' failed"
 case $loaded in
-    "$root/$lib/libquillonlib.so.1 [0]") ;;
+    "$root/$lib/libquillonlib.so.1 [ModuleEntry(path='sim:"*"', serial='QSIM0001')]") ;;
     *) fail "python3 loaded: $loaded" ;;
 esac
 echo "package $(basename "$deb") installs and works; depends: $depends"

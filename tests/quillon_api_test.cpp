@@ -232,6 +232,7 @@ TEST_F(QuillonApi, OneStateFileKeepsEveryModuleOfTheBusAndOldFilesStillLoad) {
     // A file of the single-module layout, holding one configuration.
     sim::PersistedState one{0, {sim::factoryState().configImages[1]}};
     std::vector<uint8_t> old = sim::encodeStateFile({one});
+    old.erase(old.begin() + 14);  // no lamp
     old.erase(old.begin() + 12);  // no module count
     old.erase(old.begin() + 13);  // no lamp byte after the active index
     old[8] = 1;                   // version 1

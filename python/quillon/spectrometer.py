@@ -1,5 +1,6 @@
 """Finding, opening and driving modules, several at once, through quillon.h."""
 
+import concurrent.futures
 import ctypes
 import dataclasses
 import datetime
@@ -14,7 +15,7 @@ import numpy as np
 from . import configuration as cfg
 from ._library import (RECOVERY_FINISHED, RECOVERY_REFUSED, ModuleInfo, RecoveryInfo,
                        SectionStruct, lib, result_text)
-from .errors import (BUFFER_TOO_SMALL, CANCELLED, INVALID_ARGUMENT, NOT_FOUND, OK,
+from .errors import (BUFFER_TOO_SMALL, CANCELLED, NOT_FOUND, OK,
                      NoModuleError, QuillonError, error_for)
 from .spectrum import Spectrum
 
@@ -90,6 +91,7 @@ class Spectrometer:
         _check(lib.quillon_open(entry.path.encode("utf-8"), ctypes.byref(self._handle)),
                f"cannot open the module at {entry.path}")
         self._closing = threading.Lock()
+        self._helper = None  # the thread main-thread scans run on
         self._warn_recovered()
         self._versions = None
         try:
@@ -118,6 +120,9 @@ class Spectrometer:
         """Closes the module; closing a closed Spectrometer does nothing."""
         with self._closing:
             handle, self._handle = self._handle, None
+            helper, self._helper = self._helper, None
+        if helper is not None:
+            helper.shutdown(wait=True)
         if handle:
             lib.quillon_close(handle)
 
@@ -308,14 +313,16 @@ class Spectrometer:
             # Ctrl-C reaches Python only between its own steps: the scan runs on
             # a helper thread while this one waits, and a KeyboardInterrupt
             # cancels it before it goes on up.
-            worker = threading.Thread(target=run, name="quillon scan", daemon=True)
-            worker.start()
+            if self._helper is None:
+                self._helper = concurrent.futures.ThreadPoolExecutor(
+                    max_workers=1, thread_name_prefix="quillon scan")
+            done = self._helper.submit(run)
             try:
-                while worker.is_alive():
-                    worker.join(_INTERRUPT_POLL_S)
+                while not concurrent.futures.wait([done], _INTERRUPT_POLL_S).done:
+                    pass
             except BaseException:
                 lib.quillon_cancel(handle)
-                worker.join()
+                concurrent.futures.wait([done])
                 raise
         result = outcome.get("result", CANCELLED)
         if result == BUFFER_TOO_SMALL:
@@ -345,12 +352,16 @@ class Spectrometer:
         _warn_about_hadamard_table()
         handle = self._h()
         position = self.active_position
-        config = next((c for c in self.configurations if c.position == position), None)
-        if config is None:
-            raise QuillonError(f"no configuration at the active position {position}",
-                               INVALID_ARGUMENT, result_text(INVALID_ARGUMENT))
-        wavelengths = np.empty(config.points, dtype=np.float64)
-        counts = np.empty(config.points, dtype=np.int32)
+        count = ctypes.c_size_t()
+        result = lib.quillon_point_count(handle, ctypes.byref(count))
+        name = ctypes.create_string_buffer(_NAME_BUFFER)
+        if result == OK:
+            result = lib.quillon_config_name(handle, position, name, _NAME_BUFFER)
+        if result != OK:
+            raise error_for(f"no configuration at the active position {position}", result,
+                            result_text(result))
+        wavelengths = np.empty(count.value, dtype=np.float64)
+        counts = np.empty(count.value, dtype=np.int32)
         started = datetime.datetime.now(datetime.timezone.utc)
         total = None
         for _ in range(average):
@@ -365,8 +376,8 @@ class Spectrometer:
                 total += counts[:points]
         values = counts[:points] if total is None else total / average
         return Spectrum(wavelengths[:points], values, position=position, started=started,
-                        configuration=config.name, versions=self._versions,
-                        sample=sample, comment=comment)
+                        configuration=name.value.decode("utf-8", "replace"),
+                        versions=self._versions, sample=sample, comment=comment)
 
 
 _warned_tables = set()
