@@ -1,6 +1,6 @@
 #include "lamp_switch.h"
 
-#include "quillonlib.h"
+#include "measured_module.h"
 
 namespace quillon::cli {
 
@@ -11,6 +11,8 @@ std::optional<LampPolicy> lampPolicyNamed(std::string_view name) {
     return std::nullopt;
 }
 
+LampSwitch::LampSwitch() : module_(MeasuredModule::library()) {}
+
 std::optional<bool> LampSwitch::state() const {
     const int state = state_.load();
     if (state < 0) return std::nullopt;
@@ -18,7 +20,7 @@ std::optional<bool> LampSwitch::state() const {
 }
 
 bool LampSwitch::set(bool on) {
-    if (setLampStatus(on ? 1 : 0) != 0) {
+    if (!module_.setLamp(on)) {
         state_ = -1;
         return false;
     }

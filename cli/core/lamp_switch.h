@@ -14,8 +14,15 @@ enum class LampPolicy { On, Off, Keep };
 // "on", "off" or "keep"; nothing for any other text.
 std::optional<LampPolicy> lampPolicyNamed(std::string_view name);
 
+class MeasuredModule;
+
 class LampSwitch {
   public:
+    // The lamp of `module`; by default the library's one module.
+    LampSwitch();
+    explicit LampSwitch(MeasuredModule& module) : module_(module) {}
+    MeasuredModule& module() const { return module_; }
+
     // The module cannot be asked: what this program last set, nothing before
     // the first switch or after a refused one.
     std::optional<bool> state() const;
@@ -32,6 +39,7 @@ class LampSwitch {
     void restore(LampPolicy policy, std::optional<bool> before);
 
   private:
+    MeasuredModule& module_;
     std::atomic<int> state_{-1};  // -1 unknown, 0 off, 1 on
     std::atomic<bool> switchedOn_{false};
 };

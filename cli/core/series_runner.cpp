@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "measured_module.h"
 #include "scan_runner.h"
 
 namespace quillon::cli {
@@ -57,7 +58,7 @@ SeriesEnd SeriesRunner::run(const OnStart& onStart, const OnSpectrum& onSpectrum
     measure.abandon = [this] { return cancelled(); };
     SeriesEnd end;
     bool described = false;
-    onModule([&] { described = describeModule(series_, measure.points, end.why); });
+    onModule([&] { described = lamp_.module().describe(series_, measure.points, end.why); });
     if (!described) {
         end.kind = SeriesEnd::Failed;
         return end;
@@ -86,7 +87,7 @@ SeriesEnd SeriesRunner::run(const OnStart& onStart, const OnSpectrum& onSpectrum
         if (plan_.count > 1) measure.label += "/" + std::to_string(plan_.count);
         bool measured = false;
         std::string why;
-        onModule([&] { measured = measureSpectrum(measure, scan.spectrum, why); });
+        onModule([&] { measured = lamp_.module().measure(measure, scan.spectrum, why); });
         if (!measured) {
             if (cancelled()) break;
             end = {SeriesEnd::Failed, why};

@@ -49,6 +49,7 @@ class SeriesRunner {
     // With each spectrum as it completes (already the plan's quantity); false ends the series.
     using OnSpectrum = std::function<bool(const ScanSeries&, const ScanResult&)>;
 
+    // Measures on the module whose lamp `lamp` switches.
     SeriesRunner(SeriesPlan plan, LampSwitch& lamp, ModuleCall onModule = {});
     SeriesRunner(const SeriesRunner&) = delete;
     SeriesRunner& operator=(const SeriesRunner&) = delete;
