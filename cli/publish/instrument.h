@@ -1,5 +1,6 @@
-// What the publisher needs from one module besides its measurements, on the
-// module's own thread: its facts and its active configuration.
+// One module as the publisher serves it: measured through the host core
+// (describe, measure, lamp), plus its facts and its active configuration.
+// Called on the module's own thread, cancel() excepted.
 #pragma once
 
 #include <array>
@@ -8,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "measured_module.h"
 
 namespace quillon::cli::publish {
 
@@ -19,10 +22,8 @@ struct ModuleFacts {
     std::optional<std::string> activeName;
 };
 
-class Instrument {
+class Instrument : public MeasuredModule {
   public:
-    virtual ~Instrument() = default;
-
     virtual const std::string& serial() const = 0;
     // False with the reason.
     virtual bool read(ModuleFacts& facts, std::string& why) = 0;
