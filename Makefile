@@ -46,12 +46,13 @@ test: build asan-build tsan
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The library, the simulated module and the host that calls them from four
-# threads, built with ThreadSanitizer; the host's run must report no race.
+# The library, the simulated module and the hosts that call them from several
+# threads (the exports from four, quillon.h on two modules at once), built
+# with ThreadSanitizer; their runs must report no race.
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_TSAN=ON -DQUILLON_BENCH=OFF >/dev/null
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target quillonlib quillon_sim threads_host
-	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^threads_host$$'
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target quillonlib quillon_sim threads_host quillon_host
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^(threads_host|quillon_host)$$'
 
 bench: build
 	./$(BUILD)/bench/quillon_bench

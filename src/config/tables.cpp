@@ -15,14 +15,17 @@ bool getScanType(Module& module, std::map<int, std::string>& table) {
     return true;
 }
 
-bool getWidthPixels(Module& module, std::vector<double>& table) {
+double widthValueOf(int pixels) {
     // Widths are multiples of the column pitch, rounded to two decimals the way
     // they are shown to people, so the values compare equal to what callers type.
-    for (int k = kMinWidthPixels; k < kMinWidthPixels + kWidthTableSize; ++k) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.2f", k * 1.17096018735363);
-        table.push_back(std::strtod(text, nullptr));
-    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", pixels * 1.17096018735363);
+    return std::strtod(text, nullptr);
+}
+
+bool getWidthPixels(Module& module, std::vector<double>& table) {
+    for (int k = kMinWidthPixels; k < kMinWidthPixels + kWidthTableSize; ++k)
+        table.push_back(widthValueOf(k));
     QUILLON_LOG(module, "getWidthPixels", LOG_DEBUG, "Get width pixels success");
     return true;
 }

@@ -15,6 +15,9 @@ bool getScanType(Module& module, std::map<int, std::string>& table);
 bool getWidthPixels(Module& module, std::vector<double>& table);
 bool getExposureTimes(Module& module, std::vector<double>& table);
 
+// The width table's value for a pattern `pixels` columns wide.
+double widthValueOf(int pixels);
+
 // Position of `value` in `table` within 1e-7, or -1.
 int findTableValue(const std::vector<double>& table, double value);
 

@@ -48,8 +48,8 @@ Outcome cancelled(Module& module) {
     return failed(Kind::Cancelled, kInterrupted);
 }
 
-// A scan given up earlier may still run: the module takes no new one until it
-// is done, so its status is polled (for as long as a scan may take) first.
+}  // namespace
+
 Outcome awaitEarlierScan(Module& module) {
     if (!module.scanMayRun) return succeeded();
     const int64_t start = nowMs();
@@ -66,10 +66,7 @@ Outcome awaitEarlierScan(Module& module) {
     return succeeded();
 }
 
-}  // namespace
-
 Outcome performScanReadData(Module& module, uint8_t* image, size_t capacity, uint32_t& length) {
-    if (const Outcome idle = awaitEarlierScan(module); !idle.ok()) return idle;
     link::setAverageCount(module.link, 1);
     // The module scans its own active configuration: make it the module's.
     // Logged as the set-active-index operation logs it; the result is ignored.

@@ -19,8 +19,13 @@ constexpr uint32_t kScanRunningBit = 0x2;
 // Scans with the active configuration and reads the image into `image`
 // (capacity bytes, cleared first). On success `length` is the image size.
 // A cancel asked for meanwhile ends it with Kind::Cancelled, the module left
-// to finish on its own; the next scan waits for it.
+// to finish on its own (see awaitEarlierScan).
 Outcome performScanReadData(Module& module, uint8_t* image, size_t capacity, uint32_t& length);
+
+// A scan given up earlier may still run, and the module takes nothing for a
+// new one until it is done: its status is polled (for as long as a scan may
+// take, or until cancelled) first. Ok at once when no scan was given up.
+Outcome awaitEarlierScan(Module& module);
 
 Outcome setSpectrumAverageTimeOp(Module& module, uint16_t count);
 

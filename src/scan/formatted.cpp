@@ -84,6 +84,7 @@ Outcome getFormattedSpectrumOp(Module& module, double* wavelengths, int32_t* int
         QUILLON_LOG(module, "getFormattedSpectrum", LOG_ERROR, "NIR out of memory");
         return failed(Kind::NoMemory, kNirNoMemory);
     }
+    if (const Outcome idle = awaitEarlierScan(module); !idle.ok()) return idle;
     link::preScanSetting(module.link);
     uint32_t length = 0;
     if (const Outcome scanned =
