@@ -43,7 +43,8 @@ ModulePublisher::ModulePublisher(std::unique_ptr<Instrument> instrument, Publish
       settings_(std::move(settings)),
       serial_(instrument_->serial()),
       topicRoot_(settings_.prefix + "/" + serial_ + "/"),
-      queue_(settings_.queue, kWindow) {}
+      queue_(settings_.queue, kWindow),
+      lamp_(*instrument_) {}
 
 ModulePublisher::~ModulePublisher() {
     {

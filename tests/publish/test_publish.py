@@ -99,6 +99,37 @@ def test_commands_scan_and_run_a_series_on_the_chosen_module(broker, collector):
         assert pub.stop() == 0
 
 
+def test_three_computers_of_two_modules_deliver_every_spectrum_once(broker, collector):
+    publishers = [Publisher(broker, modules=2, serials=[f"QN-{p}1", f"QN-{p}2"])
+                  for p in range(3)]
+    try:
+        serials = [s for pub in publishers for s in pub.serials]
+        assert sorted(serials) == ["QN-01", "QN-02", "QN-11", "QN-12", "QN-21", "QN-22"]
+        assert collector.wait(lambda: collector.online() == sorted(serials), 10)
+        for serial in serials:
+            assert command(collector, serial, "series", count=20, interval_s=0.01)["ok"]
+        assert collector.wait(lambda: all(len(collector.ids_of(s)) == 20 for s in serials), 30)
+        for serial in serials:
+            assert collector.ids_of(serial) == list(range(1, 21))
+            assert collector.document(serial, 20)["serial"] == serial
+        assert collector.received >= 120
+    finally:
+        assert [pub.stop() for pub in publishers] == [0, 0, 0]
+    assert collector.wait(lambda: collector.online() == [], 10)
+
+
+def test_device_chooses_modules_by_serial_or_index(broker, collector):
+    for args, chosen in ((["--device", "QD-2"], ["QD-2"]), (["--device", "0"], ["QD-1"]),
+                         (["--all"], ["QD-1", "QD-2"])):
+        pub = Publisher(broker, *args, modules=2, serials=["QD-1", "QD-2"], serving=len(chosen))
+        try:
+            assert pub.serials == chosen
+            assert collector.wait(lambda: collector.online() == chosen, 10)
+        finally:
+            assert pub.stop() == 0
+        assert collector.wait(lambda: collector.online() == [], 10)
+
+
 MALFORMED = [
     (b"", None, "not JSON"),
     (b"{\"id\": 1, \"op\": ", None, "not JSON"),
