@@ -22,9 +22,10 @@ def sim_env(**extra):
 class Publisher:
     """One process; `serials` are the modules it said it publishes."""
 
-    def __init__(self, broker, *args, modules=1, serials=None, serving=None):
+    def __init__(self, broker, *args, modules=1, serials=None, serving=None, time_scale="0"):
         self.err = tempfile.NamedTemporaryFile(prefix="publish-", suffix=".log", delete=False)
-        extra = {"QUILLONLIB_SIMULATOR_MODULES": str(modules)}
+        extra = {"QUILLONLIB_SIMULATOR_MODULES": str(modules),
+                 "QUILLONLIB_SIMULATOR_TIME_SCALE": time_scale}
         if serials:
             extra["QUILLONLIB_SIMULATOR_SERIALS"] = ",".join(serials)
         self.proc = subprocess.Popen([CLI, "publish", "--broker", broker.url, *args],

@@ -203,13 +203,13 @@ def test_sigkill_leaves_the_will_within_the_keepalive(broker, collector):
 
 
 def test_spectra_measured_while_the_broker_is_away_arrive_in_order_after_it(broker, collector):
-    pub = Publisher(broker)
+    pub = Publisher(broker, modules=2, serials=["QR-1", "QR-2"])
     try:
-        serial = pub.serials[0]
-        wait_status(collector, serial, online=True)
+        collector.wait(lambda: collector.online() == pub.serials, 10)
         broker.wait_saved()  # the collector's session
-        assert command(collector, serial, "series", count=20, interval_s=0.1)["ok"]
-        assert collector.wait(lambda: len(collector.ids_of(serial)) >= 3, 10)
+        for serial in pub.serials:
+            assert command(collector, serial, "series", count=20, interval_s=0.1)["ok"]
+        assert collector.wait(lambda: len(collector.ids_of("QR-2")) >= 3, 10)
         # Frozen, the broker leaves what it was sent unacknowledged; killed,
         # it loses it: only the publisher can send it again.
         broker.proc.send_signal(signal.SIGSTOP)
@@ -217,10 +217,28 @@ def test_spectra_measured_while_the_broker_is_away_arrive_in_order_after_it(brok
         broker.stop(signal.SIGKILL)
         time.sleep(0.5)
         broker.start()
-        assert collector.wait(lambda: len(collector.ids_of(serial)) == 20, 40), \
-            collector.ids_of(serial)
-        assert collector.ids_of(serial) == list(range(1, 21))
-        wait_status(collector, serial, busy=False, queued=0, dropped=0)
+        for serial in pub.serials:
+            assert collector.wait(lambda: len(collector.ids_of(serial)) == 20, 40), \
+                collector.ids_of(serial)
+            assert collector.ids_of(serial) == list(range(1, 21))
+            wait_status(collector, serial, busy=False, queued=0, dropped=0)
+    finally:
+        assert pub.stop() == 0
+
+
+def test_stop_cancels_a_scan_in_progress(broker, collector):
+    pub = Publisher(broker, time_scale="1")  # a scan of about 2 s
+    try:
+        serial = pub.serials[0]
+        wait_status(collector, serial, online=True)
+        assert command(collector, serial, "series", count=0)["ok"]
+        wait_status(collector, serial, busy=True, lamp=True)
+        time.sleep(0.3)
+        asked = time.monotonic()
+        assert command(collector, serial, "stop")["stopped"] is True
+        wait_status(collector, serial, timeout=5, busy=False, lamp=False)
+        assert time.monotonic() - asked < 1.5
+        assert collector.ids_of(serial) == []  # the cancelled scan gave no spectrum
     finally:
         assert pub.stop() == 0
 
