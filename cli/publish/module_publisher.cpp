@@ -36,6 +36,23 @@ std::string dumped(const Json& doc) {
     return doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// The series' description with `scan` as its only spectrum, without copying
+// the spectra a long series holds.
+ScanSeries withOnly(const ScanSeries& series, const ScanResult& scan) {
+    ScanSeries one;
+    one.position = series.position;
+    one.configuration = series.configuration;
+    one.candidateNames = series.candidateNames;
+    one.versions = series.versions;
+    one.estimatedScanMs = series.estimatedScanMs;
+    one.average = series.average;
+    one.quantity = series.quantity;
+    one.referenceFile = series.referenceFile;
+    one.darkFile = series.darkFile;
+    one.scans.push_back(scan);
+    return one;
+}
+
 }  // namespace
 
 ModulePublisher::ModulePublisher(std::unique_ptr<Instrument> instrument, PublishSettings settings)
@@ -271,9 +288,7 @@ void ModulePublisher::runMeasurement(const Job& job) {
 uint64_t ModulePublisher::publishSpectrum(const ScanSeries& series, const ScanResult& scan,
                                           const ScanSettings& settings) {
     const auto completed = std::chrono::system_clock::now();
-    ScanSeries one = series;
-    one.scans.assign(1, scan);
-    Json doc = seriesJson(one);
+    Json doc = seriesJson(withOnly(series, scan));
     uint64_t id = 0;
     {
         std::lock_guard lock(mutex_);
