@@ -10,7 +10,8 @@ broker into one SQLite file, and commands any of them.
 It subscribes to P/+/spectrum and P/+/status (P: --prefix, default quillon)
 with a persistent session, so the broker keeps what arrives while the collector
 is away. A spectrum may arrive twice (QoS 1 is "at least once"); it is stored
-once, by its module's serial number and its id.
+once, by its module's serial number, the publisher's run and its id (ids start
+at 1 with every run of `quillon publish`).
 
 Reading the spectra back (the arrays are JSON):
 
@@ -38,6 +39,7 @@ import paho.mqtt.client as mqtt
 
 SCHEMA = """CREATE TABLE IF NOT EXISTS spectra (
     serial TEXT NOT NULL,
+    run TEXT NOT NULL,
     id INTEGER NOT NULL,
     started TEXT,
     sample TEXT,
@@ -47,7 +49,7 @@ SCHEMA = """CREATE TABLE IF NOT EXISTS spectra (
     wavelength_nm TEXT NOT NULL,
     intensity TEXT NOT NULL,
     document TEXT NOT NULL,
-    PRIMARY KEY (serial, id))"""
+    PRIMARY KEY (serial, run, id))"""
 
 
 def parse_broker(url):
@@ -135,8 +137,8 @@ class Collector:
         scan = doc["scans"][0]
         key = doc["quantity"]
         self.db.execute(
-            "INSERT OR IGNORE INTO spectra VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            (doc["serial"], doc["id"], doc.get("started"), doc.get("sample"), doc.get("comment"),
+            "INSERT OR IGNORE INTO spectra VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            (doc["serial"], doc["run"], doc["id"], doc.get("started"), doc.get("sample"), doc.get("comment"),
              key, (doc.get("configuration") or {}).get("name"), json.dumps(scan["wavelength_nm"]),
              json.dumps(scan[key]), json.dumps(doc)))
         self.db.commit()

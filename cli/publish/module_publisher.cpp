@@ -20,6 +20,8 @@ constexpr auto kTick = std::chrono::milliseconds(100);
 constexpr size_t kWindow = 16;
 constexpr auto kOfflineAckWait = std::chrono::seconds(1);
 
+}  // namespace
+
 std::string utcText(std::chrono::system_clock::time_point at) {
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch());
     const std::time_t seconds = static_cast<std::time_t>(us.count() / 1000000);
@@ -30,6 +32,8 @@ std::string utcText(std::chrono::system_clock::time_point at) {
     std::snprintf(text + n, sizeof text - n, ".%06dZ", static_cast<int>(us.count() % 1000000));
     return text;
 }
+
+namespace {
 
 // A configuration name is the module's bytes, not always UTF-8.
 std::string dumped(const Json& doc) {
@@ -61,7 +65,8 @@ ModulePublisher::ModulePublisher(std::unique_ptr<Instrument> instrument, Publish
       serial_(instrument_->serial()),
       topicRoot_(settings_.prefix + "/" + serial_ + "/"),
       queue_(settings_.queue, kWindow),
-      lamp_(*instrument_) {}
+      lamp_(*instrument_),
+      nextId_(settings_.firstId) {}
 
 ModulePublisher::~ModulePublisher() {
     {
@@ -94,6 +99,11 @@ void ModulePublisher::stopRunning() {
     stopAsked_ = true;
     if (runner_ != nullptr) runner_->cancel();
     wake_.notify_all();
+}
+
+uint64_t ModulePublisher::nextId() const {
+    std::lock_guard lock(mutex_);
+    return nextId_;
 }
 
 bool ModulePublisher::serving() const {
@@ -295,6 +305,7 @@ uint64_t ModulePublisher::publishSpectrum(const ScanSeries& series, const ScanRe
         id = nextId_++;
     }
     doc["serial"] = serial_;
+    doc["run"] = settings_.run;
     doc["id"] = id;
     doc["started"] = utcText(scan.startedAt);
     doc["completed"] = utcText(completed);

@@ -189,6 +189,14 @@ def test_sigterm_stops_the_series_switches_the_lamp_off_and_says_offline(broker,
     # Everything measured before the signal went out before the program ended.
     ids = collector.ids_of(serial)
     assert ids == list(range(1, len(ids) + 1))
+    # The next run counts from 1 again; its spectra are kept beside the first run's.
+    again = Publisher(broker)
+    try:
+        wait_status(collector, serial, online=True)
+        assert command(collector, serial, "scan")["spectrum"] == 1
+        assert collector.wait(lambda: collector.ids_of(serial) == ids + [1], 10)
+    finally:
+        assert again.stop() == 0
 
 
 def test_sigkill_leaves_the_will_within_the_keepalive(broker, collector):
