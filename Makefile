@@ -8,7 +8,7 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 PACKAGES   := cmake g++ make pkg-config libhidapi-dev libgtest-dev libgmock-dev libbenchmark-dev \
-              python3 python3-numpy python3-pytest nlohmann-json3-dev libcpp-httplib-dev chromium \
+              python3 python3-numpy python3-pytest nlohmann-json3-dev libboost-dev chromium \
               libmosquitto-dev mosquitto python3-paho-mqtt
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "config/save_journal.h"
 #include "link/command_codes.h"
 #include "link/protocol.h"
 #include "reply_stream.h"
@@ -178,6 +179,24 @@ void openSeeds() {
 
 }  // namespace
 
+// Journals of a removal, of a first save onto an empty module, and one cut short.
+void journalSeeds(const sim::ModuleState& state) {
+    SaveJournal journal;
+    journal.module.serialNumber = "QSIM0001";
+    std::copy(std::begin(state.versions), std::end(state.versions), journal.module.versions);
+    journal.module.path = "sim:/tmp/quillon-state";
+    journal.before = state.configImages;
+    journal.beforeActive = 2;
+    journal.intended = {state.configImages[0], state.configImages[2]};
+    journal.intendedActive = 1;
+    const Bytes removal = encodeSaveJournal(journal);
+    write("fuzz_journal", "removal", removal);
+    write("fuzz_journal", "cut", Bytes(removal.begin(), removal.begin() + removal.size() / 2));
+    journal.before.clear();
+    journal.module.serialNumber.clear();
+    write("fuzz_journal", "first_save", encodeSaveJournal(journal));
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <corpus directory>\n", argv[0]);
@@ -187,6 +206,7 @@ int main(int argc, char** argv) {
     recordSeeds(sim::factoryState());
     linkSeeds();
     openSeeds();
+    journalSeeds(sim::factoryState());
     std::printf("wrote %zu bytes of seeds under %s\n", g_written, argv[1]);
     return 0;
 }

@@ -9,7 +9,7 @@ set -uo pipefail
 seconds="${FUZZ_SECONDS:-60}"
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(pwd)"
-targets="${FUZZ_TARGETS:-fuzz_records fuzz_interpret fuzz_link fuzz_open fuzz_spectrum_file}"
+targets="${FUZZ_TARGETS:-fuzz_records fuzz_interpret fuzz_link fuzz_open fuzz_journal fuzz_spectrum_file}"
 mkdir -p "$here/artifacts"
 failed=0
 summary=""

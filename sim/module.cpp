@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -82,6 +83,20 @@ Module::Module(std::wstring serialNumber, std::string statePath, size_t stateSlo
       state_(factoryState()),
       producer_(defaultScanProducer()) {
     loadPersisted();
+    const char* writes = std::getenv("QUILLONLIB_SIMULATOR_UNPLUG_AFTER_WRITES");
+    char* end = nullptr;
+    const long value = writes != nullptr ? std::strtol(writes, &end, 10) : -1;
+    if (writes != nullptr && *writes != '\0' && *end == '\0' && value >= 0 && value <= 255)
+        unplugAfterWrites_ = static_cast<int>(value);
+}
+
+void Module::countSaveStep() {
+    // The write was carried out and its request taken; the reply never comes.
+    if (writesSinceErase_ == unplugAfterWrites_) {
+        unplug();
+        requestTakenBeforeUnplug_ = true;
+    }
+    ++writesSinceErase_;
 }
 
 void Module::loadPersisted() {
@@ -286,6 +301,7 @@ void Module::handleRequest(std::vector<uint8_t> message) {
     std::vector<uint8_t> payload;
     const bool refuseWrite = fault && fault->fault == Fault::WriteStatus;
     execute(code, message, payload, refuseWrite, fault ? &*fault : nullptr);
+    if (!plugged_) return;  // gone while carrying it out
     Reply reply{static_cast<uint8_t>(message[0] & 0xC0), message[1], std::move(payload)};
     std::vector<Outgoing> reports = frame(reply, fault ? &*fault : nullptr);
     if (fault && fault->fault == Fault::LateReply) {

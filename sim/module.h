@@ -52,6 +52,11 @@ class Module {
     void unplug();
     void replug();
     bool plugged() const { return plugged_; }
+    // The module vanishes from the bus once `writes` configurations of a save
+    // (counted from its erase; 0: right after the erase) were stored, as a
+    // pulled cable would take it. Negative: never. The process's default
+    // comes from QUILLONLIB_SIMULATOR_UNPLUG_AFTER_WRITES.
+    void setUnplugAfterWrites(int writes) { unplugAfterWrites_ = writes; }
     uint32_t plugGeneration() const { return plugGeneration_; }
 
     // State. After changing configImages or activeIndex directly, call
@@ -120,6 +125,7 @@ class Module {
     void readChunk(std::vector<uint8_t>& payload);
     std::vector<Outgoing> frame(const Reply& reply, const FaultRule* fault);
     void loadPersisted();
+    void countSaveStep();
 
     std::wstring serial_;
     std::string statePath_;
@@ -127,6 +133,8 @@ class Module {
     bool persist_ = true;
     bool plugged_ = true;
     bool requestTakenBeforeUnplug_ = false;
+    int unplugAfterWrites_ = -1;
+    int writesSinceErase_ = 0;
     uint32_t plugGeneration_ = 0;
     ModuleState state_;
 

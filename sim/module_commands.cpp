@@ -88,6 +88,8 @@ bool Module::execute(uint16_t code, const std::vector<uint8_t>& message,
             state_.configImages.clear();
             stateChanged();
             status(kStatusOk);
+            writesSinceErase_ = 0;
+            countSaveStep();
         } else {
             status(kStatusRefused);
         }
@@ -135,6 +137,7 @@ uint32_t Module::writeConfig(const std::vector<uint8_t>& message) {
         state_.configImages[position] = std::move(image);
     }
     stateChanged();
+    countSaveStep();
     return kStatusOk;
 }
 

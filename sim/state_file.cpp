@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -51,12 +52,35 @@ class FileLock {
     ~FileLock() {
         if (fd_ >= 0) close(fd_);
     }
+    bool held() const { return fd_ >= 0; }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
   private:
     int fd_;
 };
+
+// Writers take turns under the lock, so one temporary name serves them all.
+std::string temporaryName(const std::string& path) {
+    return path + ".tmp";
+}
+
+// While the lock is held no writer is at work: a temporary file beside the
+// state file was left by one that was killed (older simulators named theirs
+// after their process id) and goes, so no process trips on it.
+void removeStaleTemporaries(const std::string& path) {
+    namespace fs = std::filesystem;
+    const fs::path state(path);
+    const std::string prefix = state.filename().string() + ".tmp";
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(state.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string rest = name.substr(prefix.size());
+        if (rest.find_first_not_of("0123456789") == std::string::npos)
+            fs::remove(entry.path(), error);
+    }
+}
 
 void appendModule(std::vector<uint8_t>& out, const PersistedState& state) {
     out.push_back(state.activeIndex);
@@ -168,6 +192,7 @@ std::vector<uint8_t> encodeStateFile(const std::vector<PersistedState>& modules)
 StateLoad loadStateFile(const std::string& path, std::vector<PersistedState>& modules,
                         std::string& why) {
     FileLock lock(path, LOCK_SH);
+    if (lock.held()) removeStaleTemporaries(path);
     return loadUnlocked(path, modules, why);
 }
 
@@ -184,7 +209,7 @@ bool saveModuleState(const std::string& path, size_t slot, const PersistedState&
     }
     modules[slot] = state;
     const std::vector<uint8_t> bytes = encodeStateFile(modules);
-    const std::string temporary = path + ".tmp" + std::to_string(getpid());
+    const std::string temporary = temporaryName(path);
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out) return false;

@@ -191,7 +191,8 @@ int runScan(const Words& words, GlobalOptions& global) {
         });
     interrupt.onSignal({});
     int status = kExitOk;
-    if (end.kind == SeriesEnd::Failed || end.kind == SeriesEnd::Mismatch) {
+    if (end.kind == SeriesEnd::Unready || end.kind == SeriesEnd::Failed ||
+        end.kind == SeriesEnd::Mismatch) {
         reportError(end.why);
         status = kExitFailed;
     }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "access_guard.h"
+#include "api_routes.h"
 #include "command_frame.h"
 #include "event_hub.h"
 #include "exit_status.h"
@@ -123,7 +124,8 @@ int runServe(const Words& words, GlobalOptions& global) {
     serve::EventHub events(kMaxEventStreams, kMaxPendingEvents);
     serve::ModuleService service(events);
     service.start();
-    serve::WebServer server(service, events);
+    serve::ApiRoutes api(service);
+    serve::WebServer server(api, service, events);
     const int bound = server.bind(bind, static_cast<int>(port));
     if (bound < 0) {
         reportError("cannot listen on " + bind + " port " + std::to_string(port) +
@@ -150,9 +152,6 @@ int runServe(const Words& words, GlobalOptions& global) {
         if (ended) return;
         std::fprintf(stderr, "quillon serve: stopping\n");
         events.shutdown();
-        // Event streams end with their last chunk when given a moment (at most a second).
-        for (int i = 0; i < 100 && events.streams() > 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         server.stop();
         // A second signal while cleaning up ends at once.
         do sigwait(&stopSignals, &signal);

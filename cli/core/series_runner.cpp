@@ -60,7 +60,7 @@ SeriesEnd SeriesRunner::run(const OnStart& onStart, const OnSpectrum& onSpectrum
     bool described = false;
     onModule([&] { described = lamp_.module().describe(series_, measure.points, end.why); });
     if (!described) {
-        end.kind = SeriesEnd::Failed;
+        end.kind = SeriesEnd::Unready;
         return end;
     }
     if (onStart) onStart(series_);
@@ -98,6 +98,8 @@ SeriesEnd SeriesRunner::run(const OnStart& onStart, const OnSpectrum& onSpectrum
             break;
         }
         series_.scans.push_back(std::move(scan));
+        if (plan_.keepLast != 0 && series_.scans.size() > plan_.keepLast)
+            series_.scans.erase(series_.scans.begin());
         if (onSpectrum && !onSpectrum(series_, series_.scans.back())) {
             end.kind = SeriesEnd::Stopped;
             break;

@@ -25,11 +25,15 @@ struct SeriesPlan {
     double warmupSeconds = 0;
     QuantityBasis quantity;
     bool progress = false;  // a bar on standard error while each scan blocks
+    // Spectra kept in series() (the newest ones); 0 keeps all. A series
+    // that runs until stopped and hands each spectrum on keeps one.
+    size_t keepLast = 0;
 };
 
 struct SeriesEnd {
     enum Kind {
         Completed,  // every planned spectrum was taken
+        Unready,    // the module cannot measure (no active configuration); `why` says why
         Stopped,    // stop(), cancel() or the caller's callback ended it early
         Failed,     // the module or the library failed; `why` says how
         Mismatch,   // a reference does not fit the scan; `why` says how; the scan is dropped

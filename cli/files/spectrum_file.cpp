@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "arguments.h"
+#include "jcamp_reader.h"
 
 namespace quillon::cli {
 namespace {
@@ -148,9 +149,12 @@ bool readSpectrumFile(const std::string& path, Spectrum& out, std::string& why) 
 
 bool parseSpectrumText(const std::string& text, Spectrum& out, std::string& why) {
     const size_t first = text.find_first_not_of(" \t\r\n");
+    const bool json = first != std::string::npos && text[first] == '{';
+    const bool jcamp = first != std::string::npos && text.compare(first, 2, "##") == 0;
     Spectrum read;
-    if (!(first != std::string::npos && text[first] == '{' ? fromJson(text, read, why)
-                                                           : fromCsv(text, read, why)))
+    if (!(json    ? fromJson(text, read, why)
+          : jcamp ? parseJcampText(text, read, why)
+                  : fromCsv(text, read, why)))
         return false;
     if (read.wavelengthNm.size() != read.value.size()) {
         why = std::to_string(read.wavelengthNm.size()) + " wavelengths but " +

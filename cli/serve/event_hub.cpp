@@ -4,11 +4,13 @@
 
 namespace quillon::cli::serve {
 
-std::shared_ptr<EventHub::Stream> EventHub::open() {
+std::shared_ptr<EventHub::Stream> EventHub::open(std::function<void()> wake) {
     std::lock_guard lock(mutex_);
     if (closed_ || streams_.size() >= maxStreams_) return nullptr;
-    streams_.push_back(std::make_shared<Stream>());
-    return streams_.back();
+    auto stream = std::make_shared<Stream>();
+    stream->wake = std::move(wake);
+    streams_.push_back(stream);
+    return stream;
 }
 
 void EventHub::close(const std::shared_ptr<Stream>& stream) {
@@ -18,38 +20,46 @@ void EventHub::close(const std::shared_ptr<Stream>& stream) {
 
 void EventHub::publish(const std::string& name, const std::string& data) {
     const std::string text = "event: " + name + "\ndata: " + data + "\n\n";
+    std::vector<std::shared_ptr<Stream>> woken;
     {
         std::lock_guard lock(mutex_);
         for (const auto& stream : streams_) {
             if (stream->dropped) continue;
-            if (stream->pending.size() >= maxPending_) {
+            if (stream->events >= maxPending_) {
                 stream->dropped = true;
                 stream->pending.clear();
-                continue;
+            } else {
+                stream->pending += text;
+                ++stream->events;
             }
-            stream->pending.push_back(text);
+            woken.push_back(stream);
         }
     }
-    changed_.notify_all();
+    wakeAll(woken);
 }
 
-std::optional<std::string> EventHub::next(Stream& stream, std::chrono::milliseconds wait) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, wait,
-                      [&] { return closed_ || stream.dropped || !stream.pending.empty(); });
+std::optional<std::string> EventHub::take(Stream& stream) {
+    std::lock_guard lock(mutex_);
     if (closed_ || stream.dropped) return std::nullopt;
-    if (stream.pending.empty()) return std::string();
-    std::string text = std::move(stream.pending.front());
-    stream.pending.pop_front();
+    std::string text;
+    text.swap(stream.pending);
+    stream.events = 0;
     return text;
 }
 
 void EventHub::shutdown() {
+    std::vector<std::shared_ptr<Stream>> woken;
     {
         std::lock_guard lock(mutex_);
         closed_ = true;
+        woken = streams_;
     }
-    changed_.notify_all();
+    wakeAll(woken);
+}
+
+void EventHub::wakeAll(const std::vector<std::shared_ptr<Stream>>& streams) {
+    for (const auto& stream : streams)
+        if (stream->wake) stream->wake();
 }
 
 size_t EventHub::streams() const {

@@ -1,297 +1,414 @@
 #include "web_server.h"
 
-#include <httplib.h>
-#include <sys/socket.h>
-
-#include <chrono>
-#include <condition_variable>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <cctype>
 #include <cstdio>
-#include <deque>
+#include <map>
 #include <mutex>
-#include <thread>
-#include <vector>
 
+#include "request_target.h"
 #include "web_assets.h"
 
 namespace quillon::cli::serve {
 namespace {
 
-// Bounds that keep one client from starving the others: request bodies,
-// header lines, connections at once, and how long a silent client is waited for.
-constexpr size_t kMaxBody = 64 * 1024;
-constexpr size_t kMaxHeaders = 64;
-constexpr size_t kWorkers = 48;     // connections served at once
-constexpr size_t kMaxWaiting = 64;  // accepted connections waiting for a worker
-constexpr time_t kReadTimeoutSeconds = 5;
-constexpr time_t kWriteTimeoutSeconds = 5;
-constexpr auto kEventPoll = std::chrono::milliseconds(250);
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
+
+// Everything a client can make the server hold is bounded, and checked
+// before the token is: the request line and header lines together, the
+// time from connecting (or from the last answer) until the request is in,
+// the body (declared or chunked), the connections open at once.
+constexpr size_t kMaxHeaderBytes = 16 * 1024;
+constexpr size_t kMaxHeaderLines = 64;
+constexpr size_t kMaxBodyBytes = 64 * 1024;
+constexpr size_t kReadBuffer = 32 * 1024;  // holds a whole header
+constexpr size_t kMaxConnections = 512;
+constexpr int kBacklog = 512;
+constexpr auto kRequestDeadline = std::chrono::seconds(10);
+constexpr auto kWriteDeadline = std::chrono::seconds(10);
 constexpr auto kEventKeepAlive = std::chrono::seconds(15);
+constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
+// After a refusal the rest of what the client sends is read and dropped for
+// a moment, so that it sees the answer instead of a reset connection.
+constexpr size_t kMaxDrainBytes = 256 * 1024;
+constexpr auto kDrainTime = std::chrono::milliseconds(500);
 
-// A fixed set of workers with a bounded waiting line. When the line is full
-// the accepting thread waits, so further connections stay in the kernel's
-// backlog instead of in memory.
-class BoundedPool : public httplib::TaskQueue {
-  public:
-    BoundedPool() {
-        for (size_t i = 0; i < kWorkers; ++i) threads_.emplace_back([this] { work(); });
-    }
-    ~BoundedPool() override { shutdown(); }
+const char* const kSecurityHeaders =
+    "Cache-Control: no-store\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "X-Frame-Options: DENY\r\n"
+    "Referrer-Policy: no-referrer\r\n"
+    "Content-Security-Policy: default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; "
+    "form-action 'none'\r\n";
 
-    void enqueue(std::function<void()> fn) override {
-        std::unique_lock lock(mutex_);
-        roomLeft_.wait(lock, [this] { return stopping_ || waiting_.size() < kMaxWaiting; });
-        waiting_.push_back(std::move(fn));
-        jobReady_.notify_one();
-    }
-
-    void shutdown() override {
-        {
-            std::lock_guard lock(mutex_);
-            if (stopping_ && threads_.empty()) return;
-            stopping_ = true;
-        }
-        jobReady_.notify_all();
-        roomLeft_.notify_all();
-        for (std::thread& thread : threads_) thread.join();
-        threads_.clear();
-    }
-
-  private:
-    void work() {
-        for (;;) {
-            std::function<void()> fn;
-            {
-                std::unique_lock lock(mutex_);
-                jobReady_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
-                if (waiting_.empty()) return;
-                fn = std::move(waiting_.front());
-                waiting_.pop_front();
-            }
-            roomLeft_.notify_one();
-            fn();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable jobReady_, roomLeft_;
-    std::deque<std::function<void()>> waiting_;
-    std::vector<std::thread> threads_;
-    bool stopping_ = false;
-};
-
-void send(httplib::Response& res, const Reply& reply) {
-    res.status = reply.status;
-    if (!reply.fileName.empty())
-        res.set_header("Content-Disposition", "attachment; filename=\"" + reply.fileName + "\"");
-    res.set_content(reply.body, reply.contentType.c_str());
+void addSecurityHeaders(http::response<http::string_body>& res) {
+    res.set(http::field::cache_control, "no-store");
+    res.set("X-Content-Type-Options", "nosniff");
+    res.set("X-Frame-Options", "DENY");
+    res.set("Referrer-Policy", "no-referrer");
+    res.set("Content-Security-Policy",
+            "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; form-action 'none'");
 }
 
-void sendError(httplib::Response& res, int status, const std::string& text) {
-    send(res, errorReply(status, text));
+bool assetName(std::string_view path) {
+    if (path.size() < 2 || path[0] != '/') return false;
+    for (char c : path.substr(1))
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '-'))
+            return false;
+    return true;
 }
 
-// The JSON object a POST carries; a 400 is set on `res` when there is none.
-std::optional<Json> bodyObject(const httplib::Request& req, httplib::Response& res) {
-    Json body = Json::parse(req.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) {
-        sendError(res, 400, "the request body must be a JSON object ({} when empty)");
-        return std::nullopt;
-    }
-    return body;
+std::string_view plain(beast::string_view view) {
+    return {view.data(), view.size()};
 }
 
-const char* statusText(int status) {
-    switch (status) {
-        case 400:
-            return "malformed request";
-        case 404:
-            return "no such path";
-        case 413:
-            return "the request body is over 64 KiB";
-        case 414:
-            return "the request line is too long";
-        default:
-            return "the request failed";
-    }
+void log(const std::string& method, const std::string& path, int status) {
+    std::fprintf(stderr, "%s %s %d\n", method.c_str(), path.c_str(), status);
+    std::fflush(stderr);
 }
 
 }  // namespace
 
-WebServer::WebServer(ModuleService& module, EventHub& events)
-    : module_(module), events_(events), server_(std::make_unique<httplib::Server>()) {}
+class Session;
+
+struct WebServer::Impl {
+    Impl(ApiRoutes& api, ModuleService& module, EventHub& events)
+        : api(api), module(module), events(events) {}
+
+    void accept();
+    void refuseConnection(tcp::socket& socket);
+    void closeAll();
+
+    ApiRoutes& api;
+    ModuleService& module;
+    EventHub& events;
+    const AccessGuard* guard = nullptr;
+    // Sessions may end on any thread (the module's thread can hold the last
+    // reference to one while its answer is on the way).
+    std::mutex mutex;
+    std::map<Session*, std::weak_ptr<Session>> sessions;
+    bool stopping = false;  // the serving thread only
+    // Last, so that handlers still queued go before the rest.
+    net::io_context ioc{1};
+    tcp::acceptor acceptor{ioc};
+    net::steady_timer retry{ioc};
+};
+
+class Session : public std::enable_shared_from_this<Session> {
+  public:
+    Session(tcp::socket socket, WebServer::Impl& server)
+        : stream_(std::move(socket)), buffer_(kReadBuffer), server_(server), timer_(server.ioc) {}
+
+    ~Session() {
+        if (events_) server_.events.close(events_);
+        std::lock_guard lock(server_.mutex);
+        server_.sessions.erase(this);
+    }
+
+    void start() {
+        {
+            std::lock_guard lock(server_.mutex);
+            server_.sessions.emplace(this, weak_from_this());
+        }
+        readRequest();
+    }
+
+    void close() {
+        timer_.cancel();
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.close();
+    }
+
+  private:
+    void readRequest() {
+        parser_.emplace();
+        parser_->header_limit(kMaxHeaderBytes);
+        parser_->body_limit(kMaxBodyBytes);
+        // From connecting, or from the last answer on a kept connection:
+        // a client sending its header slowly is cut off all the same.
+        stream_.expires_after(kRequestDeadline);
+        http::async_read(
+            stream_, buffer_, *parser_,
+            [self = shared_from_this()](beast::error_code ec, size_t) { self->onRead(ec); });
+    }
+
+    void onRead(beast::error_code ec) {
+        if (ec == http::error::header_limit || ec == http::error::buffer_overflow)
+            return refuse(431, "the request header is over 16 KiB");
+        if (ec == http::error::body_limit) return refuse(413, "the request body is over 64 KiB");
+        if (ec == http::error::end_of_stream || ec == beast::error::timeout ||
+            ec == net::error::operation_aborted || ec == net::error::connection_reset ||
+            ec == net::error::eof)
+            return close();
+        if (ec) return refuse(400, "malformed request");
+        handle();
+    }
+
+    // Answers, then ends the connection: what was sent is not read further.
+    void refuse(int status, const std::string& text) {
+        keepAlive_ = false;
+        if (parser_ && parser_->is_header_done()) {
+            method_ = std::string(parser_->get().method_string());
+            logPath_ =
+                loggable(splitTarget(plain(parser_->get().target())).path, server_.guard->token());
+        }
+        finish(errorReply(status, text));
+    }
+
+    void handle() {
+        http::request<http::string_body>& req = parser_->get();
+        method_ = std::string(req.method_string());
+        RequestTarget target = splitTarget(plain(req.target()));
+        logPath_ = loggable(target.path, server_.guard->token());
+        keepAlive_ = req.keep_alive();
+        head_ = req.method() == http::verb::head;
+        if (static_cast<size_t>(std::distance(req.begin(), req.end())) > kMaxHeaderLines)
+            return finish(errorReply(400, "too many header lines"));
+        const AccessGuard& guard = *server_.guard;
+        std::optional<std::string> origin;
+        if (req.count(http::field::origin) != 0) origin = std::string(req[http::field::origin]);
+        if (auto why = guard.refuseOrigin(std::string(req[http::field::host]), origin))
+            return finish(errorReply(403, *why));
+        const std::string& path = target.path;
+        if (path.rfind("/api/", 0) == 0) {
+            if (!guard.authorized(std::string(req[http::field::authorization]),
+                                  std::string(req[http::field::cookie])))
+                return finish(
+                    errorReply(401, "a valid token is needed (the link `quillon serve` printed)"));
+            if (path == "/api/events" && req.method() == http::verb::get) return openEvents();
+            ApiRequest api{method_, path, std::move(target.query), std::move(req.body())};
+            net::io_context& ioc = server_.ioc;
+            server_.api.handle(api, [self = shared_from_this(), &ioc](Reply reply) {
+                net::post(ioc, [self, reply = std::move(reply)]() mutable {
+                    self->finish(std::move(reply));
+                });
+            });
+            return;
+        }
+        if (req.method() != http::verb::get && !head_)
+            return finish(errorReply(405, "use GET for the page"));
+        if (path == "/" && target.query.count("token") != 0) {
+            if (!sameText(target.query["token"], guard.token()))
+                return finish(errorReply(401, "this token is not the one `quillon serve` printed"));
+            // The token moves into a cookie and out of the address bar and history.
+            Reply reply{303, "", "text/plain", ""};
+            extra_ = {{"Set-Cookie", guard.cookieName() + "=" + guard.token() +
+                                         "; Path=/; HttpOnly; SameSite=Strict"},
+                      {"Location", "/"}};
+            return finish(std::move(reply));
+        }
+        const WebAsset* asset = path == "/" || assetName(path) ? findWebAsset(path) : nullptr;
+        if (asset == nullptr) return finish(errorReply(404, "no such path"));
+        finish(Reply{200, std::string(reinterpret_cast<const char*>(asset->data), asset->size),
+                     asset->contentType, ""});
+    }
+
+    void finish(Reply reply) {
+        if (server_.stopping) return;
+        const bool keep = keepAlive_ && !server_.stopping;
+        log(method_.empty() ? "-" : method_, logPath_.empty() ? "-" : logPath_, reply.status);
+        response_ = {};
+        response_.version(11);
+        response_.result(static_cast<unsigned>(reply.status));
+        addSecurityHeaders(response_);
+        response_.set(http::field::content_type, reply.contentType);
+        if (!reply.fileName.empty())
+            response_.set(http::field::content_disposition,
+                          "attachment; filename=\"" + reply.fileName + "\"");
+        for (const auto& [name, value] : extra_) response_.set(name, value);
+        extra_.clear();
+        response_.keep_alive(keep);
+        const size_t size = reply.body.size();
+        response_.body() = std::move(reply.body);
+        response_.prepare_payload();
+        if (head_) {
+            response_.body().clear();
+            response_.content_length(size);
+        }
+        stream_.expires_after(kWriteDeadline);
+        http::async_write(stream_, response_,
+                          [self = shared_from_this(), keep](beast::error_code ec, size_t) {
+                              if (ec) return self->close();
+                              if (keep) return self->readRequest();
+                              self->drainThenClose();
+                          });
+    }
+
+    void drainThenClose() {
+        beast::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        stream_.expires_after(kDrainTime);
+        drain();
+    }
+
+    void drain() {
+        stream_.async_read_some(net::buffer(scratch_),
+                                [self = shared_from_this()](beast::error_code ec, size_t n) {
+                                    self->drained_ += n;
+                                    if (ec || self->drained_ > kMaxDrainBytes) return self->close();
+                                    self->drain();
+                                });
+    }
+
+    // The event stream: the current state first, then every event as the hub
+    // has it, and a comment now and then that finds clients that are gone.
+    void openEvents() {
+        std::weak_ptr<Session> weak = weak_from_this();
+        net::io_context& ioc = server_.ioc;
+        events_ = server_.events.open([weak, &ioc] {
+            net::post(ioc, [weak] {
+                if (auto self = weak.lock()) self->pumpEvents();
+            });
+        });
+        if (!events_) return finish(errorReply(503, "too many event streams are open"));
+        log(method_, logPath_, 200);
+        std::string head = std::string("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n") +
+                           kSecurityHeaders + "Connection: close\r\n\r\n";
+        writeEvents(head + "retry: 2000\nevent: status\ndata: " +
+                    server_.module.state().dump(-1, ' ', false, Json::error_handler_t::replace) +
+                    "\n\n");
+        // Whatever the client sends now, or its leaving, ends the stream.
+        stream_.expires_never();
+        stream_.socket().async_read_some(
+            net::buffer(scratch_),
+            [self = shared_from_this()](beast::error_code, size_t) { self->close(); });
+        keepAlive();
+    }
+
+    void keepAlive() {
+        timer_.expires_after(kEventKeepAlive);
+        timer_.async_wait([self = shared_from_this()](beast::error_code ec) {
+            if (ec) return;
+            if (!self->writing_) self->writeEvents(":\n\n");
+            self->keepAlive();
+        });
+    }
+
+    void pumpEvents() {
+        if (writing_ || !events_) return;
+        std::optional<std::string> text = server_.events.take(*events_);
+        if (!text) return close();
+        if (!text->empty()) writeEvents(std::move(*text));
+    }
+
+    void writeEvents(std::string text) {
+        writing_ = true;
+        out_ = std::move(text);
+        stream_.expires_after(kWriteDeadline);
+        net::async_write(stream_, net::buffer(out_),
+                         [self = shared_from_this()](beast::error_code ec, size_t) {
+                             self->writing_ = false;
+                             if (ec) return self->close();
+                             self->pumpEvents();
+                         });
+    }
+
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_;
+    WebServer::Impl& server_;
+    net::steady_timer timer_;
+    std::optional<http::request_parser<http::string_body>> parser_;
+    http::response<http::string_body> response_;
+    std::vector<std::pair<std::string, std::string>> extra_;
+    std::string method_, logPath_;
+    bool keepAlive_ = false;
+    bool head_ = false;
+    std::array<char, 4096> scratch_{};
+    size_t drained_ = 0;
+    std::shared_ptr<EventHub::Stream> events_;
+    std::string out_;
+    bool writing_ = false;
+};
+
+void WebServer::Impl::refuseConnection(tcp::socket& socket) {
+    // One short answer on a fresh socket fits its send buffer: no waiting.
+    static const std::string kFull =
+        "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
+        "Connection: close\r\nContent-Length: 42\r\n\r\n{\"error\":\"too many connections are "
+        "open\"}";
+    beast::error_code ignored;
+    socket.non_blocking(true, ignored);
+    socket.write_some(net::buffer(kFull), ignored);
+    socket.close(ignored);
+}
+
+void WebServer::Impl::accept() {
+    acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
+        if (stopping || ec == net::error::operation_aborted) return;
+        if (ec) {
+            // Out of descriptors, most likely: try again shortly.
+            retry.expires_after(kAcceptRetry);
+            retry.async_wait([this](beast::error_code ec) {
+                if (!ec) accept();
+            });
+            return;
+        }
+        size_t open = 0;
+        {
+            std::lock_guard lock(mutex);
+            open = sessions.size();
+        }
+        beast::error_code ignored;
+        socket.set_option(tcp::no_delay(true), ignored);
+        if (open >= kMaxConnections)
+            refuseConnection(socket);
+        else
+            std::make_shared<Session>(std::move(socket), *this)->start();
+        accept();
+    });
+}
+
+void WebServer::Impl::closeAll() {
+    std::vector<std::shared_ptr<Session>> open;
+    {
+        std::lock_guard lock(mutex);
+        for (auto& [raw, weak] : sessions)
+            if (auto session = weak.lock()) open.push_back(std::move(session));
+    }
+    for (auto& session : open) session->close();
+}
+
+WebServer::WebServer(ApiRoutes& api, ModuleService& module, EventHub& events)
+    : impl_(std::make_unique<Impl>(api, module, events)) {}
 
 WebServer::~WebServer() = default;
 
 int WebServer::bind(const std::string& address, int port) {
-    // Without the library's default SO_REUSEPORT: a second server on the same
-    // port must fail instead of sharing this one's connections.
-    int listening = -1;
-    server_->set_socket_options([&listening](int sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        // Replies go out in two writes; the second must not wait for the
-        // client's delayed acknowledgement of the first.
-        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        listening = sock;
-    });
-    const int bound = port == 0 ? server_->bind_to_any_port(address)
-                                : (server_->bind_to_port(address, port) ? port : -1);
-    // The library listens with a backlog of 5: connections beyond it would
-    // wait a second for the SYN to be sent again while the workers start or
-    // are all busy. Listening again only changes the backlog.
-    if (bound >= 0 && listening >= 0) ::listen(listening, static_cast<int>(kMaxWaiting));
-    return bound;
-}
-
-void WebServer::stop() {
-    server_->stop();
+    beast::error_code ec;
+    const net::ip::address ip = net::ip::make_address(address, ec);
+    if (ec) return -1;
+    const tcp::endpoint endpoint(ip, static_cast<unsigned short>(port));
+    tcp::acceptor& acceptor = impl_->acceptor;
+    acceptor.open(endpoint.protocol(), ec);
+    // SO_REUSEADDR only: a second server on the same port must fail
+    // instead of sharing this one's connections.
+    if (!ec) acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor.bind(endpoint, ec);
+    if (!ec) acceptor.listen(kBacklog, ec);
+    if (ec) return -1;
+    return acceptor.local_endpoint().port();
 }
 
 void WebServer::serve(const AccessGuard& guard) {
-    httplib::Server& s = *server_;
-    s.new_task_queue = [] { return new BoundedPool(); };
-    s.set_payload_max_length(kMaxBody);
-    s.set_read_timeout(kReadTimeoutSeconds, 0);
-    s.set_write_timeout(kWriteTimeoutSeconds, 0);
-    s.set_keep_alive_timeout(kReadTimeoutSeconds);
-    s.set_keep_alive_max_count(100);
-    s.set_default_headers({
-        {"Cache-Control", "no-store"},
-        {"X-Content-Type-Options", "nosniff"},
-        {"X-Frame-Options", "DENY"},
-        {"Referrer-Policy", "no-referrer"},
-        {"Content-Security-Policy",
-         "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; form-action 'none'"},
-    });
-    s.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-        // The path only: the query may hold the token.
-        std::fprintf(stderr, "%s %s %d\n", req.method.c_str(), req.path.c_str(), res.status);
-        std::fflush(stderr);
-    });
-    s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty()) sendError(res, res.status, statusText(res.status));
-    });
-    s.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-            sendError(res, 400, "the request could not be handled");
-        });
-    s.set_pre_routing_handler([&guard](const httplib::Request& req, httplib::Response& res) {
-        if (req.headers.size() > kMaxHeaders) {
-            sendError(res, 400, "too many header lines");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        std::optional<std::string> origin;
-        if (req.has_header("Origin")) origin = req.get_header_value("Origin");
-        if (auto why = guard.refuseOrigin(req.get_header_value("Host"), origin)) {
-            sendError(res, 403, *why);
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (req.path.rfind("/api/", 0) == 0 &&
-            !guard.authorized(req.get_header_value("Authorization"),
-                              req.get_header_value("Cookie"))) {
-            sendError(res, 401, "a valid token is needed (the link `quillon serve` printed)");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    addRoutes(guard);
-    s.listen_after_bind();
+    impl_->guard = &guard;
+    impl_->accept();
+    impl_->ioc.run();
 }
 
-void WebServer::addRoutes(const AccessGuard& guard) {
-    httplib::Server& s = *server_;
-    using httplib::Request;
-    using httplib::Response;
-    ModuleService& module = module_;
-
-    s.Get("/api/module",
-          [&](const Request&, Response& res) { send(res, jsonReply(module.state())); });
-    s.Get("/api/configurations",
-          [&](const Request&, Response& res) { send(res, jsonReply(module.configurations())); });
-    s.Get("/api/tables",
-          [&](const Request&, Response& res) { send(res, jsonReply(module.tables())); });
-    s.Get("/api/max-patterns", [&](const Request& req, Response& res) {
-        send(res, module.maxPatterns(req.get_param_value("start_nm"), req.get_param_value("end_nm"),
-                                     req.get_param_value("width"), req.get_param_value("type")));
-    });
-    s.Get("/api/download", [&](const Request& req, Response& res) {
-        send(res, module.download(req.get_param_value("spectrum"), req.get_param_value("format")));
-    });
-
-    // Every POST carries a JSON object; the handlers take it parsed.
-    const auto post = [&](const char* path, std::function<Reply(const Json&)> handle) {
-        s.Post(path, [handle](const Request& req, Response& res) {
-            if (auto body = bodyObject(req, res)) send(res, handle(*body));
-        });
-    };
-    post("/api/scan", [&](const Json& body) { return module.scan(body); });
-    post("/api/dark", [&](const Json&) { return module.capture("dark"); });
-    post("/api/reference", [&](const Json&) { return module.capture("reference"); });
-    post("/api/lamp", [&](const Json& body) { return module.lamp(body); });
-    post("/api/activate", [&](const Json& body) { return module.activate(body); });
-    post("/api/configurations", [&](const Json& body) { return module.addConfiguration(body); });
-    post("/api/configurations/remove",
-         [&](const Json& body) { return module.removeConfiguration(body); });
-    post("/api/series", [&](const Json& body) { return module.startSeries(body); });
-    post("/api/series/stop", [&](const Json&) { return module.stopSeries(); });
-
-    s.Get("/api/events", [this](const Request&, Response& res) {
-        std::shared_ptr<EventHub::Stream> stream = events_.open();
-        if (!stream) {
-            sendError(res, 503, "too many event streams are open");
-            return;
-        }
-        // The stream starts with the current state, so a page never misses one.
-        res.set_header("Connection", "close");  // no waiting for a next request at the end
-        std::string first = "retry: 2000\nevent: status\ndata: " + module_.state().dump() + "\n\n";
-        auto lastWrite = std::chrono::steady_clock::now();
-        res.set_chunked_content_provider(
-            "text/event-stream",
-            [this, stream, first, lastWrite](size_t, httplib::DataSink& sink) mutable {
-                if (!first.empty()) {
-                    const bool ok = sink.write(first.data(), first.size());
-                    first.clear();
-                    return ok;
-                }
-                std::optional<std::string> text = events_.next(*stream, kEventPoll);
-                if (!text) {
-                    sink.done();
-                    return true;
-                }
-                const auto now = std::chrono::steady_clock::now();
-                if (text->empty()) {
-                    if (now - lastWrite < kEventKeepAlive) return true;
-                    *text = ":\n\n";  // a comment: finds clients that are gone
-                }
-                lastWrite = now;
-                return sink.write(text->data(), text->size());
-            },
-            [this, stream](bool) { events_.close(stream); });
-    });
-
-    s.Get("/", [&guard](const Request& req, Response& res) {
-        if (req.has_param("token")) {
-            if (!sameText(req.get_param_value("token"), guard.token())) {
-                sendError(res, 401, "this token is not the one `quillon serve` printed");
-                return;
-            }
-            // The token moves into a cookie and out of the address bar and history.
-            res.set_header("Set-Cookie", guard.cookieName() + "=" + guard.token() +
-                                             "; Path=/; HttpOnly; SameSite=Strict");
-            res.set_redirect("/", 303);
-            return;
-        }
-        const WebAsset* page = findWebAsset("/");
-        res.set_content(reinterpret_cast<const char*>(page->data), page->size, page->contentType);
-    });
-    s.Get(R"(/[A-Za-z0-9_.-]+)", [](const Request& req, Response& res) {
-        const WebAsset* asset = findWebAsset(req.path);
-        if (asset == nullptr) {
-            sendError(res, 404, "no such path");
-            return;
-        }
-        res.set_content(reinterpret_cast<const char*>(asset->data), asset->size,
-                        asset->contentType);
+void WebServer::stop() {
+    net::post(impl_->ioc, [impl = impl_.get()] {
+        impl->stopping = true;
+        beast::error_code ignored;
+        impl->acceptor.close(ignored);
+        impl->retry.cancel();
+        impl->closeAll();
+        impl->ioc.stop();
     });
 }
 

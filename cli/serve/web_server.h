@@ -1,23 +1,23 @@
 // The HTTP side of `quillon serve`: the embedded page, the JSON API under
-// /api/, the event stream, and the checks every request passes first.
+// /api/, the event stream, and the bounds every connection lives within
+// before anything it sends is looked at: header bytes, a deadline for the
+// header, body bytes (declared or chunked), the number of connections. One
+// thread serves every connection without waiting on any; the module's work
+// runs on the module's thread and its replies come back here.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "access_guard.h"
+#include "api_routes.h"
 #include "event_hub.h"
-#include "module_service.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace quillon::cli::serve {
 
 class WebServer {
   public:
-    WebServer(ModuleService& module, EventHub& events);
+    WebServer(ApiRoutes& api, ModuleService& module, EventHub& events);
     ~WebServer();
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;
@@ -26,15 +26,14 @@ class WebServer {
     int bind(const std::string& address, int port);
     // Answers requests until stop(); each request is checked by `guard`.
     void serve(const AccessGuard& guard);
-    // From any thread; serve() returns once open requests have ended.
+    // From any thread: closes the listening socket and every connection;
+    // serve() returns at once.
     void stop();
 
-  private:
-    void addRoutes(const AccessGuard& guard);
+    struct Impl;  // the listener and the open connections
 
-    ModuleService& module_;
-    EventHub& events_;
-    std::unique_ptr<httplib::Server> server_;
+  private:
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace quillon::cli::serve

@@ -4,6 +4,7 @@
 #include <climits>
 #include <string>
 
+#include "config/module_journal.h"
 #include "config/retrieval.h"
 #include "core/errors.h"
 #include "link/command_codes.h"
@@ -112,6 +113,7 @@ Outcome openSpectrometerOp(SpectrometerSession& session, int index) {
     module.path = chosen.path;
     module.serialNumber = chosen.serialNumber;
     module.lamp = Lamp::Unknown;
+    recoverSaveAtOpen(module);
     // A module that did not answer has told us no index: sending one anyway
     // would overwrite its stored choice.
     int delivered = 0;
@@ -142,6 +144,7 @@ Outcome openModuleAtPath(Module& module, const link::HidLayer& hid, const std::s
     }
     module.path = path;
     module.lamp = Lamp::Unknown;
+    recoverSaveAtOpen(module);
     // Only read: opening never changes what the module stores.
     const Outcome read = getScanSection(module);
     if (!read.ok()) {

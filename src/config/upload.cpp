@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "config/module_journal.h"
 #include "core/errors.h"
 #include "link/commands.h"
 
@@ -22,6 +23,7 @@ Outcome exportTargetList(Module& module, const std::deque<ScanConfig>& configs,
     // Writing overwrites positions 0..n-1 only: a module that did not confirm
     // the erase may still hold configurations past the new list's end (a
     // removed one among them), so the save is not complete.
+    JournaledSave journal = journalSave(module, configs, activeIndex);
     Outcome outcome = succeeded();
     if (const int erased = link::eraseScanConfigs(module.link); erased != 0) {
         QUILLON_LOG(module, "exportTargetList", LOG_ERROR, "Erase scan cfg in EVM error");
@@ -54,6 +56,7 @@ Outcome exportTargetList(Module& module, const std::deque<ScanConfig>& configs,
         ++position;
     }
     link::setActiveScanIndexCommand(module.link, activeIndex);
+    if (outcome.ok()) journal.complete();
     return outcome;
 }
 

@@ -18,6 +18,7 @@
 #include "core/module_hold.h"
 #include "core/outcome.h"
 #include "core/record_types.h"
+#include "core/save_identity.h"
 #include "log/log_writer.h"
 
 namespace quillon {
@@ -71,6 +72,11 @@ struct Module {
     bool moduleOutOfDate = false;
     Lamp lamp = Lamp::Unknown;
     std::shared_ptr<const HadamardMatrixSet> hadamardSet;  // null: the process's table
+
+    // Where this module's saves are journaled, and what opening it did with
+    // the journal of a save that an earlier process did not finish.
+    JournalTarget journal;
+    RecoveryOutcome recovery;
 
     Outcome lastResult;
     // Why the last edit of the stored configurations was refused.

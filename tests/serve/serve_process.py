@@ -99,3 +99,16 @@ def read_events(resp, wanted, limit):
             events.append((name, json.loads(line[6:])))
             spectra += name == "spectrum"
     return events
+
+
+def resident_kib(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+
+
+def lamp_commands(trace_path):
+    """The lamp switches on the wire, oldest first, from the simulator's
+    trace of output reports (command 05 01, data 0101 on, 0000 off)."""
+    with open(trace_path) as f:
+        return ["on" if line[14:18] == "0101" else "off"
+                for line in f if len(line) >= 18 and line[10:14] == "0501"]

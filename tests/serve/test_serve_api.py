@@ -1,5 +1,6 @@
 """The JSON API of `quillon serve` against the simulated module."""
 import http.client
+import json
 import os
 import signal
 import socket
@@ -8,7 +9,7 @@ import time
 
 import pytest
 
-from serve_process import Server, cli_json, read_events, sim_env
+from serve_process import Server, cli_json, read_events, resident_kib, sim_env
 
 HADAMARD_HALF = {"type": "Hadamard", "end_nm": 1300, "width": 2.34, "patterns": 300,
                  "exposure": 0.635, "start_nm": 900}
@@ -127,6 +128,11 @@ def test_changes_to_lamp_activation_and_configurations(server):
     status, _, reply = server.post("/api/configurations", {"name": "big", "sections": [
         HADAMARD_HALF, dict(HADAMARD_HALF, start_nm=1300, end_nm=1700)]})
     assert status == 502 and "did not store" in reply["error"]
+    # The listing is the module's: the library still lists "big", the module does not hold it.
+    listed = server.get("/api/configurations")[2]
+    assert "big" not in [c["name"] for c in listed] and len(listed) == 4
+    assert server.get("/api/module")[2]["stored"] == 4
+    assert server.post("/api/configurations/remove", {"name": "big"})[0] == 400
     assert server.post("/api/configurations/remove", {"name": "web"})[2] == {"removed": "web"}
     assert "web" not in [c["name"] for c in server.get("/api/configurations")[2]]
     status, _, reply = server.post("/api/configurations/remove", {"name": "web"})
@@ -212,11 +218,6 @@ def descriptors(pid):
     return len(os.listdir(f"/proc/{pid}/fd"))
 
 
-def resident_kib(pid):
-    with open(f"/proc/{pid}/status") as f:
-        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
-
-
 def test_a_thousand_requests_leave_no_growth():
     # A sanitizer build holds freed memory back and records where each block
     # came from; without that its memory is as steady as a normal build's.
@@ -266,20 +267,38 @@ def test_silent_clients_do_not_block_the_others(server):
         sock.close()
 
 
-def test_sigterm_stops_cleanly_and_switches_the_lamp_off():
-    server = Server()
-    conn = server.connection()
-    conn.request("GET", "/api/events", headers={"Authorization": f"Bearer {server.token}"})
-    resp = conn.getresponse()
-    assert server.post("/api/lamp", {"on": True})[0] == 200
-    assert server.stop(signal.SIGTERM) == 0
-    try:
-        resp.read()  # returns: the stream ended with the server
-    except http.client.IncompleteRead:
-        pass
-    log = server.log()
-    assert "lamp switched off" in log and server.token not in log
-    assert "POST /api/lamp 200" in log
+def test_scans_files_and_the_log_as_they_should_be(server):
+    # Without "lamp" a scan is lit, as `quillon scan` is, and the lamp is off again after it.
+    status, _, doc = server.post("/api/scan")
+    assert status == 200 and max(doc["scans"][0]["intensity"]) > 1000
+    assert server.get("/api/module")[2]["lamp"] is False
+    jcamp = server.get("/api/download?spectrum=latest&format=jcamp")[2]
+    year = time.gmtime().tm_year
+    assert any(line.startswith(f"##LONGDATE={year}/") for line in jcamp.splitlines()), jcamp[:400]
+    # A white reference from a file quillon wrote, in each of its formats.
+    for fmt in ("jcamp", "csv", "json"):
+        text = server.get(f"/api/download?spectrum=latest&format={fmt}")[2]
+        text = text if isinstance(text, str) else json.dumps(text)
+        status, _, reply = server.post("/api/reference/file", {"name": f"white.{fmt}", "text": text})
+        assert (status, reply) == (200, {"loaded": "reference", "points": 228}), fmt
+    assert server.get("/api/module")[2]["reference"] is True
+    doc = server.post("/api/scan", {"quantity": "reflectance"})[2]
+    assert doc["scans"][0]["reflectance"] == [1.0] * 228
+    absorbance = server.get("/api/download?spectrum=latest&format=jcamp")[2]
+    status, _, reply = server.post("/api/dark/file", {"name": "a.jdx", "text": absorbance})
+    assert status == 400 and "not intensities" in reply["error"]
+    # One JSON object and nothing after it; any size up to 64 KiB.
+    assert server.post("/api/lamp", raw=b'{"on":true}\0garbage')[0] == 400
+    assert server.post("/api/lamp", raw=b'{"on":true} {}')[0] == 400
+    assert server.post("/api/series/stop", raw=b'{}' + b" " * 9000)[0] == 200
+    # The log: the token hidden however it is sent, control characters escaped.
+    assert server.get("/%3Ftoken=" + server.token)[0] == 404
+    assert server.get("/x%0aPOST%20/api/lamp%20200")[0] == 404
+    server.stop()
+    lines = server.log().splitlines()
+    assert server.token not in "\n".join(lines)
+    assert "GET /?token=<token> 404" in lines and "GET /x\\x0aPOST /api/lamp 200 404" in lines
+    assert not any(line.startswith("POST /api/lamp 200") for line in lines)
 
 
 def test_command_line_refusals():

@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-from serve_process import Server
+from serve_process import Server, cli_json
 
 ARTIFACT = os.environ.get("QUILLON_SCREENSHOT", "serve_page.png")
 
@@ -104,7 +104,7 @@ class Browser:
         shutil.rmtree(self.profile, ignore_errors=True)
 
 
-TRACE = "document.getElementById('trace').getAttribute('points')"
+TRACE = "document.getElementById('trace')?.getAttribute('points')"
 
 
 def trace_points(browser):
@@ -124,7 +124,11 @@ def check_plot_holds(points, values):
     assert max(range(len(points)), key=lambda i: points[i][1]) == lowest
 
 
-def test_the_page_shows_spectra_configurations_and_scans_on_a_click():
+def text_of(browser, element_id):
+    return browser.evaluate(f"document.getElementById('{element_id}').textContent")
+
+
+def test_the_page_scans_lit_keeps_its_spectra_and_knows_the_lamp():
     server = Server()
     browser = None
     try:
@@ -136,39 +140,70 @@ def test_the_page_shows_spectra_configurations_and_scans_on_a_click():
             " || ''", "the configurations")
         for name in names:
             assert name in shown
-        assert "Versions 0x" in browser.evaluate("document.getElementById('module').textContent")
+        assert "Versions 0x" in text_of(browser, "module")
+        # Before any scan: an empty plot that says what to do, and a known lamp.
+        hint = browser.evaluate("document.getElementById('empty-hint').getAttribute('visibility')")
+        assert hint == "visible" and "press Scan" in text_of(browser, "empty-hint")
+        assert text_of(browser, "lamp-state") == "is off"
 
-        # A scan from elsewhere reaches the page through the event stream.
-        doc = server.post("/api/scan", {"lamp": "on"})[2]
-        lit = doc["scans"][0]["intensity"]
-        browser.wait_for(f"document.getElementById('plot').dataset.points === '{len(lit)}'",
-                         "the scanned points")
-        check_plot_holds(trace_points(browser), lit)
-
-        # A click on "Scan" measures again; with the lamp off the spectrum is another one.
-        assert server.post("/api/lamp", {"on": False})[0] == 200
-        before = browser.evaluate(TRACE)
+        # A click on Scan measures lit, as `quillon scan` does, and the lamp goes off after it.
         browser.evaluate("document.getElementById('scan').click()")
-        browser.wait_for(f"{TRACE} !== {json.dumps(before)}", "a new spectrum after the click")
-        dark = server.get("/api/download?spectrum=latest&format=json")[2]["scans"][0]["intensity"]
-        assert dark != lit
-        check_plot_holds(trace_points(browser), dark)
+        browser.wait_for("document.getElementById('plot').dataset.points === '228'", "the scan")
+        lit = cli_json("scan", "--json")["scans"][0]["intensity"]
+        assert server.get("/api/download?spectrum=latest&format=json")[2]["scans"][0]["intensity"] == lit
+        check_plot_holds(trace_points(browser), lit)
+        browser.wait_for("document.getElementById('lamp-state').textContent === 'is off'", "lamp off")
+        assert server.get("/api/module")[2]["lamp"] is False
+
+        # A reload shows the same spectrum again.
+        before = browser.evaluate(TRACE)
+        browser.call("Page.reload")
+        browser.wait_for(f"{TRACE} === {json.dumps(before)}", "the spectrum after a reload")
+
+        # With the lamp switched on here, Scan leaves it on.
+        browser.evaluate("document.getElementById('lamp-on').click()")
+        browser.wait_for("document.getElementById('lamp-state').textContent === 'is on'", "lamp on")
+        browser.evaluate("document.getElementById('scan').click()")
+        browser.wait_for("document.getElementById('message').textContent === 'Scanned'", "a scan")
+        assert server.get("/api/module")[2]["lamp"] is True
+        assert text_of(browser, "lamp-state") == "is on"
+
+        # The last three spectra overlaid, one colour and legend entry each.
+        server.post("/api/scan", {"lamp": "keep"})
+        browser.wait_for("document.querySelectorAll('#legend li').length === 1", "one spectrum")
+        browser.evaluate("const c = document.getElementById('overlay-count'); c.value = '3';"
+                         "c.dispatchEvent(new Event('change'))")
+        legend = browser.wait_for("document.querySelectorAll('#legend li').length === 3 && "
+                                  "[...document.querySelectorAll('#legend li')].map(li => "
+                                  "li.textContent).join('|')", "three spectra in the legend")
+        assert legend.split("|")[-1].endswith("(latest)")
+        colours = browser.evaluate("[...document.querySelectorAll('#overlays polyline')]"
+                                   ".map(p => p.getAttribute('stroke'))")
+        assert len(colours) == 2 and len(set(colours)) == 2
+
+        # A white reference from a JCAMP-DX file that `quillon scan` wrote.
+        folder = tempfile.mkdtemp(prefix="quillon-ref-")
+        white = os.path.join(folder, "white.jdx")
+        cli_json("scan", "--json", "--jcamp", white)
+        node = browser.call("DOM.querySelector", selector="#reference-file",
+                            nodeId=browser.call("DOM.getDocument")["root"]["nodeId"])["nodeId"]
+        browser.call("DOM.setFileInputFiles", files=[white], nodeId=node)
+        browser.wait_for("document.getElementById('message').textContent.startsWith("
+                         "'White reference loaded from white.jdx')", "the reference loaded")
+        assert server.get("/api/module")[2]["reference"] is True
+        browser.wait_for("[...document.querySelectorAll('#legend li')].some(li => "
+                         "li.textContent === 'white reference')", "the reference drawn")
+        shutil.rmtree(folder, ignore_errors=True)
 
         # The readout names the wavelength under the cursor.
+        latest = server.get("/api/download?spectrum=latest&format=json")[2]["scans"][0]
         browser.evaluate("document.getElementById('plot').focus()")
-        browser.evaluate("document.getElementById('plot').dispatchEvent("
-                         "new KeyboardEvent('keydown', {key: 'ArrowRight', bubbles: true}))")
-        for _ in range(3):
+        for _ in range(4):
             browser.evaluate("document.getElementById('plot').dispatchEvent("
                              "new KeyboardEvent('keydown', {key: 'ArrowRight', bubbles: true}))")
-        readout = browser.evaluate("document.getElementById('readout').textContent")
-        nm = doc["scans"][0]["wavelength_nm"][3]
-        assert readout == "%.2f nm: %d (intensity)" % (nm, dark[3])
+        assert text_of(browser, "readout") == "%.2f nm: %d (intensity)" % (
+            latest["wavelength_nm"][3], latest["intensity"][3])
 
-        # The picture shows a lit spectrum.
-        before = browser.evaluate(TRACE)
-        server.post("/api/scan", {"lamp": "on"})
-        browser.wait_for(f"{TRACE} !== {json.dumps(before)}", "the lit spectrum again")
         shot = browser.call("Page.captureScreenshot", format="png")["data"]
         with open(ARTIFACT, "wb") as f:
             f.write(base64.b64decode(shot))

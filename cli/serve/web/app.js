@@ -9,7 +9,12 @@ const PLOT = { left: 70, right: 785, top: 20, bottom: 370 };
 
 let state = null;        // the last module state
 let tables = null;       // widths, exposures, types
-let latest = null;       // { nm: [], values: [], quantity }
+let latest = null;       // { nm: [], values: [], quantity, label, name }
+let recent = [];         // the last spectra as the server sends them, oldest first
+const kept = { dark: null, reference: null };  // the references, as documents
+const MAX_RECENT = 10;
+// One colour per overlaid spectrum, the latest in the trace's own colour.
+const COLOURS = ["#1f6feb", "#2b8a3e", "#9c36b5", "#e67700", "#0b7285", "#c2255c", "#5c940d", "#862e9c", "#364fc7"];
 let cursorIndex = -1;
 let progressTimer = null;
 
@@ -64,8 +69,27 @@ function svgElement(name, attributes, text) {
   return element;
 }
 
+// The spectra drawn besides the latest: earlier ones (as many as chosen) and,
+// for intensities, the references; each { nm, values, label, colour, reference }.
+function overlays() {
+  if (!latest) return [];
+  const shown = [];
+  const count = Number($("overlay-count").value) || 1;
+  const earlier = recent.slice(0, -1).slice(-(count - 1) || recent.length);
+  if (count > 1)
+    earlier.forEach((doc, i) => {
+      const one = spectrumOf(doc);
+      if (one.quantity === latest.quantity) shown.push({ ...one, colour: COLOURS[i % COLOURS.length] });
+    });
+  if (latest.quantity === "intensity")
+    for (const [which, colour] of [["dark", "#495057"], ["reference", "#868e96"]])
+      if (kept[which]) shown.push({ ...spectrumOf(kept[which]), colour, reference: true,
+                                    name: which === "dark" ? "dark spectrum" : "white reference" });
+  return shown;
+}
+
 function scales() {
-  const finite = latest.values.filter(Number.isFinite);
+  const finite = latest.values.concat(...overlays().map((o) => o.values)).filter(Number.isFinite);
   let low = Math.min(...finite), high = Math.max(...finite);
   if (!(high > low)) { low -= 1; high += 1; }
   const pad = (high - low) * 0.05;
@@ -78,11 +102,40 @@ function scales() {
   };
 }
 
+function polyline(s, spectrum) {
+  const points = [];
+  spectrum.nm.forEach((nm, i) => {
+    if (Number.isFinite(spectrum.values[i])) points.push(`${s.x(nm).toFixed(2)},${s.y(spectrum.values[i]).toFixed(2)}`);
+  });
+  return points;
+}
+
+function drawLegend(shown) {
+  const legend = $("legend");
+  legend.replaceChildren();
+  if (!latest) return;
+  for (const entry of [...shown, { name: `${latest.name} (latest)`, colour: "var(--trace)" }]) {
+    const item = document.createElement("li");
+    item.style.setProperty("--swatch", entry.colour);
+    item.textContent = entry.name;
+    legend.append(item);
+  }
+}
+
 function drawPlot() {
   const grid = $("grid");
   grid.replaceChildren();
-  if (!latest || latest.nm.length === 0) return;
+  $("overlays").replaceChildren();
+  const empty = !latest || latest.nm.length === 0;
+  $("empty-hint").setAttribute("visibility", empty ? "visible" : "hidden");
+  $("empty-hint-2").setAttribute("visibility", empty ? "visible" : "hidden");
+  if (empty) return drawLegend([]);
   const s = scales();
+  const shown = overlays();
+  for (const other of shown)
+    $("overlays").append(svgElement("polyline", { points: polyline(s, other).join(" "), stroke: other.colour,
+                                                   class: other.reference ? "reference" : "" }));
+  drawLegend(shown);
   for (const nm of niceTicks(s.nmLow, s.nmHigh, 8)) {
     grid.append(svgElement("line", { x1: s.x(nm), x2: s.x(nm), y1: PLOT.top, y2: PLOT.bottom }));
     grid.append(svgElement("text", { x: s.x(nm), y: PLOT.bottom + 16, "text-anchor": "middle" }, nm));
@@ -97,10 +150,7 @@ function drawPlot() {
   grid.append(svgElement("text", { x: 14, y: 195, transform: "rotate(-90 14 195)", "text-anchor": "middle" },
                          latest.label));
   // A point without a value breaks the line: it is left out.
-  const points = [];
-  latest.nm.forEach((nm, i) => {
-    if (Number.isFinite(latest.values[i])) points.push(`${s.x(nm).toFixed(2)},${s.y(latest.values[i]).toFixed(2)}`);
-  });
+  const points = polyline(s, latest);
   $("trace").setAttribute("points", points.join(" "));
   $("plot").dataset.points = String(points.length);
   showCursor(cursorIndex);
@@ -130,18 +180,55 @@ function nearestIndex(clientX) {
   return best;
 }
 
-function showSpectrum(doc) {
+function spectrumOf(doc) {
   const scan = doc.scans[doc.scans.length - 1];
-  const name = doc.quantity || "intensity";
-  latest = {
+  const quantity = doc.quantity || "intensity";
+  const when = doc.taken_at_ms ? ` at ${new Date(doc.taken_at_ms).toLocaleTimeString()}` : "";
+  return {
     nm: scan.wavelength_nm,
-    values: scan[name].map((v) => (v === null ? NaN : v)),
-    quantity: name,
-    label: name === "intensity" ? "Intensity (counts)" : name[0].toUpperCase() + name.slice(1),
+    values: scan[quantity].map((v) => (v === null ? NaN : v)),
+    quantity,
+    label: quantity === "intensity" ? "Intensity (counts)" : quantity[0].toUpperCase() + quantity.slice(1),
+    name: `scan ${scan.scan}${when}`,
   };
-  const title = doc.configuration.name || `position ${doc.configuration.position}`;
+}
+
+// A new sample from the event stream: drawn, and kept for the overlay.
+function addSpectrum(doc) {
+  recent.push(doc);
+  recent = recent.slice(-MAX_RECENT);
+  showSpectrum(doc);
+}
+
+function showSpectrum(doc) {
+  latest = spectrumOf(doc);
+  const scan = doc.scans[doc.scans.length - 1];
+  const config = doc.configuration || {};
+  const title = config.name || (config.position === null || config.position === undefined
+    ? "the active configuration" : `position ${config.position}`);
   $("spectrum-title").textContent = `of ${title}, scan ${scan.scan}, ${scan.points} points`;
   drawPlot();
+}
+
+// What the server kept: shown on load and after a reload.
+async function loadSpectra() {
+  const spectra = await api("GET", "/api/spectra");
+  kept.dark = spectra.dark;
+  kept.reference = spectra.reference;
+  recent = spectra.recent || [];
+  if (spectra.latest) showSpectrum(spectra.latest);
+  else drawPlot();
+}
+
+// A dark spectrum or white reference from a file quillon wrote (CSV, JSON, JCAMP-DX).
+async function loadReferenceFile(input, which) {
+  const file = input.files[0];
+  if (!file) return;
+  const text = await file.text();
+  const reply = await act(`${which === "dark" ? "Dark spectrum" : "White reference"} loaded from ${file.name}`,
+                          "POST", `/api/${which}/file`, { name: file.name, text });
+  input.value = "";
+  if (reply) await loadSpectra().catch((error) => say(error.message));
 }
 
 // ---- module state ----------------------------------------------------------
@@ -152,7 +239,8 @@ function showState(next) {
   const active = state.active_name ? `"${state.active_name}"` : `position ${state.active_position}`;
   $("module").textContent = `Versions ${versions}; estimated scan ${state.estimated_scan_time_ms} ms; ` +
     `active ${active} (${state.points ?? "no"} points); ${state.stored} stored`;
-  $("lamp-state").textContent = state.lamp === null ? "state unknown" : state.lamp ? "is on" : "is off";
+  $("lamp-state").textContent = state.lamp ? "is on" : "is off";
+  $("lamp-state").dataset.on = String(Boolean(state.lamp));
   $("references").textContent = `dark: ${state.dark ? "taken" : "none"}, white: ${state.reference ? "taken" : "none"}`;
   $("dark-csv").hidden = !state.dark;
   $("reference-csv").hidden = !state.reference;
@@ -281,8 +369,12 @@ function follow() {
   });
   events.addEventListener("spectrum", (e) => {
     const doc = JSON.parse(e.data);
-    if (doc.kind === "sample") showSpectrum(doc);
-    else say(`${doc.kind === "dark" ? "Dark spectrum" : "White reference"} taken`, true);
+    if (doc.kind === "sample") addSpectrum(doc);
+    else {
+      kept[doc.kind] = doc;
+      drawPlot();
+      say(`${doc.kind === "dark" ? "Dark spectrum" : "White reference"} taken`, true);
+    }
     if (doc.note) say(doc.note);
   });
   events.addEventListener("error", (e) => {
@@ -292,11 +384,14 @@ function follow() {
 
 async function start() {
   $("scan").addEventListener("click", async () => {
-    const doc = await act("Scanned", "POST", "/api/scan", { quantity: quantity() });
-    if (doc) showSpectrum(doc);
+    // As `quillon scan`: the lamp is on for the scan and goes back off after
+    // it, unless it was switched on here before (then it stays on).
+    const doc = await act("Scanned", "POST", "/api/scan", { lamp: "on", quantity: quantity() });
+    if (doc) showSpectrum(doc);  // kept for the overlay when its event comes
   });
   $("series-start").addEventListener("click", () => act("Series started", "POST", "/api/series", {
     count: Number($("series-count").value), interval_s: Number($("series-interval").value), quantity: quantity(),
+    lamp: "on",
   }));
   $("series-stop").addEventListener("click", () => act("Series stopping", "POST", "/api/series/stop"));
   $("take-dark").addEventListener("click", () => act("Dark spectrum taken", "POST", "/api/dark"));
@@ -308,6 +403,9 @@ async function start() {
     act("Activated", "POST", "/api/activate", { position: Number($("activate-position").value) });
   });
   $("add-section").addEventListener("click", addSection);
+  $("overlay-count").addEventListener("change", drawPlot);
+  $("dark-file").addEventListener("change", (e) => loadReferenceFile(e.target, "dark"));
+  $("reference-file").addEventListener("change", (e) => loadReferenceFile(e.target, "reference"));
   $("add-form").addEventListener("submit", submitConfiguration);
   const plot = $("plot");
   plot.addEventListener("pointermove", (e) => latest && showCursor(nearestIndex(e.clientX)));
@@ -323,6 +421,7 @@ async function start() {
     tables = await api("GET", "/api/tables");
     showState(await api("GET", "/api/module"));
     await loadConfigurations();
+    await loadSpectra();
     addSection();
     follow();
   } catch (error) {
