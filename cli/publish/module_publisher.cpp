@@ -247,6 +247,7 @@ void ModulePublisher::runMeasurement(const Job& job) {
     plan.count = single ? 1 : command.count;
     plan.intervalSeconds = command.intervalSeconds;
     plan.average = command.scan.average;
+    plan.keepLast = 1;  // each spectrum is handed on as it completes
     switch (command.scan.lamp) {
         case LampRequest::Auto:
             plan.lamp = LampPolicy::On;
