@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -29,7 +30,7 @@ std::string mosquittoText(int rc) {
 
 MqttConnection::MqttConnection(const BrokerSettings& broker, const std::string& clientId,
                                const Will& will, Events events)
-    : broker_(broker), events_(std::move(events)) {
+    : broker_(broker), clientId_(clientId), events_(std::move(events)) {
     initLibrary();
     // A persistent session: the broker keeps the command subscription and the
     // unacknowledged messages while this client is away.
@@ -131,7 +132,12 @@ void MqttConnection::stop() {
 
 void MqttConnection::onConnect(mosquitto*, void* self, int rc, int) {
     auto* connection = static_cast<MqttConnection*>(self);
-    if (rc != 0) return;  // refused; the network thread tries again
+    if (rc != 0) {
+        // A wrong password or a refused client id does not mend itself: say so.
+        std::fprintf(stderr, "quillon publish: the broker refused %s: %s\n",
+                     connection->clientId_.c_str(), mosquitto_connack_string(rc));
+        return;
+    }
     connection->connected_ = true;
     if (connection->events_.connected) connection->events_.connected();
 }

@@ -62,6 +62,7 @@ class MqttConnection {
     void connectLater();
 
     BrokerSettings broker_;
+    std::string clientId_;
     Events events_;
     mosquitto* client_ = nullptr;
     bool started_ = false;

@@ -285,6 +285,30 @@ def test_a_full_queue_drops_the_oldest_and_counts_each_drop(broker, collector):
         assert pub.stop() == 0
 
 
+def test_a_broker_with_passwords_takes_the_right_one_only(tmp_path):
+    broker = Broker(users={"bench1": "s3cret", "collector": "c0llect"})
+    secrets = tmp_path / "bench1.pw"
+    secrets.write_text("s3cret\n")
+    wrong = tmp_path / "wrong.pw"
+    wrong.write_text("guess\n")
+    collector = collector_for(broker, str(tmp_path / "fleet.sqlite"), username="collector",
+                              password="c0llect")
+    good = Publisher(broker, "--username", "bench1", "--password-file", str(secrets),
+                     serials=["QP-1"])
+    bad = Publisher(broker, "--username", "bench1", "--password-file", str(wrong),
+                    serials=["QP-2"])
+    try:
+        wait_status(collector, "QP-1", online=True)
+        time.sleep(1.5)  # a refused login is tried again; it never gets in
+        assert collector.online() == ["QP-1"] and bad.proc.poll() is None
+    finally:
+        refused = bad.log()
+        assert good.stop() == 0 and bad.stop() == 0
+        collector.close()
+        broker.close()
+    assert "the broker refused quillon-" in refused and "-QP-2: " in refused
+
+
 def test_a_publisher_refuses_what_it_cannot_serve():
     for args, text in ((["--broker", "http://x"], "--broker needs mqtt://HOST[:PORT]"),
                        (["--broker", "mqtt://h:0"], "port must be from 1 to 65535"),
@@ -293,7 +317,9 @@ def test_a_publisher_refuses_what_it_cannot_serve():
                        (["--broker", "mqtt://h", "--tls-ca", "/etc/hostname"],
                         "--tls-ca goes with an mqtts:// broker"),
                        (["--broker", "mqtt://h", "--prefix", "a/#"], "--prefix needs topic"),
-                       (["--prefix", "p"], "--broker mqtt://HOST[:PORT] is needed")):
+                       (["--prefix", "p"], "--broker mqtt://HOST[:PORT] is needed"),
+                       (["--broker", "mqtt://h", "--password-file", "/etc/hostname"],
+                        "--password-file goes with --username")):
         out = subprocess.run([CLI, "publish", *args], capture_output=True, text=True,
                              env=sim_env(), timeout=30)
         assert out.returncode == 2 and text in out.stderr, (args, out.stderr)
