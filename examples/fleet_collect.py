@@ -84,6 +84,7 @@ class Collector:
         self.db.commit()
         self.lock = threading.Condition()
         self.statuses = {}   # serial -> last status document
+        self.configurations = {}  # serial -> its stored configurations, by position
         self.replies = {}    # (serial, id) -> reply document
         self.reply_log = []  # (serial, reply document) in arrival order
         self.received = 0    # spectrum messages, duplicates included
@@ -109,6 +110,7 @@ class Collector:
     def _connected(self, client, userdata, flags, rc):
         if rc == 0:
             client.subscribe([(f"{self.prefix}/+/spectrum", 1), (f"{self.prefix}/+/status", 1),
+                              (f"{self.prefix}/+/configurations", 1),
                               (f"{self.prefix}/+/reply", 1)])
 
     def _subscribed(self, client, userdata, mid, granted_qos):
@@ -128,6 +130,8 @@ class Collector:
                 self._store(doc)
             elif leaf == "status":
                 self.statuses[serial] = doc
+            elif leaf == "configurations":
+                self.configurations[serial] = doc
             elif leaf == "reply" and isinstance(doc, dict):
                 self.replies[(serial, doc.get("id"))] = doc
                 self.reply_log.append((serial, doc))

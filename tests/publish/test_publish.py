@@ -73,8 +73,21 @@ def test_commands_scan_and_run_a_series_on_the_chosen_module(broker, collector):
 
         assert command(collector, serial, "lamp", on=True)["ok"]
         wait_status(collector, serial, lamp=True)
+        with collector.lock:
+            configs = collector.configurations[serial]
+        assert [(c["position"], c["name"], c["points"]) for c in configs] == [
+            (0, "Column 900-1700", 228), (1, "Hadamard 900-1700", 228),
+            (2, "Column + Hadamard", 200)]
+        assert [s["type"] for s in configs[2]["sections"]] == ["Column", "Hadamard"]
         assert command(collector, serial, "activate", position=2)["ok"]
-        wait_status(collector, serial, active_position=2)
+        wait_status(collector, serial, active_position=2, active_name="Column + Hadamard")
+        reply = command(collector, serial, "scan", lamp="keep", average=3)
+        doc = collector.document(serial, reply["spectrum"])
+        assert doc["configuration"]["name"] == "Column + Hadamard" and doc["average"] == 3
+        assert doc["scans"][0]["points"] == 200
+        reply = command(collector, serial, "scan", quantity="absorbance")
+        assert reply["error"] == ("quantity absorbance needs a white reference, which the "
+                                  "publisher does not keep")
         reply = command(collector, serial, "activate", position=7)
         assert reply["ok"] is False and "no configuration at position 7" in reply["error"]
 
@@ -91,7 +104,7 @@ def test_commands_scan_and_run_a_series_on_the_chosen_module(broker, collector):
         assert reply["ok"] and reply["stopped"] is True
         wait_status(collector, serial, busy=False, queued=0)
         ids = collector.ids_of(serial)
-        assert ids == list(range(1, len(ids) + 1)) and len(ids) > 6
+        assert ids == list(range(1, len(ids) + 1)) and len(ids) > 7
         # The lamp was on before the series: it stays on after it.
         assert status_of(collector, serial)["lamp"] is True
         assert command(collector, serial, "stop")["stopped"] is False
