@@ -1,13 +1,14 @@
 #!/usr/bin/python3
 """What the Python package adds to a scan: Spectrometer.scan() against the
 simulated module with zero scan time, next to the same scan called bare
-through ctypes and, when the C benchmark program is given, next to its
+through ctypes (quillon_scan) and, when the C benchmark program is given, next to its
 BM_ScanColumn228 figure (the same 228-point Column scan from C).
 
     QUILLONLIB_LIBRARY=build/libquillonlib.so.1 PYTHONPATH=python \\
         /usr/bin/python3 bench/bench_python.py --c-bench build/bench/quillon_bench
 """
 import argparse
+import ctypes
 import json
 import os
 import subprocess
@@ -61,15 +62,18 @@ def main():
         points = len(sp.scan())
         nm = np.empty(points, dtype=np.float64)
         counts = np.empty(points, dtype=np.int32)
+        got = ctypes.c_size_t()
+        handle = sp._h()
         bare, package, trivial = median_us(
-            [lambda: lib.getFormattedSpectrum(nm.ctypes.data, counts.ctypes.data), sp.scan,
-             lib.getScanTypesNumber], args.scans, args.rounds)
+            [lambda: lib.quillon_scan(handle, nm.ctypes.data, counts.ctypes.data, points,
+                                      ctypes.byref(got)), sp.scan,
+             lib.quillon_scan_type_count], args.scans, args.rounds)
         sp.set_lamp(False)
 
     print(f"{points}-point Column scan, zero module time, median of {args.rounds} rounds "
           f"of {args.scans} scans:")
-    print(f"  a ctypes call of getScanTypesNumber:  {trivial:8.1f} us (what ctypes itself costs)")
-    print(f"  getFormattedSpectrum through ctypes: {bare:8.1f} us per scan")
+    print(f"  a ctypes call of quillon_scan_type_count: {trivial:5.1f} us (what ctypes costs)")
+    print(f"  quillon_scan through ctypes:         {bare:8.1f} us per scan")
     print(f"  quillon Spectrometer.scan():          {package:8.1f} us per scan "
           f"(+{package - bare:.1f} us)")
     if args.c_bench:

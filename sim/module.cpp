@@ -109,6 +109,7 @@ void Module::loadPersisted() {
             if (stateSlot_ < saved.size()) {
                 state_.configImages = std::move(saved[stateSlot_].configImages);
                 state_.activeIndex = saved[stateSlot_].activeIndex;
+                state_.lampOn = saved[stateSlot_].lampOn;
             }
             break;
         case StateLoad::Missing:
@@ -125,11 +126,17 @@ void Module::loadPersisted() {
 
 void Module::stateChanged() {
     if (!persisting()) return;
-    PersistedState saved{state_.activeIndex, state_.configImages};
+    PersistedState saved{state_.activeIndex, state_.configImages, state_.lampOn};
     if (!saveModuleState(statePath_, stateSlot_, saved)) {
         std::fprintf(stderr, "quillon simulator: cannot save state file '%s'\n",
                      statePath_.c_str());
     }
+}
+
+void Module::switchLamp(bool on) {
+    if (state_.lampOn == on) return;
+    state_.lampOn = on;
+    stateChanged();
 }
 
 void Module::unplug() {

@@ -59,7 +59,7 @@ class Module {
     void setUnplugAfterWrites(int writes) { unplugAfterWrites_ = writes; }
     uint32_t plugGeneration() const { return plugGeneration_; }
 
-    // State. After changing configImages or activeIndex directly, call
+    // State. After changing configImages, activeIndex or lampOn directly, call
     // stateChanged() so that a state file follows.
     ModuleState& state() { return state_; }
     const ModuleState& state() const { return state_; }
@@ -125,6 +125,9 @@ class Module {
     void readChunk(std::vector<uint8_t>& payload);
     std::vector<Outgoing> frame(const Reply& reply, const FaultRule* fault);
     void loadPersisted();
+    // The lamp is kept in the state file too: a lamp switched on by one
+    // process stays on for the next, as on a module.
+    void switchLamp(bool on);
     void countSaveStep();
 
     std::wstring serial_;

@@ -74,13 +74,13 @@ bool Module::execute(uint16_t code, const std::vector<uint8_t>& message,
             status(kStatusRefused);
         }
     } else if (is(link::kLampOffControl)) {
-        if (data[0] == 1) state_.lampOn = false;
+        if (data[0] == 1) switchLamp(false);
         status(data[0] <= 1 ? kStatusOk : kStatusRefused);
     } else if (is(link::kLampOnControl)) {
         if (data[0] != data[1] || data[0] > 1) {
             status(kStatusRefused);
         } else {
-            state_.lampOn = data[0] == 1;
+            switchLamp(data[0] == 1);
             status(kStatusOk);
         }
     } else if (is(link::kEraseScanConfigs)) {

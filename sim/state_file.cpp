@@ -16,7 +16,8 @@ namespace quillon::sim {
 namespace {
 
 constexpr char kMagic[8] = {'Q', 'S', 'I', 'M', 'S', 'T', 'A', 'T'};
-constexpr uint32_t kVersion = 2;
+constexpr uint32_t kVersion = 3;
+constexpr uint32_t kVersionWithoutLamp = 2;
 constexpr uint32_t kSingleModuleVersion = 1;
 // No bus holds more; a count above it is not a state file of ours.
 constexpr size_t kMaxModules = 64;
@@ -84,6 +85,7 @@ void removeStaleTemporaries(const std::string& path) {
 
 void appendModule(std::vector<uint8_t>& out, const PersistedState& state) {
     out.push_back(state.activeIndex);
+    out.push_back(state.lampOn ? 1 : 0);
     out.push_back(static_cast<uint8_t>(state.configImages.size()));
     for (const Image& image : state.configImages) {
         bytes::append16(out, static_cast<uint16_t>(image.size()));
@@ -92,15 +94,21 @@ void appendModule(std::vector<uint8_t>& out, const PersistedState& state) {
 }
 
 // Reads one module's part at `at` (advanced past it); false with `why` set.
-bool readModule(const std::vector<uint8_t>& bytes, size_t body, size_t& at, PersistedState& state,
-                std::string& why) {
-    if (at + 2 > body) {
+bool readModule(const std::vector<uint8_t>& bytes, size_t body, bool hasLamp, size_t& at,
+                PersistedState& state, std::string& why) {
+    if (at + (hasLamp ? 3 : 2) > body) {
         why = "damaged (truncated)";
         return false;
     }
-    state.activeIndex = bytes[at];
-    const size_t count = bytes[at + 1];
-    at += 2;
+    state.activeIndex = bytes[at++];
+    if (hasLamp) {
+        if (bytes[at] > 1) {
+            why = "damaged (lamp state)";
+            return false;
+        }
+        state.lampOn = bytes[at++] == 1;
+    }
+    const size_t count = bytes[at++];
     if (count > kMaxStoredConfigs) {
         why = "damaged (too many configurations)";
         return false;
@@ -149,7 +157,7 @@ StateLoad loadUnlocked(const std::string& path, std::vector<PersistedState>& mod
         return StateLoad::Refused;
     }
     const uint32_t version = get32(bytes.data() + sizeof kMagic);
-    if (version != kVersion && version != kSingleModuleVersion) {
+    if (version != kVersion && version != kVersionWithoutLamp && version != kSingleModuleVersion) {
         why = "written by another version of the simulator";
         return StateLoad::Refused;
     }
@@ -160,7 +168,7 @@ StateLoad loadUnlocked(const std::string& path, std::vector<PersistedState>& mod
     }
     size_t at = kFixed;
     size_t count = 1;
-    if (version == kVersion) {
+    if (version != kSingleModuleVersion) {
         count = bytes[at++];
         if (count > kMaxModules) {
             why = "damaged (too many modules)";
@@ -169,7 +177,8 @@ StateLoad loadUnlocked(const std::string& path, std::vector<PersistedState>& mod
     }
     std::vector<PersistedState> loaded(count);
     for (PersistedState& state : loaded)
-        if (!readModule(bytes, body, at, state, why)) return StateLoad::Refused;
+        if (!readModule(bytes, body, version == kVersion, at, state, why))
+            return StateLoad::Refused;
     if (at != body) {
         why = "damaged (trailing bytes)";
         return StateLoad::Refused;
@@ -205,7 +214,8 @@ bool saveModuleState(const std::string& path, size_t slot, const PersistedState&
     if (loadUnlocked(path, modules, why) == StateLoad::Refused) modules.clear();
     if (modules.size() <= slot) {
         const ModuleState factory = factoryState();
-        modules.resize(slot + 1, PersistedState{factory.activeIndex, factory.configImages});
+        modules.resize(slot + 1,
+                       PersistedState{factory.activeIndex, factory.configImages, factory.lampOn});
     }
     modules[slot] = state;
     const std::vector<uint8_t> bytes = encodeStateFile(modules);

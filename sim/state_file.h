@@ -1,13 +1,15 @@
 // The file in which the simulated modules of a bus keep their stored
-// configurations and active index across processes (named by
+// configurations, active index and lamp across processes (named by
 // QUILLONLIB_SIMULATOR_STATE), so a configuration written through the library
-// is still there after reopening. One file holds every module of the bus.
+// is still there after reopening and a lamp switched on by one process is
+// still on for the next. One file holds every module of the bus.
 //
-// Layout, little-endian: magic "QSIMSTAT", u32 version (2), u8 module count,
-// then per module: u8 active index, u8 configuration count, and per
-// configuration a u16 image size and the image; then a u32 FNV-1a checksum of
-// every byte before it. Version 1 files (one module: the same without the
-// module count) are still read.
+// Layout, little-endian: magic "QSIMSTAT", u32 version (3), u8 module count,
+// then per module: u8 active index, u8 lamp (0 off, 1 on), u8 configuration
+// count, and per configuration a u16 image size and the image; then a u32
+// FNV-1a checksum of every byte before it. Version 2 files (no lamp byte) and
+// version 1 files (one module, no module count either) are still read, their
+// lamps off.
 #pragma once
 
 #include <string>
@@ -20,6 +22,7 @@ namespace quillon::sim {
 struct PersistedState {
     uint8_t activeIndex = 0;
     std::vector<Image> configImages;
+    bool lampOn = false;
 };
 
 enum class StateLoad { Loaded, Missing, Refused };

@@ -1,9 +1,12 @@
 #include "sim/synthetic_spectrum.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iterator>
 #include <memory>
 #include <random>
@@ -35,25 +38,48 @@ double transmissionThrough(const Band* begin, const Band* end, double nm) {
     return transmission;
 }
 
-// A sample in front of the module: QUILLONLIB_SIMULATOR_SAMPLE lists its
-// absorption bands as "CENTRE_NM,WIDTH_NM,DEPTH" separated by ';'. Without
-// it the module looks at its white reference. A malformed entry is skipped.
-const std::vector<Band>& sampleBands() {
-    static const std::vector<Band> bands = [] {
-        std::vector<Band> out;
+// Absorption bands as "CENTRE_NM,WIDTH_NM,DEPTH" separated by ';' or line
+// ends. A malformed entry is skipped.
+std::vector<Band> parseBands(const std::string& text) {
+    std::vector<Band> out;
+    std::string entries = text;
+    std::replace(entries.begin(), entries.end(), '\n', ';');
+    std::istringstream list(entries);
+    for (std::string entry; std::getline(list, entry, ';');) {
+        Band b{};
+        char extra = 0;
+        if (std::sscanf(entry.c_str(), "%lf,%lf,%lf %c", &b.centreNm, &b.widthNm, &b.depth,
+                        &extra) == 3 &&
+            b.widthNm > 0 && b.depth >= 0 && b.depth <= 1)
+            out.push_back(b);
+    }
+    return out;
+}
+
+// A sample file larger than this is no list of bands; it is not read.
+constexpr off_t kMaxSampleFileSize = 64 * 1024;
+
+// The sample in front of the module. QUILLONLIB_SIMULATOR_SAMPLE_FILE names a
+// file read again before every scan, so a sample can be put in front between
+// the scans of one process (a missing or empty file: nothing in front); else
+// QUILLONLIB_SIMULATOR_SAMPLE, read once. Without either the module looks at
+// its white reference.
+std::vector<Band> sampleBands() {
+    if (const char* path = std::getenv("QUILLONLIB_SIMULATOR_SAMPLE_FILE")) {
+        // Only a regular file is opened: a FIFO named here must not stop the scan.
+        struct stat info {};
+        if (stat(path, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxSampleFileSize)
+            return {};
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return parseBands(text.str());
+    }
+    static const std::vector<Band> fromEnvironment = [] {
         const char* text = std::getenv("QUILLONLIB_SIMULATOR_SAMPLE");
-        std::istringstream list(text != nullptr ? text : "");
-        for (std::string entry; std::getline(list, entry, ';');) {
-            Band b{};
-            char extra = 0;
-            if (std::sscanf(entry.c_str(), "%lf,%lf,%lf %c", &b.centreNm, &b.widthNm, &b.depth,
-                            &extra) == 3 &&
-                b.widthNm > 0 && b.depth >= 0 && b.depth <= 1)
-                out.push_back(b);
-        }
-        return out;
+        return parseBands(text != nullptr ? text : "");
     }();
-    return bands;
+    return fromEnvironment;
 }
 
 }  // namespace
@@ -74,7 +100,7 @@ double expectedPatternCounts(const SyntheticOptions& options, double nm, int wid
 
 ScanProducer syntheticScanProducer(SyntheticOptions options) {
     return [options](const ScanContext& context) -> std::vector<uint8_t> {
-        const std::vector<Band>& sample = sampleBands();
+        const std::vector<Band> sample = sampleBands();
         PatternValueFn value = [&](const PatternBand& band) {
             const double light =
                 context.lampOn ? transmissionThrough(sample.data(), sample.data() + sample.size(),

@@ -2,9 +2,15 @@
 // in a file so that what one run stores the next one finds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <regex>
+
 #include "cli_formats.h"
 #include "cli_process.h"
 #include "cli_reference.h"
+#include "sim/module_state.h"
+#include "sim/state_file.h"
 #include "support/scratch_dir.h"
 
 using namespace quillon::test;
@@ -13,6 +19,41 @@ namespace {
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// The median intensity of a `quillon scan --csv -` run.
+double medianIntensity(const CliRun& run) {
+    std::vector<double> values;
+    for (const std::string& row : lines(run.out)) {
+        double nm = 0, value = 0;
+        if (std::sscanf(row.c_str(), "%lf,%lf", &nm, &value) == 2) values.push_back(value);
+    }
+    if (values.empty()) return -1;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// The lamp stays as one run left it, as a module's does, and a state file of
+// the earlier layout (without the lamp) is still read.
+TEST(CliModule, TheLampOutlivesTheProcessThatSwitchedIt) {
+    ScratchDir dir;
+    const Env env = {{"QUILLONLIB_SIMULATOR_STATE", dir.path() + "/module.state"}};
+    const double dark = medianIntensity(runQuillon({"scan", "--lamp", "keep", "--csv", "-"}, env));
+    ASSERT_EQ(runQuillon({"lamp", "on"}, env).status, 0);
+    const double lit = medianIntensity(runQuillon({"scan", "--lamp", "keep", "--csv", "-"}, env));
+    EXPECT_GT(lit, 20 * std::max(dark, 1.0));
+    ASSERT_EQ(runQuillon({"lamp", "off"}, env).status, 0);
+    EXPECT_EQ(medianIntensity(runQuillon({"scan", "--lamp", "keep", "--csv", "-"}, env)), dark);
+
+    // Version 1: magic, version, active index 0, no configuration.
+    std::string old = std::string("QSIMSTAT") + std::string("\x01\0\0\0\0\0", 6);
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : old) hash = (hash ^ c) * 16777619u;
+    for (int i = 0; i < 4; ++i) old.push_back(static_cast<char>(hash >> (8 * i)));
+    std::ofstream(dir.path() + "/module.state", std::ios::binary) << old;
+    const CliRun configs = runQuillon({"configs"}, env);
+    EXPECT_TRUE(configs.err.find("refused") == std::string::npos) << configs.err;
+    EXPECT_FALSE(contains(configs.out, "Column 900-1700")) << configs.out;  // not the factory's
 }
 
 TEST(CliModule, ConfigurationAddedInOneRunIsScannedInTheNext) {
@@ -95,12 +136,6 @@ TEST(CliModule, RefusalsLeaveTheModuleAsItWas) {
     } cases[] = {
         {{"activate", "17"}, 1, "position 17 holds no configuration"},
         {{"activate", "No such thing"}, 1, "no stored configuration is named \"No such thing\""},
-        // Two stored configurations of 228 points: the library offers no way
-        // to tell which position holds which, so the name is refused.
-        {{"activate", "Hadamard 900-1700"},
-         1,
-         "cannot tell the stored position of \"Hadamard 900-1700\": positions 0 1 hold 228 "
-         "points, as do \"Column 900-1700\", \"Hadamard 900-1700\""},
         {{"config", "add", "Column + Hadamard", "--section",
           "type=Column,start=900,end=1000,width=7.03,patterns=10,exposure=0.635"},
          1,
@@ -118,22 +153,19 @@ TEST(CliModule, RefusalsLeaveTheModuleAsItWas) {
         EXPECT_EQ(run.status, c.status) << c.args[1];
         EXPECT_TRUE(contains(run.err, c.reason)) << run.err;
     }
-    auto positions = runQuillon({"configs", "--positions"}, env);
-    EXPECT_TRUE(contains(positions.out,
-                         "Stored positions:\n"
-                         "   0  228 points  \"Column 900-1700\" or \"Hadamard 900-1700\"\n"
-                         "   1  228 points  \"Column 900-1700\" or \"Hadamard 900-1700\"\n"
-                         "   2  200 points  \"Column + Hadamard\"\n"))
-        << positions.out;
     const LibraryView after = viewThroughLibrary(state, false);
-    EXPECT_EQ(after.activeIndex, before.activeIndex);  // restored after probing
+    EXPECT_EQ(after.activeIndex, before.activeIndex);
     EXPECT_EQ(after.points, before.points);
     EXPECT_FALSE(contains(runQuillon({"configs"}, env).out, "Too many"));
 }
 
 TEST(CliModule, ListInfoLampAndLimitsAgreeWithTheLibrary) {
     ScratchDir dir;
-    EXPECT_EQ(runQuillon({"list"}).out, "1 module found\n  0  USB 0451:4200\n");
+    EXPECT_TRUE(std::regex_match(runQuillon({"list"}).out,
+                                 std::regex("1 module found\n  0  QSIM0001  sim:[0-9]+:0\n")));
+    EXPECT_EQ(runQuillon({"--device", "QSIM0001", "lamp", "on"}).status, 0);
+    EXPECT_TRUE(contains(runQuillon({"--device", "QSIM0009", "info"}).err,
+                         "no module with serial number QSIM0009 (1 found)"));
     auto wrong = runQuillon({"--device", "1", "info"});
     EXPECT_EQ(wrong.status, 1);
     EXPECT_TRUE(contains(wrong.err, "no module at index 1 (1 found)")) << wrong.err;
@@ -169,6 +201,47 @@ TEST(CliModule, ListInfoLampAndLimitsAgreeWithTheLibrary) {
                                            std::to_string(library.maxPattern[type]) + "\n"))
             << most.out;
     }
+}
+
+// Names and positions from the library itself: the factory's two 228-point
+// configurations are activated by name, a name two positions share is
+// refused with both positions, and reading never touches the state file.
+TEST(CliModule, ConfigurationsByPositionAndReadingLeavesTheModuleAlone) {
+    ScratchDir dir;
+    const std::string state = dir.path() + "/module.state";
+    const Env env = {{"QUILLONLIB_SIMULATOR_STATE", state}};
+    for (const char* name : {"Hadamard 900-1700", "Column 900-1700"}) {
+        auto run = runQuillon({"activate", name}, env);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(contains(run.out, std::string(", \"") + name + "\" (228 points)")) << run.out;
+    }
+    auto positions = runQuillon({"configs", "--positions"}, env);
+    EXPECT_TRUE(contains(positions.out,
+                         "Stored positions:\n"
+                         "   0  228 points  \"Column 900-1700\"\n"
+                         "   1  228 points  \"Hadamard 900-1700\"\n"
+                         "   2  200 points  \"Column + Hadamard\"\n"))
+        << positions.out;
+
+    // The active position holding nothing, and a name stored twice.
+    const quillon::sim::ModuleState factory = quillon::sim::factoryState();
+    ASSERT_TRUE(quillon::sim::saveModuleState(
+        state, 0,
+        {9, {factory.configImages[0], factory.configImages[1], factory.configImages[0]}}));
+    const std::string before = readFile(state);
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"configs", "--positions"}, {"configs"}, {"info"}}) {
+        auto run = runQuillon(words, env);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(readFile(state), before) << words[0];
+    }
+    EXPECT_TRUE(contains(runQuillon({"info"}, env).out,
+                         "Active configuration: position 9, which holds no configuration"));
+    auto shared = runQuillon({"activate", "Column 900-1700"}, env);
+    EXPECT_EQ(shared.status, 1);
+    EXPECT_TRUE(contains(shared.err, "positions 0 2 are all named \"Column 900-1700\""))
+        << shared.err;
+    EXPECT_EQ(readFile(state), before);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "support/scratch_dir.h"
@@ -41,6 +43,31 @@ std::vector<std::string> childEnvironment(const Env& env) {
     return environment;
 }
 
+// The build folder may lie where only its owner can enter (a checkout in a
+// private home): another user runs a copy of the program and the two shared
+// objects it loads, in a folder everyone may read. Empty when copying failed.
+std::string programCopy() {
+    namespace fs = std::filesystem;
+    char name[] = "/tmp/quillon-cli-program-XXXXXX";
+    if (mkdtemp(name) == nullptr) return "";
+    const fs::path folder = name, library = QUILLONLIB_SO_PATH;
+    std::error_code ec;
+    fs::permissions(folder,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    ec);
+    fs::copy_file(QUILLON_CLI_PATH, folder / "quillon", ec);
+    if (!ec) fs::copy_file(library, folder / QUILLONLIB_SONAME, ec);
+    if (!ec)
+        fs::copy_file(library.parent_path() / "libquillon_sim.so", folder / "libquillon_sim.so",
+                      ec);
+    if (ec) {
+        fs::remove_all(folder, ec);
+        return "";
+    }
+    return name;
+}
+
 std::vector<char*> pointers(std::vector<std::string>& words) {
     std::vector<char*> out;
     for (std::string& word : words) out.push_back(word.data());
@@ -52,9 +79,20 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
 
 CliChild::CliChild(const std::vector<std::string>& args, const Env& env, Launch launch)
     : outPath_(temporaryFile()), errPath_(temporaryFile()) {
-    std::vector<std::string> environment = childEnvironment(env);
+    Env settings = env;
+    std::string program = QUILLON_CLI_PATH;
+    if (launch.user) {
+        programCopy_ = programCopy();
+        if (programCopy_.empty()) {
+            std::ofstream(errPath_) << "could not copy the program into a folder others may read\n";
+            return;
+        }
+        program = programCopy_ + "/quillon";
+        settings["LD_LIBRARY_PATH"] = programCopy_;
+    }
+    std::vector<std::string> environment = childEnvironment(settings);
     std::vector<std::string> words = args;
-    words.insert(words.begin(), QUILLON_CLI_PATH);
+    words.insert(words.begin(), program);
     std::vector<char*> envp = pointers(environment), argv = pointers(words);
     std::string terminalName;
     if (launch.terminal) {
@@ -94,6 +132,8 @@ CliChild::~CliChild() {
     if (terminal_ >= 0) close(terminal_);
     unlink(outPath_.c_str());
     unlink(errPath_.c_str());
+    std::error_code ec;
+    if (!programCopy_.empty()) std::filesystem::remove_all(programCopy_, ec);
 }
 
 void CliChild::signal(int number) const {

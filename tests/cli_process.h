@@ -54,6 +54,7 @@ class CliChild {
     int terminal_ = -1;
     std::string terminalText_;
     std::string outPath_, errPath_;
+    std::string programCopy_;  // for another user: the folder holding the copy it runs
 };
 
 CliRun runQuillon(const std::vector<std::string>& args, const Env& env = {}, bool terminal = false);

@@ -180,11 +180,19 @@ TEST(CliWorkflow, UnusableReferencesAreRefusedWithNothingWritten) {
     ASSERT_EQ(runQuillon({"scan", "--csv", "white.csv"}).status, 0);
     std::vector<std::string> rows = lines(readFile("white.csv"));
     ASSERT_GT(rows.size(), 10u);
+    // The same points, one of them 0.01 nm off: found only against the scan.
+    std::vector<std::string> shiftedRows = rows;
+    const double nm = std::stod(rows[5]);
+    shiftedRows[5] = std::to_string(nm + 0.01) + rows[5].substr(rows[5].find(','));
+    std::string shifted, swapped;
+    for (const std::string& row : shiftedRows) shifted += row + "\n";
     std::swap(rows[5], rows[6]);
-    std::string swapped;
     for (const std::string& row : rows) swapped += row + "\n";
     for (const auto& [name, text] :
          {std::pair{"swapped.csv", swapped},
+          {"shifted.csv", shifted},
+          {"hex.csv", "wavelength_nm,intensity\n900.5,0x10\n"},
+          {"zeros.csv", "wavelength_nm,intensity\n900.5,0\n901.5,0\n"},
           {"absorbance.csv", "wavelength_nm,absorbance\n900.5,0.1\n"},
           {"two.csv", "scan,wavelength_nm,intensity\n1,900.5,10\n2,900.5,11\n"},
           {"broken.json", "{\"scans\": ["},
@@ -204,7 +212,19 @@ TEST(CliWorkflow, UnusableReferencesAreRefusedWithNothingWritten) {
         {{"--absorbance", "--dark", "white.csv"}, 2, "--absorbance needs --reference FILE"},
         {{"--lamp", "dim"}, 2, "--lamp needs on, off or keep, not 'dim'"},
         {{"--keep-lamp", "--lamp", "on"}, 2, "contradict"},
-        {{"--count", "2", "--jcamp", "-"}, 2, "--jcamp - writes one spectrum"},
+        {{"--count", "2", "--jcamp", "-"}, 2, "--json and --jcamp - both want standard output"},
+        {{"--plot", "-"}, 2, "--json and --plot - both want standard output"},
+        {{"--plot", "x.png"}, 2, "--plot writes SVG: name a file ending in .svg, not 'x.png'"},
+        {{"--grid", "900:0.3:1000"}, 2, "the end is not a whole number of steps"},
+        {{"--xunits", "um"}, 2, "--xunits needs nm or cm-1, not 'um'"},
+        {{"--reference", "hex.csv"}, 2, "line 2 ('900.5,0x10'): '0x10' is not a decimal number"},
+        {{"--reference", "zeros.csv"},
+         2,
+         "cannot use 'zeros.csv' as the reference: no point holds light above 0"},
+        {{"--reference", "white.csv", "--dark", "white.csv"},
+         2,
+         "no point holds light above the dark spectrum 'white.csv'"},
+        {{"--reference", "swapped.csv"}, 2, "the wavelength of point 6 does not rise above that of point 5"},
         {{"--reference", "missing.csv"},
          2,
          "cannot use 'missing.csv' as the reference: No such file or directory"},
@@ -214,11 +234,11 @@ TEST(CliWorkflow, UnusableReferencesAreRefusedWithNothingWritten) {
         {{"--reference", "other.json"}, 2, "not a spectrum written by quillon scan"},
         {{"--reference", "white.csv", "--dark", "gap.csv"},
          2,
-         "'gap.csv' as the dark spectrum: line 2 is not a wavelength and an intensity"},
-        {{"--reference", "swapped.csv"},
+         "'gap.csv' as the dark spectrum: line 2 ('900.5,nan'): 'nan' is not a decimal number"},
+        {{"--reference", "shifted.csv"},
          1,
-         "the wavelengths of 'swapped.csv' differ from this scan's: point 5 is at " +
-             rows[5].substr(0, rows[5].find(',')) + " nm there"},
+         "the wavelengths of 'shifted.csv' differ from this scan's: point 5 is at " +
+             shiftedRows[5].substr(0, shiftedRows[5].find(',')) + " nm there"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--log",   "scan",    "--csv",  "out.csv", "--json",
@@ -237,26 +257,36 @@ TEST(CliWorkflow, UnusableReferencesAreRefusedWithNothingWritten) {
         EXPECT_EQ(readFile("out.csv"), "keep me\n") << line;
     }
 
-    // Another configuration, another number of points; its long title goes on
-    // in a second line of the JCAMP-DX file.
+    // Another configuration, another number of points, named in the title.
     const Env env = {{"QUILLONLIB_SIMULATOR_STATE", dir.path() + "/module.state"}};
     const std::string quick = "type=Column,start=1000,end=1100,width=7.03,exposure=0.635,patterns=";
     const std::string a(39, 'a'), b = std::string(36, 'b') + " bb";
     ASSERT_EQ(runQuillon({"config", "add", a, "--section", quick + "10"}, env).status, 0);
     ASSERT_EQ(runQuillon({"config", "add", b, "--section", quick + "10"}, env).status, 0);
     ASSERT_EQ(runQuillon({"activate", "3"}, env).status, 0);
-    auto quickRun = runQuillon({"scan", "--reference", "white.csv", "--csv", "out.csv"}, env);
-    EXPECT_EQ(quickRun.status, 1);
-    EXPECT_NE(quickRun.err.find("the wavelengths of 'white.csv' differ from this scan's: " +
-                                std::to_string(rows.size() - 1) + " points there, 10 in this scan"),
+    // A reference of another point count is refused before anything is scanned.
+    auto quickRun =
+        runQuillon({"--log", "scan", "--reference", "white.csv", "--csv", "out.csv"}, env);
+    EXPECT_EQ(quickRun.status, 2);
+    EXPECT_NE(quickRun.err.find("'white.csv' holds " + std::to_string(rows.size() - 1) +
+                                " points, the active configuration 10"),
               std::string::npos)
         << quickRun.err;
+    // The log tells what was asked of the module: opening it, nothing more.
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        if (entry.path().extension() != ".log") continue;
+        const std::string log = readFile(entry.path());
+        EXPECT_NE(log.find("[openSpectrometer:"), std::string::npos) << log;
+        for (const char* call : {"[getFormattedSpectrum:", "[setLampStatus:"})
+            EXPECT_EQ(log.find(call), std::string::npos) << call;
+        std::filesystem::remove(entry.path());
+    }
     EXPECT_EQ(readFile("out.csv"), "keep me\n");
     ASSERT_EQ(runQuillon({"scan", "--jcamp", "long.jdx"}, env).status, 0);
     const std::string text = readFile("long.jdx");
     Jcamp jdx;
     ASSERT_TRUE(parseJcamp(text, jdx)) << text;
-    EXPECT_EQ(jdx.value("TITLE"), a + " or " + b + " (position 3)") << text;
+    EXPECT_EQ(jdx.value("TITLE"), a) << text;
     EXPECT_EQ(jdx.x.size(), 10u);
     for (const std::string& line : lines(text)) EXPECT_LE(line.size(), 80u) << line;
 }

@@ -1,6 +1,7 @@
 // The Hadamard table file: what the parser refuses, and what a scan decodes
 // with when the file is named, refused or right for the module.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <csignal>
@@ -100,7 +101,14 @@ TEST(HadamardTable, TextIsTakenWholeOrNotAtAll) {
         for (const auto& list : out) EXPECT_TRUE(list.empty());
     }
     EXPECT_EQ(readHadamardTableFile("/nonexistent/table.txt", out, orders, problem), -1);
-    EXPECT_EQ(problem.reason, "the file cannot be read");
+    EXPECT_EQ(problem.reason, "no such file");
+    // A FIFO is refused without waiting for a writer, as is a folder.
+    test::ScratchDir dir;
+    ASSERT_EQ(mkfifo("table.fifo", 0600), 0);
+    for (const char* path : {"table.fifo", "."}) {
+        EXPECT_EQ(readHadamardTableFile(path, out, orders, problem), -1);
+        EXPECT_EQ(problem.reason, "not a regular file");
+    }
 }
 
 // Intensities of one scan of a configuration holding the same patterns as a

@@ -4,8 +4,8 @@
 #include "command_frame.h"
 #include "exit_status.h"
 #include "library_console.h"
-#include "quillonlib.h"
-#include "stored_configs.h"
+#include "module_configs.h"
+#include "module_handle.h"
 
 namespace quillon::cli {
 namespace {
@@ -15,36 +15,11 @@ const char* const kHelp =
     "\n"
     "Makes a stored configuration the module's active one; scans use it from then on.\n"
     "INDEX is the configuration's position on the module, from 0 (a word of digits\n"
-    "only is always a position). NAME is a configuration name.\n"
-    "\n"
-    "The library lists configurations by name but activates them by position, and\n"
-    "tells a position only by its number of points. To find the position of NAME,\n"
-    "each position is made active in turn; NAME is used when its number of points\n"
-    "is unique among the stored configurations. Otherwise use the position, which\n"
-    "`quillon configs --positions` shows.\n";
+    "only is always a position; `quillon configs` shows them). NAME is a\n"
+    "configuration name; a name that several configurations share is refused with\n"
+    "their positions.\n";
 
 constexpr unsigned long kMaxPosition = kMaxConfigs - 1;
-
-int activatePosition(int position, const std::vector<ConfigView>& configs) {
-    std::optional<int> previous = activePosition();
-    if (setActiveScanIndex(static_cast<unsigned char>(position)) != 0) {
-        reportLibraryFailure("the module refused position " + std::to_string(position));
-        return kExitFailed;
-    }
-    std::optional<unsigned> points = activePoints();
-    if (!points) {
-        // The module takes any position; put back the one that worked.
-        if (previous) setActiveScanIndex(static_cast<unsigned char>(*previous));
-        reportError("position " + std::to_string(position) + " holds no configuration");
-        return kExitFailed;
-    }
-    FILE* out = LibraryConsole::out();
-    std::fprintf(out, "Active: position %d", position);
-    std::vector<const ConfigView*> names = candidatesFor(configs, *points);
-    if (names.size() == 1) std::fprintf(out, ", \"%s\"", names[0]->name.c_str());
-    std::fprintf(out, " (%u points)\n", *points);
-    return kExitOk;
-}
 
 }  // namespace
 
@@ -55,31 +30,34 @@ int runActivate(const Words& words, GlobalOptions& global) {
         return usageError("activate", "give one INDEX or NAME (quote names with spaces)");
     const std::string& target = args.positional[0];
     const bool isPosition = target.find_first_not_of("0123456789") == std::string::npos;
-    unsigned long position = 0;
-    if (isPosition && !parseUnsigned(target, 0, kMaxPosition, position))
+    unsigned long number = 0;
+    if (isPosition && !parseUnsigned(target, 0, kMaxPosition, number))
         return usageError("activate", "position " + target + " is beyond the 20 a module stores");
-
-    OpenModule module(global);
+    ModuleHandle module(global);
     if (!module.ok()) return kExitFailed;
-    const std::vector<ConfigView> configs = readConfigurations();
-    if (isPosition) return activatePosition(static_cast<int>(position), configs);
-
-    if (findByName(configs, target) == nullptr) {
-        reportError("no stored configuration is named \"" + target + "\"");
+    const std::vector<StoredConfig> configs = configurationsOf(module.get());
+    size_t position = number;
+    if (!isPosition) {
+        std::string why;
+        const std::optional<size_t> named = positionNamed(configs, target, why);
+        if (!named) {
+            reportError(why);
+            return kExitFailed;
+        }
+        position = *named;
+    }
+    const StoredConfig* config = atPosition(configs, position);
+    if (config == nullptr) {
+        reportError("position " + std::to_string(position) + " holds no configuration");
         return kExitFailed;
     }
-    std::vector<unsigned> points;
-    std::string why;
-    if (!probePositions(points, why)) {
-        reportLibraryFailure(why);
+    if (const quillon_result r = quillon_active_set(module.get(), position); r != QUILLON_OK) {
+        reportResult("the module refused position " + std::to_string(position), r);
         return kExitFailed;
     }
-    std::optional<int> found = positionOfName(configs, points, target, why);
-    if (!found) {
-        reportError(why);
-        return kExitFailed;
-    }
-    return activatePosition(*found, configs);
+    std::fprintf(LibraryConsole::out(), "Active: position %zu, \"%s\" (%u points)\n", position,
+                 config->view.name.c_str(), config->view.points());
+    return kExitOk;
 }
 
 }  // namespace quillon::cli

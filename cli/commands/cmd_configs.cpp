@@ -4,7 +4,8 @@
 #include "command_frame.h"
 #include "exit_status.h"
 #include "library_console.h"
-#include "stored_configs.h"
+#include "module_configs.h"
+#include "module_handle.h"
 
 namespace quillon::cli {
 namespace {
@@ -12,22 +13,20 @@ namespace {
 const char* const kHelp =
     "Usage: quillon configs [--positions]\n"
     "\n"
-    "Lists the configurations stored on the module, in name order, with their\n"
-    "sections, and marks the active one.\n"
+    "Lists the configurations stored on the module in position order (the numbers\n"
+    "`quillon activate` takes), with their sections, and marks the active one.\n"
+    "Only reads: nothing on the module changes.\n"
     "\n"
-    "  --positions  also list the module's stored positions (the numbers that\n"
-    "               `quillon activate` takes) with the configuration each holds.\n"
-    "               The library tells a position only by its number of points, so\n"
-    "               each position is made active in turn and the active one is\n"
-    "               restored afterwards.\n";
+    "  --positions  also list the positions alone, one line each, with the name\n"
+    "               and number of points of the configuration each holds.\n";
 
 const OptionSpec kOptions[] = {{"positions", false}};
 
-void printConfig(FILE* out, const ConfigView& config, bool active) {
-    std::fprintf(out, "%s \"%s\"  %u points\n", active ? "*" : " ", config.name.c_str(),
-                 config.points());
+void printConfig(FILE* out, const StoredConfig& config, bool active) {
+    std::fprintf(out, "%s %2zu  \"%s\"  %u points\n", active ? "*" : " ", config.position,
+                 config.view.name.c_str(), config.view.points());
     unsigned n = 1;
-    for (const SectionView& s : config.sections)
+    for (const SectionView& s : config.view.sections)
         std::fprintf(out, "      %u: %-8s %4u-%4u nm  width %5.2f  %3u patterns  exposure %g\n",
                      n++, s.type.c_str(), s.startNm, s.endNm, s.width, s.patterns, s.exposure);
 }
@@ -39,33 +38,22 @@ int runConfigs(const Words& words, GlobalOptions& global) {
     if (auto done = beginCommand("configs", kHelp, words, kOptions, global, args)) return *done;
     if (!args.positional.empty())
         return usageError("configs", "unexpected '" + args.positional[0] + "'");
-    OpenModule module(global);
+    ModuleHandle module(global);
     if (!module.ok()) return kExitFailed;
     FILE* out = LibraryConsole::out();
-
-    const std::vector<ConfigView> configs = readConfigurations();
-    const ConfigView* active = activeConfiguration(configs);
-    std::optional<int> position = activePosition();
-    std::fprintf(out, "%zu stored configuration%s", configs.size(), configs.size() == 1 ? "" : "s");
-    if (position) std::fprintf(out, "; active position %d", *position);
-    std::fprintf(out, "%s\n", active != nullptr ? " (marked *)" : "");
-    for (const ConfigView& config : configs) printConfig(out, config, &config == active);
-
+    const std::vector<StoredConfig> configs = configurationsOf(module.get());
+    const std::optional<size_t> position = activePositionOf(module.get());
+    if (!position) return kExitFailed;
+    const StoredConfig* active = atPosition(configs, *position);
+    std::fprintf(out, "%zu stored configuration%s; active position %zu%s\n", configs.size(),
+                 configs.size() == 1 ? "" : "s", *position,
+                 active != nullptr ? " (marked *)" : ", which holds no configuration");
+    for (const StoredConfig& config : configs) printConfig(out, config, &config == active);
     if (!args.has("positions")) return kExitOk;
-    std::vector<unsigned> points;
-    std::string why;
-    if (!probePositions(points, why)) {
-        reportLibraryFailure(why);
-        return kExitFailed;
-    }
     std::fprintf(out, "\nStored positions:\n");
-    for (size_t p = 0; p < points.size(); ++p) {
-        std::fprintf(out, "  %2zu  %3u points ", p, points[p]);
-        std::vector<const ConfigView*> names = candidatesFor(configs, points[p]);
-        for (size_t i = 0; i < names.size(); ++i)
-            std::fprintf(out, "%s\"%s\"", i == 0 ? " " : " or ", names[i]->name.c_str());
-        std::fprintf(out, "\n");
-    }
+    for (const StoredConfig& config : configs)
+        std::fprintf(out, "  %2zu  %3u points  \"%s\"\n", config.position, config.view.points(),
+                     config.view.name.c_str());
     return kExitOk;
 }
 

@@ -4,8 +4,8 @@
 #include "command_frame.h"
 #include "exit_status.h"
 #include "library_console.h"
-#include "quillonlib.h"
-#include "stored_configs.h"
+#include "module_configs.h"
+#include "module_handle.h"
 
 namespace quillon::cli {
 namespace {
@@ -13,8 +13,9 @@ namespace {
 const char* const kHelp =
     "Usage: quillon info\n"
     "\n"
-    "Opens the module and prints its seven version words, the estimated scan time of\n"
-    "the active configuration, and the active configuration with its sections.\n";
+    "Opens the module and prints its serial number, its seven version words, the\n"
+    "estimated scan time of the active configuration, and the active configuration\n"
+    "with its sections. Only reads: nothing on the module changes.\n";
 
 void printSections(FILE* out, const ConfigView& config) {
     unsigned n = 1;
@@ -31,47 +32,38 @@ int runInfo(const Words& words, GlobalOptions& global) {
     if (auto done = beginCommand("info", kHelp, words, {}, global, args)) return *done;
     if (!args.positional.empty())
         return usageError("info", "unexpected '" + args.positional[0] + "'");
-    OpenModule module(global);
+    ModuleHandle module(global);
     if (!module.ok()) return kExitFailed;
     FILE* out = LibraryConsole::out();
-
-    unsigned v[7] = {};
-    if (getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]) != 0) {
-        reportError("cannot read the module's versions");
+    uint32_t v[7] = {};
+    if (const quillon_result r = quillon_versions(module.get(), v); r != QUILLON_OK) {
+        reportResult("cannot read the module's versions", r);
         return kExitFailed;
     }
     std::fprintf(out, "Versions:");
-    for (unsigned word : v) std::fprintf(out, " 0x%08X", word);
+    for (uint32_t word : v) std::fprintf(out, " 0x%08X", word);
     std::fprintf(out, "\n");
-
-    const int estimate = getEstimatedScanTime();
-    if (estimate >= 0)
-        std::fprintf(out, "Estimated scan time: %d ms\n", estimate);
+    quillon_module_info identity{};
+    if (quillon_module_identity(module.get(), &identity) == QUILLON_OK && *identity.serial != '\0')
+        std::fprintf(out, "Serial number: %s\n", identity.serial);
+    uint32_t estimate = 0;
+    if (const quillon_result r = quillon_estimated_scan_time(module.get(), &estimate);
+        r == QUILLON_OK)
+        std::fprintf(out, "Estimated scan time: %u ms\n", estimate);
     else
-        std::fprintf(out, "Estimated scan time: not available (link code %d)\n", estimate);
+        std::fprintf(out, "Estimated scan time: not available (%s)\n", quillon_result_text(r));
 
-    const std::vector<ConfigView> configs = readConfigurations();
-    std::optional<int> position = activePosition();
-    std::optional<unsigned> points = activePoints();
-    if (!position) {
-        reportLibraryFailure("cannot read the active configuration");
-        return kExitFailed;
-    }
-    std::fprintf(out, "Active configuration: position %d", *position);
-    if (!points) {
+    const std::vector<StoredConfig> configs = configurationsOf(module.get());
+    const std::optional<size_t> position = activePositionOf(module.get());
+    if (!position) return kExitFailed;
+    std::fprintf(out, "Active configuration: position %zu", *position);
+    const StoredConfig* active = atPosition(configs, *position);
+    if (active == nullptr) {
         std::fprintf(out, ", which holds no configuration\n");
         return kExitOk;
     }
-    std::vector<const ConfigView*> candidates = candidatesFor(configs, *points);
-    if (candidates.size() == 1) {
-        std::fprintf(out, ", \"%s\" (%u points)\n", candidates[0]->name.c_str(), *points);
-        printSections(out, *candidates[0]);
-    } else {
-        std::fprintf(out, ", %u points", *points);
-        for (size_t i = 0; i < candidates.size(); ++i)
-            std::fprintf(out, "%s\"%s\"", i == 0 ? "; one of " : ", ", candidates[i]->name.c_str());
-        std::fprintf(out, "\n");
-    }
+    std::fprintf(out, ", \"%s\" (%u points)\n", active->view.name.c_str(), active->view.points());
+    printSections(out, active->view);
     std::fprintf(out, "Stored configurations: %zu (quillon configs lists them)\n", configs.size());
     return kExitOk;
 }

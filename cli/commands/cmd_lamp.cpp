@@ -4,7 +4,7 @@
 #include "command_frame.h"
 #include "exit_status.h"
 #include "library_console.h"
-#include "quillonlib.h"
+#include "module_handle.h"
 
 namespace quillon::cli {
 namespace {
@@ -22,10 +22,10 @@ int runLamp(const Words& words, GlobalOptions& global) {
     if (args.positional.size() != 1 || (args.positional[0] != "on" && args.positional[0] != "off"))
         return usageError("lamp", "say on or off");
     const bool on = args.positional[0] == "on";
-    OpenModule module(global);
+    ModuleHandle module(global);
     if (!module.ok()) return kExitFailed;
-    if (setLampStatus(on ? 1 : 0) != 0) {
-        reportLibraryFailure("cannot switch the lamp");
+    if (const quillon_result r = quillon_lamp_set(module.get(), on ? 1 : 0); r != QUILLON_OK) {
+        reportResult("cannot switch the lamp", r);
         return kExitFailed;
     }
     std::fprintf(LibraryConsole::out(), "Lamp %s\n", on ? "on" : "off");

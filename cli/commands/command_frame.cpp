@@ -10,7 +10,8 @@ namespace quillon::cli {
 
 const char* const kGlobalOptionsHelp =
     "Options of every command:\n"
-    "  --device N   use the module at index N of `quillon list` (default 0)\n"
+    "  --device N   use the module at index N of `quillon list` (default 0), or the one\n"
+    "               whose serial number is N\n"
     "  --log        write the library's log file (YYYY-MM-DD-HH.log) in the working directory\n"
     "  --wait S     wait up to S seconds (default 10) for a module another program uses\n"
     "  --help       show this help\n";
@@ -19,9 +20,16 @@ std::optional<std::string> setGlobalOption(const std::string& name, const std::s
                                            GlobalOptions& global) {
     if (name == "device") {
         long index = 0;
-        if (!parseInteger(value, 0, 255, index))
+        const bool digits =
+            !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+        if (digits && parseInteger(value, 0, 255, index)) {
+            global.device = static_cast<int>(index);
+            global.deviceSerial.clear();
+        } else if (!digits && !value.empty() && value[0] != '-') {
+            global.deviceSerial = value;
+        } else {
             return "--device needs a module index, not '" + value + "'";
-        global.device = static_cast<int>(index);
+        }
     } else if (name == "wait") {
         double seconds = 0;
         if (!parseFiniteDouble(value, seconds) || seconds < 0 || seconds > 86400)

@@ -1,6 +1,6 @@
 #include "lamp_switch.h"
 
-#include "measured_module.h"
+#include "quillonlib.h"
 
 namespace quillon::cli {
 
@@ -11,8 +11,6 @@ std::optional<LampPolicy> lampPolicyNamed(std::string_view name) {
     return std::nullopt;
 }
 
-LampSwitch::LampSwitch() : module_(MeasuredModule::library()) {}
-
 std::optional<bool> LampSwitch::state() const {
     const int state = state_.load();
     if (state < 0) return std::nullopt;
@@ -20,7 +18,9 @@ std::optional<bool> LampSwitch::state() const {
 }
 
 bool LampSwitch::set(bool on) {
-    if (!module_.setLamp(on)) {
+    const bool switched = module_ != nullptr ? quillon_lamp_set(module_, on ? 1 : 0) == QUILLON_OK
+                                             : setLampStatus(on ? 1 : 0) == 0;
+    if (!switched) {
         state_ = -1;
         return false;
     }

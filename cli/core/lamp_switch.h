@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+#include "quillon.h"
+
 namespace quillon::cli {
 
 enum class LampPolicy { On, Off, Keep };
@@ -14,15 +16,11 @@ enum class LampPolicy { On, Off, Keep };
 // "on", "off" or "keep"; nothing for any other text.
 std::optional<LampPolicy> lampPolicyNamed(std::string_view name);
 
-class MeasuredModule;
-
 class LampSwitch {
   public:
-    // The lamp of `module`; by default the library's one module.
-    LampSwitch();
-    explicit LampSwitch(MeasuredModule& module) : module_(module) {}
-    MeasuredModule& module() const { return module_; }
-
+    // Switches the lamp of `module` through quillon.h; without one, that of
+    // the module open through the 29 exports (quillon serve's, until it moves).
+    explicit LampSwitch(quillon_module* module = nullptr) : module_(module) {}
     // The module cannot be asked: what this program last set, nothing before
     // the first switch or after a refused one.
     std::optional<bool> state() const;
@@ -39,7 +37,7 @@ class LampSwitch {
     void restore(LampPolicy policy, std::optional<bool> before);
 
   private:
-    MeasuredModule& module_;
+    quillon_module* module_;
     std::atomic<int> state_{-1};  // -1 unknown, 0 off, 1 on
     std::atomic<bool> switchedOn_{false};
 };

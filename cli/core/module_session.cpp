@@ -7,6 +7,7 @@
 
 #include "interrupt.h"
 #include "library_console.h"
+#include "module_handle.h"
 #include "quillonlib.h"
 #include "udev_rule.h"
 
@@ -41,17 +42,26 @@ OpenModule::OpenModule(const GlobalOptions& options, const InterruptWatch* inter
         reportLibraryFailure("no module found");
         return;
     }
-    if (options.device < 0 || static_cast<unsigned>(options.device) >= count) {
-        reportError("no module at index " + std::to_string(options.device) + " (" +
-                    std::to_string(count) + " found)");
+    // Both list the modules in the HID layer's order: the index chosen there
+    // (by serial number too) is this one.
+    int device = options.device;
+    if (!options.deviceSerial.empty()) {
+        const auto modules = listModules();
+        const auto chosen = modules ? chooseModule(options, *modules) : std::nullopt;
+        if (!chosen) return;
+        device = static_cast<int>(*chosen);
+    }
+    if (device < 0 || static_cast<unsigned>(device) >= count) {
+        reportError("no module at index " + std::to_string(device) + " (" + std::to_string(count) +
+                    " found)");
         return;
     }
-    const std::string which = "module " + std::to_string(options.device);
+    const std::string which = "module " + std::to_string(device);
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(options.waitSeconds));
     bool waiting = false;
-    while (openSpectrometer(options.device) != 0) {
+    while (openSpectrometer(device) != 0) {
         const bool stop = !lastFailureIs(kBusyText) ||
                           std::chrono::steady_clock::now() + kRetryEvery > deadline ||
                           (interrupt != nullptr && interrupt->requested());

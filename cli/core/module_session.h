@@ -9,9 +9,10 @@ namespace quillon::cli {
 class InterruptWatch;
 
 struct GlobalOptions {
-    int device = 0;           // index among the modules found
-    bool log = false;         // the library's dated log file in the working directory
-    double waitSeconds = 10;  // for a module another program holds
+    int device = 0;            // index among the modules found
+    std::string deviceSerial;  // when not empty: the module with this serial number
+    bool log = false;          // the library's dated log file in the working directory
+    double waitSeconds = 10;   // for a module another program holds
 };
 
 // Prints "quillon: <what>: <the library's last-error text>" on standard error,

@@ -33,7 +33,33 @@ std::optional<int> QuantityRequest::prepare(const ParsedArguments& args) {
             return usageError("scan", "cannot use '" + *path + "' as " + role + ": " + why);
         *slot = std::move(file);
     }
+    const std::vector<double>& white = basis_.white->spectrum.value;
+    const std::vector<double>* dark = basis_.dark ? &basis_.dark->spectrum.value : nullptr;
+    if (dark != nullptr && dark->size() != white.size())
+        return usageError("scan", "'" + darkPath + "' holds " + std::to_string(dark->size()) +
+                                      " points, '" + referencePath + "' " +
+                                      std::to_string(white.size()));
+    // A reference that saw no light gives no value anywhere: a dark scan
+    // named as the white one, or the files swapped.
+    bool lit = false;
+    for (size_t i = 0; i < white.size() && !lit; ++i)
+        lit = white[i] - (dark != nullptr ? (*dark)[i] : 0.0) > 0;
+    if (!lit)
+        return usageError(
+            "scan",
+            "cannot use '" + referencePath + "' as the reference: no point holds light above " +
+                (dark != nullptr ? "the dark spectrum '" + darkPath + "'" : std::string("0")) +
+                " (a dark scan, or the files swapped?)");
     return std::nullopt;
+}
+
+std::optional<int> QuantityRequest::checkPoints(size_t points) const {
+    if (!basis_.white || basis_.white->spectrum.value.size() == points) return std::nullopt;
+    return usageError("scan", basis_.white->label + " holds " +
+                                  std::to_string(basis_.white->spectrum.value.size()) +
+                                  " points, the active configuration " + std::to_string(points) +
+                                  " (scanned with another configuration or module?); nothing "
+                                  "was scanned");
 }
 
 }  // namespace quillon::cli

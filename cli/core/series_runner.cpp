@@ -2,7 +2,9 @@
 
 #include <chrono>
 
-#include "measured_module.h"
+#include <optional>
+
+#include "progress_bar.h"
 #include "scan_runner.h"
 
 namespace quillon::cli {
@@ -10,6 +12,7 @@ namespace quillon::cli {
 SeriesRunner::SeriesRunner(SeriesPlan plan, LampSwitch& lamp, ModuleCall onModule)
     : plan_(std::move(plan)), lamp_(lamp), onModule_(std::move(onModule)) {
     series_.average = plan_.average;
+    series_.files = plan_.files;
     plan_.quantity.describe(series_);
 }
 
@@ -33,6 +36,7 @@ void SeriesRunner::cancel() {
         std::lock_guard lock(mutex_);
         stop_ = cancel_ = true;
     }
+    if (plan_.module != nullptr) quillon_cancel(plan_.module);
     wake_.notify_all();
 }
 
@@ -56,9 +60,10 @@ SeriesEnd SeriesRunner::run(const OnStart& onStart, const OnSpectrum& onSpectrum
     measure.average = plan_.average;
     measure.progress = plan_.progress;
     measure.abandon = [this] { return cancelled(); };
+    measure.module = plan_.module;
     SeriesEnd end;
     bool described = false;
-    onModule([&] { described = lamp_.module().describe(series_, measure.points, end.why); });
+    onModule([&] { described = describeModule(series_, measure.points, end.why, plan_.module); });
     if (!described) {
         end.kind = SeriesEnd::Unready;
         return end;
@@ -72,8 +77,15 @@ SeriesEnd SeriesRunner::run(const OnStart& onStart, const OnSpectrum& onSpectrum
         return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
             std::chrono::duration<double>(seconds));
     };
-    const bool warm = plan_.lamp != LampPolicy::On || before == true || plan_.warmupSeconds <= 0 ||
-                      waitUntil(std::chrono::steady_clock::now() + steady(plan_.warmupSeconds));
+    bool warm = true;
+    if (plan_.lamp == LampPolicy::On && before != true && plan_.warmupSeconds > 0) {
+        const auto wait = steady(plan_.warmupSeconds);
+        std::optional<ProgressBar> bar;
+        if (plan_.progress)
+            bar.emplace(stderr, "warm-up",
+                        std::chrono::duration_cast<std::chrono::milliseconds>(wait));
+        warm = waitUntil(std::chrono::steady_clock::now() + wait);
+    }
     const auto first = std::chrono::steady_clock::now();
     for (unsigned long k = 1; warm && (plan_.count == 0 || k <= plan_.count); ++k) {
         if (!waitUntil(first + steady(plan_.intervalSeconds * static_cast<double>(k - 1)))) break;
@@ -87,7 +99,7 @@ SeriesEnd SeriesRunner::run(const OnStart& onStart, const OnSpectrum& onSpectrum
         if (plan_.count > 1) measure.label += "/" + std::to_string(plan_.count);
         bool measured = false;
         std::string why;
-        onModule([&] { measured = lamp_.module().measure(measure, scan.spectrum, why); });
+        onModule([&] { measured = measureSpectrum(measure, scan.spectrum, why); });
         if (!measured) {
             if (cancelled()) break;
             end = {SeriesEnd::Failed, why};

@@ -24,7 +24,12 @@ struct SeriesPlan {
     // first scan, so that its light has settled.
     double warmupSeconds = 0;
     QuantityBasis quantity;
-    bool progress = false;  // a bar on standard error while each scan blocks
+    FileLabels files;       // what the outputs say besides the values
+    bool progress = false;  // a bar on standard error while each scan blocks or the lamp warms
+    // The module, through quillon.h: cancel() then stops the scan in
+    // progress at once. Without one, the 29 exports' (quillon serve's, until
+    // it moves), whose scan completes first.
+    quillon_module* module = nullptr;
     // Spectra kept in series() (the newest ones); 0 keeps all. A series
     // that runs until stopped and hands each spectrum on keeps one.
     size_t keepLast = 0;
@@ -53,7 +58,6 @@ class SeriesRunner {
     // With each spectrum as it completes (already the plan's quantity); false ends the series.
     using OnSpectrum = std::function<bool(const ScanSeries&, const ScanResult&)>;
 
-    // Measures on the module whose lamp `lamp` switches.
     SeriesRunner(SeriesPlan plan, LampSwitch& lamp, ModuleCall onModule = {});
     SeriesRunner(const SeriesRunner&) = delete;
     SeriesRunner& operator=(const SeriesRunner&) = delete;
@@ -63,8 +67,8 @@ class SeriesRunner {
     // From any thread: no spectrum is started after this; the one in
     // progress still completes.
     void stop();
-    // From any thread: as stop(), and the spectrum in progress is dropped
-    // once its current scan returns.
+    // From any thread: as stop(), and the spectrum in progress is dropped,
+    // its scan stopped (through quillon.h) or else once it returns.
     void cancel();
     bool cancelled() const;
 

@@ -20,6 +20,21 @@ struct Spectrum {
     std::vector<double> value;
 };
 
+// An even grid the spectra are interpolated onto (--grid START:STEP:END, nm).
+struct WavelengthGrid {
+    double startNm = 0, stepNm = 0, endNm = 0;
+    size_t points = 0;
+    double at(size_t i) const { return startNm + stepNm * static_cast<double>(i); }
+};
+
+// What the outputs say besides the measured values (--sample, --comment,
+// --grid, --xunits); the spectra stay as measured, the outputs reshape them.
+struct FileLabels {
+    std::string sample, comment;  // as the user named them; empty when not
+    std::optional<WavelengthGrid> grid;
+    bool wavenumbers = false;  // CSV, JSON and JCAMP-DX give X in cm-1
+};
+
 struct ScanResult {
     unsigned number = 1;        // from 1
     double startedSeconds = 0;  // since the first scan started
@@ -36,10 +51,13 @@ struct ScanSeries {
     unsigned average = 1;
     Quantity quantity = Quantity::Intensity;
     std::string referenceFile, darkFile;  // what the quantity was computed against
+    FileLabels files;
     std::vector<ScanResult> scans;
 
     // The configuration's name, or a description of the position.
     std::string title() const;
+    // The sample's name, else title(): what a plot or a JCAMP-DX file is called.
+    std::string displayTitle() const { return files.sample.empty() ? title() : files.sample; }
 };
 
 }  // namespace quillon::cli

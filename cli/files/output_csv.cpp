@@ -5,12 +5,12 @@
 namespace quillon::cli {
 
 void writeCsvHeader(FILE* out, const ScanSeries& series, bool numbered) {
-    std::fprintf(out, "%swavelength_nm,%s\n", numbered ? "scan," : "",
+    std::fprintf(out, "%s%s,%s\n", numbered ? "scan," : "", filesAxisKey(series),
                  namesOf(series.quantity).key);
 }
 
 void writeCsvRows(FILE* out, const ScanSeries& series, const ScanResult& scan, bool numbered) {
-    const Spectrum& s = scan.spectrum;
+    const Spectrum s = filesAxis(series, scan.spectrum);
     for (size_t i = 0; i < s.wavelengthNm.size(); ++i) {
         if (numbered) std::fprintf(out, "%u,", scan.number);
         std::fprintf(out, "%s,%s\n", formatWavelength(s.wavelengthNm[i]).c_str(),

@@ -60,14 +60,21 @@ Json seriesJson(const ScanSeries& series) {
     doc["quantity"] = namesOf(series.quantity).key;
     doc["reference"] = optionalText(series.referenceFile);
     doc["dark"] = optionalText(series.darkFile);
+    doc["sample"] = optionalText(series.files.sample);
+    doc["comment"] = optionalText(series.files.comment);
+    if (series.files.grid)
+        doc["grid_nm"] = {{"start", series.files.grid->startNm},
+                          {"step", series.files.grid->stepNm},
+                          {"end", series.files.grid->endNm}};
     doc["scans"] = Json::array();
     for (const ScanResult& scan : series.scans) {
+        const Spectrum s = filesAxis(series, scan.spectrum);
         Json values = Json::array();
-        for (double value : scan.spectrum.value) values.push_back(valueJson(series, value));
+        for (double value : s.value) values.push_back(valueJson(series, value));
         doc["scans"].push_back({{"scan", scan.number},
                                 {"started_s", rounded(scan.startedSeconds, 0.001)},
-                                {"points", scan.spectrum.wavelengthNm.size()},
-                                {"wavelength_nm", scan.spectrum.wavelengthNm},
+                                {"points", s.wavelengthNm.size()},
+                                {filesAxisKey(series), s.wavelengthNm},
                                 {namesOf(series.quantity).key, std::move(values)}});
     }
     return doc;

@@ -99,7 +99,7 @@ void writeSvg(FILE* out, const ScanSeries& series) {
     const double plotW = kWidth - kLeft - kRight, plotH = kHeight - kTop - kBottom;
     auto px = [&](double v) { return kLeft + (v - x.low) / x.span() * plotW; };
     auto py = [&](double v) { return kTop + plotH - (v - y.low) / y.span() * plotH; };
-    const std::string title = xmlText(series.title());
+    const std::string title = xmlText(series.displayTitle());
 
     std::fprintf(out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
     std::fprintf(out,

@@ -37,7 +37,7 @@ void writeScanHeader(FILE* out, const ScanSeries& series) {
 }
 
 void writeTable(FILE* out, const ScanSeries& series, const ScanResult& scan, bool numbered) {
-    const Spectrum& s = scan.spectrum;
+    const Spectrum s = shownSpectrum(series, scan.spectrum);
     if (numbered)
         std::fprintf(out, "# Scan %u, started at %.1f s, %zu points\n", scan.number,
                      scan.startedSeconds, s.wavelengthNm.size());

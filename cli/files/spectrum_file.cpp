@@ -1,5 +1,9 @@
 #include "spectrum_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -8,18 +12,29 @@
 #include <sstream>
 
 #include "arguments.h"
-#include "jcamp_reader.h"
+#include "jcamp_reading.h"
+#include "spectrum_axis.h"
 
 namespace quillon::cli {
 namespace {
 
+constexpr const char* kWavenumberKey = "wavenumber_cm-1";
 constexpr const char* kOneSpectrum =
     "; a reference is one spectrum (scan it without --count; --average is fine)";
 
 bool readText(const std::string& path, std::string& text, std::string& why) {
-    FILE* file = std::fopen(path.c_str(), "rb");
+    // Opening never waits (a FIFO named by mistake), and only a file is read.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        why = fd < 0 ? std::strerror(errno) : "not a regular file";
+        if (fd >= 0) close(fd);
+        return false;
+    }
+    FILE* file = fdopen(fd, "rb");
     if (file == nullptr) {
         why = std::strerror(errno);
+        close(fd);
         return false;
     }
     // One spectrum of at most 624 points is a few kilobytes, even as JSON.
@@ -70,7 +85,9 @@ bool fromJson(const std::string& text, Spectrum& out, std::string& why) {
         return false;
     }
     const nlohmann::json& scan = scans[0];
-    for (const char* key : {"wavelength_nm", "intensity"}) {
+    const bool wavenumbers = scan.is_object() && scan.contains(kWavenumberKey);
+    const char* const xKey = wavenumbers ? kWavenumberKey : "wavelength_nm";
+    for (const char* key : {xKey, "intensity"}) {
         if (!scan.is_object() || !scan.contains(key) || !scan[key].is_array()) {
             why = std::string("the spectrum has no \"") + key + "\" list";
             return false;
@@ -83,9 +100,16 @@ bool fromJson(const std::string& text, Spectrum& out, std::string& why) {
             }
         }
     }
-    out.wavelengthNm = scan["wavelength_nm"].get<std::vector<double>>();
+    out.wavelengthNm = scan[xKey].get<std::vector<double>>();
     out.value = scan["intensity"].get<std::vector<double>>();
+    if (wavenumbers) toWavenumbers(out);
     return true;
+}
+
+std::string trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 std::vector<std::string> fields(const std::string& line) {
@@ -97,6 +121,7 @@ std::vector<std::string> fields(const std::string& line) {
 }
 
 bool fromCsv(const std::string& text, Spectrum& out, std::string& why) {
+    bool wavenumbers = false;
     std::istringstream in(text);
     std::string line;
     size_t number = 0, columns = 0;
@@ -109,7 +134,9 @@ bool fromCsv(const std::string& text, Spectrum& out, std::string& why) {
         if (columns == 0) {
             const bool numbered = !cells.empty() && cells[0] == "scan";
             columns = numbered ? 3 : 2;
-            if (cells.size() != columns || cells[columns - 2] != "wavelength_nm") {
+            wavenumbers = cells.size() == columns && cells[columns - 2] == kWavenumberKey;
+            if (cells.size() != columns ||
+                (cells[columns - 2] != "wavelength_nm" && !wavenumbers)) {
                 why = "not a spectrum written by quillon scan (the header is '" + line + "')";
                 return false;
             }
@@ -117,11 +144,17 @@ bool fromCsv(const std::string& text, Spectrum& out, std::string& why) {
             continue;
         }
         double nm = 0, value = 0;
-        if (cells.size() != columns || !parseFiniteDouble(cells[columns - 2], nm) ||
-            !parseFiniteDouble(cells[columns - 1], value)) {
-            why = "line " + std::to_string(number) + " is not a wavelength and an intensity: '" +
-                  line + "'";
+        const std::string where = "line " + std::to_string(number) + " ('" + line + "')";
+        if (cells.size() != columns) {
+            why = where + " has " + std::to_string(cells.size()) + " fields, not " +
+                  std::to_string(columns);
             return false;
+        }
+        for (auto [cell, target] : {std::pair{columns - 2, &nm}, {columns - 1, &value}}) {
+            if (!parseDecimal(trimmed(cells[cell]), *target)) {
+                why = where + ": '" + trimmed(cells[cell]) + "' is not a decimal number";
+                return false;
+            }
         }
         if (columns == 3) {
             if (scanSeen.empty()) scanSeen = cells[0];
@@ -137,6 +170,7 @@ bool fromCsv(const std::string& text, Spectrum& out, std::string& why) {
         why = "it is empty";
         return false;
     }
+    if (wavenumbers) toWavenumbers(out);
     return true;
 }
 
@@ -152,10 +186,16 @@ bool parseSpectrumText(const std::string& text, Spectrum& out, std::string& why)
     const bool json = first != std::string::npos && text[first] == '{';
     const bool jcamp = first != std::string::npos && text.compare(first, 2, "##") == 0;
     Spectrum read;
-    if (!(json    ? fromJson(text, read, why)
-          : jcamp ? parseJcampText(text, read, why)
-                  : fromCsv(text, read, why)))
+    std::string yUnits;
+    if (jcamp) {
+        if (!parseJcampSpectrum(text, read, yUnits, why)) return false;
+        if (yUnits != namesOf(Quantity::Intensity).units) {
+            why = "it holds ##YUNITS=" + yUnits + ", not intensities";
+            return false;
+        }
+    } else if (!(json ? fromJson(text, read, why) : fromCsv(text, read, why))) {
         return false;
+    }
     if (read.wavelengthNm.size() != read.value.size()) {
         why = std::to_string(read.wavelengthNm.size()) + " wavelengths but " +
               std::to_string(read.value.size()) + " intensities";
@@ -169,6 +209,13 @@ bool parseSpectrumText(const std::string& text, Spectrum& out, std::string& why)
         if (!(std::isfinite(read.wavelengthNm[i]) && read.wavelengthNm[i] > 0 &&
               std::isfinite(read.value[i]))) {
             why = "point " + std::to_string(i + 1) + " is not a wavelength and an intensity";
+            return false;
+        }
+        if (i > 0 && !(read.wavelengthNm[i] > read.wavelengthNm[i - 1])) {
+            why = "the wavelength of point " + std::to_string(i + 1) +
+                  " does not rise above "
+                  "that of point " +
+                  std::to_string(i);
             return false;
         }
     }

@@ -27,9 +27,18 @@ void writeSvg(FILE* out, const ScanSeries& series);
 std::string formatValue(const ScanSeries& series, double value);
 // A wavelength with six decimals, as every text format writes it.
 std::string formatWavelength(double nm);
+// A measured spectrum as every output shows it: on the series' grid when it has one.
+Spectrum shownSpectrum(const ScanSeries& series, const Spectrum& spectrum);
+// The same with the X the files give: wavelengths, or with --xunits cm-1
+// wavenumbers in ascending order; and the name of that X in CSV and JSON.
+Spectrum filesAxis(const ScanSeries& series, const Spectrum& spectrum);
+const char* filesAxisKey(const ScanSeries& series);
 
-// JCAMP-DX 4.24 of one scan, XYPOINTS one "x, y" pair per line, with the
-// same digits as the CSV ("?" for a point without a value).
+// JCAMP-DX 4.24 of one scan with the same digits as the CSV ("?" for a point
+// without a value): ##XYPOINTS=(XY..XY), one "x, y" pair per line, or on an
+// even grid in nm ##XYDATA=(X++(Y..Y)) with ##DELTAX, written only when the
+// project's reader reads every point of it back. The title is the sample's
+// name else the configuration's; the comment is ##SAMPLE DESCRIPTION.
 void writeJcamp(FILE* out, const ScanSeries& series, const ScanResult& scan);
 // The file of scan `number` when a run writes several: FILE.jdx -> FILE-2.jdx.
 std::string numberedPath(const std::string& path, unsigned number);

@@ -1,6 +1,6 @@
-// One module as the publisher serves it: measured through the host core
-// (describe, measure, lamp), plus its facts and its active configuration.
-// Called on the module's own thread, cancel() excepted.
+// One module as the publisher serves it: its handle, which the host core
+// measures with, and its facts and active configuration. Called on the
+// module's own thread, cancel() excepted.
 #pragma once
 
 #include <array>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "measured_module.h"
+#include "quillon.h"
 
 namespace quillon::cli::publish {
 
@@ -22,8 +22,10 @@ struct ModuleFacts {
     std::optional<std::string> activeName;
 };
 
-class Instrument : public MeasuredModule {
+class Instrument {
   public:
+    virtual ~Instrument() = default;
+    virtual quillon_module* handle() const = 0;
     virtual const std::string& serial() const = 0;
     // False with the reason.
     virtual bool read(ModuleFacts& facts, std::string& why) = 0;

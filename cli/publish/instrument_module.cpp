@@ -25,6 +25,7 @@ class ModuleInstrument final : public Instrument {
     ModuleInstrument(const ModuleInstrument&) = delete;
     ModuleInstrument& operator=(const ModuleInstrument&) = delete;
 
+    quillon_module* handle() const override { return module_; }
     const std::string& serial() const override { return serial_; }
 
     bool read(ModuleFacts& facts, std::string& why) override {
@@ -63,82 +64,11 @@ class ModuleInstrument final : public Instrument {
         return check(quillon_active_set(module_, position), "activate", why);
     }
 
-    bool describe(ScanSeries& series, unsigned& points, std::string& why) override {
-        uint32_t words[7] = {};
-        if (quillon_versions(module_, words) == QUILLON_OK)
-            series.versions = std::array<unsigned, 7>{words[0], words[1], words[2], words[3],
-                                                      words[4], words[5], words[6]};
-        size_t active = 0;
-        if (!check(quillon_active_get(module_, &active), "active position", why)) return false;
-        series.position = static_cast<int>(active);
-        size_t count = 0;
-        ConfigView config;
-        if (quillon_config_count(module_, &count) != QUILLON_OK || active >= count ||
-            !this->config(active, config, why)) {
-            why = "no configuration is active at position " + std::to_string(active);
-            return false;
-        }
-        size_t n = 0;
-        if (!check(quillon_point_count(module_, &n), "points", why)) return false;
-        if (n == 0) {
-            why = "the active configuration has no patterns to scan";
-            return false;
-        }
-        points = static_cast<unsigned>(n);
-        series.candidateNames = {config.name};
-        series.configuration = std::move(config);
-        uint32_t estimate = 0;
-        if (quillon_estimated_scan_time(module_, &estimate) == QUILLON_OK)
-            series.estimatedScanMs = static_cast<int>(estimate);
-        return true;
-    }
-
-    bool measure(const MeasureOptions& options, Spectrum& out, std::string& why) override {
-        const size_t n = options.points;
-        std::vector<double> wavelengths(n);
-        std::vector<int32_t> intensities(n);
-        Spectrum sum;
-        sum.value.assign(n, 0.0);
-        for (unsigned k = 0; k < options.average; ++k) {
-            if (options.abandon && options.abandon()) return abandoned(why);
-            size_t got = 0;
-            const quillon_result result =
-                quillon_scan(module_, wavelengths.data(), intensities.data(), n, &got);
-            if (result == QUILLON_ERR_CANCELLED) return abandoned(why);
-            if (!check(result, "scan failed", why)) return false;
-            if (got != n) {
-                why = "the scan gave " + std::to_string(got) + " points, not " + std::to_string(n);
-                return false;
-            }
-            if (k == 0) {
-                sum.wavelengthNm = wavelengths;
-            } else if (sum.wavelengthNm != wavelengths) {
-                why = "the wavelengths changed between the averaged scans";
-                return false;
-            }
-            for (size_t i = 0; i < n; ++i) sum.value[i] += intensities[i];
-        }
-        if (options.abandon && options.abandon()) return abandoned(why);
-        for (double& value : sum.value) value /= options.average;
-        out = std::move(sum);
-        return true;
-    }
-
-    bool setLamp(bool on) override {
-        std::string why;
-        return check(quillon_lamp_set(module_, on ? 1 : 0), "lamp", why);
-    }
-
     void cancel() override { quillon_cancel(module_); }
 
     bool gone() const override { return gone_.load(); }
 
   private:
-    static bool abandoned(std::string& why) {
-        why.clear();
-        return false;
-    }
-
     bool check(quillon_result result, const char* what, std::string& why) {
         if (result == QUILLON_OK) return true;
         if (result == QUILLON_ERR_DISCONNECTED || result == QUILLON_ERR_NOT_FOUND) gone_ = true;

@@ -65,7 +65,7 @@ ModulePublisher::ModulePublisher(std::unique_ptr<Instrument> instrument, Publish
       serial_(instrument_->serial()),
       topicRoot_(settings_.prefix + "/" + serial_ + "/"),
       queue_(settings_.queue, kWindow),
-      lamp_(*instrument_),
+      lamp_(instrument_->handle()),
       nextId_(settings_.firstId) {}
 
 ModulePublisher::~ModulePublisher() {
@@ -248,6 +248,7 @@ void ModulePublisher::runMeasurement(const Job& job) {
     plan.intervalSeconds = command.intervalSeconds;
     plan.average = command.scan.average;
     plan.keepLast = 1;  // each spectrum is handed on as it completes
+    plan.module = instrument_->handle();
     switch (command.scan.lamp) {
         case LampRequest::Auto:
             plan.lamp = LampPolicy::On;

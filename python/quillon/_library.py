@@ -1,14 +1,15 @@
-"""Finding and loading libquillonlib, and the prototypes of its exports.
+"""Finding and loading libquillonlib, and the prototypes of its functions:
+the quillon_* functions of quillon.h, through which modules are driven, and
+the exports of quillonlib.h behind the fixed tables.
 
-The library keeps one session per process and serves one caller at a time,
-so every sequence of calls that belongs together runs under ``LOCK``.
+The 29 exports keep one session per process, so every sequence of them that
+belongs together runs under ``LOCK``; quillon.h modules need no lock here.
 """
 
 import ctypes
 import os
 import threading
 
-from .errors import CODE_TEXTS
 
 LIBRARY_NAME = "libquillonlib.so.1"
 
@@ -20,8 +21,48 @@ _uint_p = _c.POINTER(_c.c_uint)
 _ushort_p = _c.POINTER(_c.c_ushort)
 _double_p = _c.POINTER(_c.c_double)
 
+class ModuleInfo(ctypes.Structure):
+    _fields_ = [("path", ctypes.c_char * 256), ("serial", ctypes.c_char * 64)]
+
+
+class SectionStruct(ctypes.Structure):
+    _fields_ = [("scan_type", ctypes.c_int), ("width_nm", ctypes.c_double),
+                ("start_nm", ctypes.c_uint16), ("end_nm", ctypes.c_uint16),
+                ("patterns", ctypes.c_uint16), ("exposure_ms", ctypes.c_double)]
+
+
+_module = ctypes.c_void_p
+_size_p = ctypes.POINTER(ctypes.c_size_t)
+_result = ctypes.c_int
+
 # name: (result type, argument types)
 _PROTOTYPES = {
+    "quillon_result_text": (ctypes.c_char_p, [_result]),
+    "quillon_list": (_result, [ctypes.POINTER(ModuleInfo), ctypes.c_size_t, _size_p]),
+    "quillon_open": (_result, [ctypes.c_char_p, ctypes.POINTER(_module)]),
+    "quillon_close": (None, [_module]),
+    "quillon_module_identity": (_result, [_module, ctypes.POINTER(ModuleInfo)]),
+    "quillon_versions": (_result, [_module, ctypes.POINTER(ctypes.c_uint32)]),
+    "quillon_config_count": (_result, [_module, _size_p]),
+    "quillon_config_name": (_result, [_module, ctypes.c_size_t, ctypes.c_char_p,
+                                      ctypes.c_size_t]),
+    "quillon_config_sections": (_result, [_module, ctypes.c_size_t,
+                                          ctypes.POINTER(SectionStruct), ctypes.c_size_t, _size_p,
+                                          ctypes.POINTER(ctypes.c_uint16)]),
+    "quillon_config_add": (_result, [_module, ctypes.c_char_p, ctypes.POINTER(SectionStruct),
+                                     ctypes.c_size_t, ctypes.c_uint16, _size_p, ctypes.c_char_p,
+                                     ctypes.c_size_t]),
+    "quillon_config_remove": (_result, [_module, ctypes.c_size_t]),
+    "quillon_active_get": (_result, [_module, _size_p]),
+    "quillon_active_set": (_result, [_module, ctypes.c_size_t]),
+    "quillon_point_count": (_result, [_module, _size_p]),
+    "quillon_estimated_scan_time": (_result, [_module, ctypes.POINTER(ctypes.c_uint32)]),
+    "quillon_max_patterns": (_result, [_module, ctypes.c_int, ctypes.c_uint16, ctypes.c_uint16,
+                                       ctypes.c_double, ctypes.POINTER(ctypes.c_uint32)]),
+    "quillon_lamp_set": (_result, [_module, ctypes.c_int]),
+    "quillon_scan": (_result, [_module, ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t,
+                               _size_p]),
+    "quillon_cancel": (_result, [_module]),
     "enumerateDevices": (_c.c_int, [_uint_p]),
     "openSpectrometer": (_c.c_int, [_c.c_int]),
     "closeSpectrometer": (None, []),
@@ -102,13 +143,6 @@ for _name, (_result, _arguments) in _PROTOTYPES.items():
     _function.argtypes = _arguments
 
 
-def last_text():
-    text = lib.getLastException()
-    return text.decode("utf-8", "replace") if text else CODE_TEXTS[0]
-
-
-def clear_last_error():
-    """Stores "no error" as the last failure, for calls that fail without
-    storing a code of their own."""
-    low, high = _c.c_uint(), _c.c_uint()
-    lib.getPatternsRange(_c.byref(low), _c.byref(high))
+def result_text(result):
+    """The library's text of a quillon_result."""
+    return lib.quillon_result_text(result).decode("utf-8", "replace")

@@ -37,8 +37,12 @@ class Section:
 
 @dataclasses.dataclass(frozen=True)
 class Configuration:
+    """A stored configuration; ``position`` is where the module stores it
+    (None for one not stored)."""
+
     name: str
     sections: tuple
+    position: int = None
 
     def __post_init__(self):
         object.__setattr__(self, "sections", tuple(self.sections))
@@ -139,6 +143,19 @@ def check_name(name):
     return name.encode("utf-8")
 
 
+def width_pixels(width_nm):
+    """The pixel count of a pattern width given in nm (a value of
+    :func:`pattern_widths`); ValueError otherwise."""
+    try:
+        index = _table_index(pattern_widths(), float(width_nm))
+    except (TypeError, ValueError):
+        index = None
+    if index is None:
+        raise ValueError(f"width {width_nm!r} nm is not a pattern width "
+                         f"(quillon.pattern_widths() lists them)")
+    return index + 2
+
+
 def checked_section(section, number):
     """The section with its values checked and taken from the library's
     tables, plus its width in pixels; ValueError naming the section otherwise."""
@@ -154,10 +171,10 @@ def checked_section(section, number):
     except ValueError as error:
         raise ValueError(f"{where}: {error}") from None
     widths, exposures = pattern_widths(), exposure_times()
-    width = _table_index(widths, float(section.width_nm))
-    if width is None:
-        raise ValueError(f"{where}: width {section.width_nm} nm is not a pattern width "
-                         f"(quillon.pattern_widths() lists them)")
+    try:
+        width = width_pixels(section.width_nm) - 2
+    except ValueError as error:
+        raise ValueError(f"{where}: {error}") from None
     exposure = _table_index(exposures, float(section.exposure_ms))
     if exposure is None:
         raise ValueError(f"{where}: exposure {section.exposure_ms} ms is not an exposure time; "

@@ -1,57 +1,39 @@
-"""Exceptions raised by the package, and the library's failure codes.
+"""Exceptions raised by the package, and the library's result codes.
 
-The library reports a failure as a result of -1 and a text that
-``getLastException()`` returns; it has no call that hands out the code
-itself. The code is therefore found from the text, which is unique per code.
+Every failure carries the ``quillon_result`` value the library returned
+(``code``) and its text (``text``), both as the library gives them.
 """
 
-# The library's failure codes and their texts.
-CODE_TEXTS = {
-    0: "no error",
-    101001: "Input/output error",
-    101002: "Invalid parameter",
-    101003: "Access denied (insufficient permissions)",
-    101004: "No such device (it may have been disconnected)",
-    101005: "Entity not found",
-    101006: "Resource busy",
-    101007: "Operation timed out",
-    101008: "Overflow",
-    101009: "Pipe error",
-    101010: "System call interrupted (perhaps due to signal)",
-    101011: "USB insufficient memory",
-    101012: "Operation not supported or unimplemented on this platform",
-    102001: "device index error",
-    102002: "device not found",
-    102003: "device handle error",
-    102004: "device pointer error",
-    102005: "device param[in] error",
-    102006: "device param[out] error",
-    102007: "device return error",
-    102008: "NIR insufficient memory",
-}
-_CODES_BY_TEXT = {text: code for code, text in CODE_TEXTS.items()}
-
-NO_SUCH_DEVICE = 101004
-ENTITY_NOT_FOUND = 101005
-INVALID_PARAMETER = 101002
-ACCESS_DENIED = 101003
-RESOURCE_BUSY = 101006
-TIMED_OUT = 101007
+# The quillon_result values (quillon.h).
+OK = 0
+NOT_FOUND = 1
+BUSY = 2
+ACCESS_DENIED = 3
+TIMEOUT = 4
+DISCONNECTED = 5
+REFUSED = 6
+INVALID_ARGUMENT = 7
+BUFFER_TOO_SMALL = 8
+CANCELLED = 9
+NO_HID_LAYER = 10
+NO_MEMORY = 11
+NO_CONFIGURATION = 12
+BAD_DATA = 13
+INCOMPLETE = 14
 
 
 class QuillonError(Exception):
-    """A failure the library reported. ``code`` is its failure code (0 when
-    the library stored none for this failure), ``text`` the library's text."""
+    """A failure the library reported: ``code`` is its quillon_result value,
+    ``text`` the library's text of it."""
 
-    def __init__(self, message, code=0, text=None):
+    def __init__(self, message, code=0, text=""):
         self.code = code
-        self.text = CODE_TEXTS.get(code, "unknow") if text is None else text
-        detail = f"{message}: {self.text}" if self.text and self.text != "no error" else message
-        super().__init__(detail)
+        self.text = text
+        super().__init__(f"{message}: {text}" if text else message)
 
 
 class NoModuleError(QuillonError):
-    """No module is attached, or none at the index asked for."""
+    """No module is attached, or none at the index, path or serial asked for."""
 
 
 class ModuleBusyError(QuillonError):
@@ -66,31 +48,20 @@ class ModuleTimeoutError(QuillonError):
     """The module did not answer in time."""
 
 
+class ScanCancelledError(QuillonError):
+    """Spectrometer.cancel() stopped the scan."""
+
+
 _CLASSES = {
-    NO_SUCH_DEVICE: NoModuleError,
-    ENTITY_NOT_FOUND: NoModuleError,
-    RESOURCE_BUSY: ModuleBusyError,
+    NOT_FOUND: NoModuleError,
+    NO_HID_LAYER: NoModuleError,
+    BUSY: ModuleBusyError,
     ACCESS_DENIED: AccessDeniedError,
-    TIMED_OUT: ModuleTimeoutError,
+    TIMEOUT: ModuleTimeoutError,
+    CANCELLED: ScanCancelledError,
 }
 
 
-def code_of(text):
-    """The failure code whose text is ``text``; -1 for "unknow"."""
-    return _CODES_BY_TEXT.get(text, -1)
-
-
-def error_for(message, text):
-    """The exception for a failure whose library text is ``text``."""
-    code = code_of(text)
+def error_for(message, code, text):
+    """The exception for a failure with quillon_result ``code``."""
     return _CLASSES.get(code, QuillonError)(message, code, text)
-
-
-# Negative results of the calls that hand back the link's own result instead
-# of storing a failure code, as the failure code that says the same.
-_LINK_CODES = {-1: 101001, -2: 102007, -3: 102007, -4: TIMED_OUT}
-
-
-def link_error(message, result):
-    code = _LINK_CODES.get(result, 102007)
-    return _CLASSES.get(code, QuillonError)(message, code)

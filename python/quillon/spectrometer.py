@@ -1,117 +1,115 @@
-"""Finding, opening and driving a module."""
+"""Finding, opening and driving modules, several at once, through quillon.h."""
 
 import ctypes
+import dataclasses
 import datetime
-import weakref
+import os
+import stat
+import threading
+import time
+import warnings
 
 import numpy as np
 
 from . import configuration as cfg
-from ._library import LOCK, clear_last_error, last_text, lib
-from .errors import (ENTITY_NOT_FOUND, INVALID_PARAMETER, RESOURCE_BUSY, ModuleBusyError,
-                     NoModuleError, QuillonError, code_of, error_for, link_error)
+from ._library import ModuleInfo, SectionStruct, lib, result_text
+from .errors import (BUFFER_TOO_SMALL, CANCELLED, INVALID_ARGUMENT, NOT_FOUND, OK,
+                     NoModuleError, QuillonError, error_for)
 from .spectrum import Spectrum
 
 MAX_POSITIONS = 20  # configurations a module stores
-_NAME_BUFFER = 256  # longer than any name; the library copies names without a NUL
-_TYPE_BUFFER = 32
+_NAME_BUFFER = 64
+_REASON_BUFFER = 256
+# How often a scan on the main thread lets Python see Ctrl-C.
+_INTERRUPT_POLL_S = 0.02
+
+
+@dataclasses.dataclass(frozen=True)
+class ModuleEntry:
+    """An attached module: its path (what :class:`Spectrometer` opens) and its
+    serial number ("" when it has none)."""
+
+    path: str
+    serial: str
+
+
+def _check(result, message):
+    if result != OK:
+        raise error_for(message, result, result_text(result))
 
 
 def list_modules():
-    """The indices of the attached modules; empty when none is attached."""
-    count = ctypes.c_uint()
-    with LOCK:
-        if lib.enumerateDevices(ctypes.byref(count)) != 0:
-            text = last_text()
-            if code_of(text) == ENTITY_NOT_FOUND:
-                return []
-            raise error_for("cannot look for modules", text)
-    return list(range(count.value))
+    """The attached modules, in the order the system lists them; empty when
+    none is attached."""
+    count = ctypes.c_size_t()
+    _check(lib.quillon_list(None, 0, ctypes.byref(count)), "cannot look for modules")
+    infos = (ModuleInfo * max(count.value, 1))()
+    _check(lib.quillon_list(infos, count.value, ctypes.byref(count)), "cannot look for modules")
+    return [ModuleEntry(i.path.decode("utf-8", "replace"), i.serial.decode("utf-8", "replace"))
+            for i in infos[:count.value]]
 
 
-def _read_configurations():
-    configs = []
-    for i in range(lib.getScanSectionNumber()):
-        name = ctypes.create_string_buffer(_NAME_BUFFER)
-        if lib.getScanSectionName(i, name, _NAME_BUFFER - 1) != 0:
-            continue
-        sections = []
-        for s in range(lib.getScanSectionNameNumber(name.value)):
-            kind = ctypes.create_string_buffer(_TYPE_BUFFER)
-            width, exposure = ctypes.c_double(), ctypes.c_double()
-            start, end, patterns = ctypes.c_ushort(), ctypes.c_ushort(), ctypes.c_ushort()
-            if lib.getScanSectionNameCfg(name.value, s, kind, _TYPE_BUFFER - 1, width, start, end,
-                                         patterns, exposure) == 0:
-                sections.append(cfg.Section(kind.value.decode("utf-8", "replace"), start.value,
-                                            end.value, width.value, patterns.value,
-                                            exposure.value))
-        configs.append(cfg.Configuration(name.value.decode("utf-8", "replace"), sections))
-    return configs
-
-
-def _active_points():
-    length = ctypes.c_uint(0)  # the library adds to it
-    return length.value if lib.getFormattedSpectrumLengths(ctypes.byref(length)) == 0 else None
+def _choose(index_or_path, serial):
+    modules = list_modules()
+    if serial is not None:
+        for entry in modules:
+            if entry.serial == serial:
+                return entry
+        raise NoModuleError(f"no module with serial number {serial!r} ({len(modules)} found)",
+                            NOT_FOUND, result_text(NOT_FOUND))
+    if isinstance(index_or_path, str):
+        for entry in modules:
+            if entry.path == index_or_path:
+                return entry
+        raise NoModuleError(f"no module at {index_or_path!r}", NOT_FOUND,
+                            result_text(NOT_FOUND))
+    index = cfg.whole_number(index_or_path, "module index", 0, 2**31 - 1)
+    if index >= len(modules):
+        raise NoModuleError(f"no module at index {index} ({len(modules)} found)", NOT_FOUND,
+                            result_text(NOT_FOUND))
+    return modules[index]
 
 
 class Spectrometer:
-    """An open module. One at a time per process; usable from several threads.
+    """An open module. Several may be open at once, each on its own module;
+    each may be used from several threads (its calls take turns).
 
     >>> with quillon.Spectrometer() as sp:
     ...     spectrum = sp.scan()
+
+    ``Spectrometer(1)`` opens the second module of :func:`list_modules`,
+    ``Spectrometer(path)`` the one at that path, ``Spectrometer(serial="A1")``
+    the one with that serial number.
     """
 
-    # The Spectrometer that holds the module in this process, weakly: one that
-    # is dropped without close() closes the module when it is collected.
-    _open = None
-
-    @staticmethod
-    def _holder():
-        return Spectrometer._open() if Spectrometer._open is not None else None
-
-    def __init__(self, index=0):
-        self.index = cfg.whole_number(index, "module index", -2**31, 2**31 - 1)
-        self._closed = True
-        with LOCK:
-            holder = Spectrometer._holder()
-            if holder is not None:
-                raise ModuleBusyError(f"module {holder.index} is open already in this process; "
-                                      f"close it first", RESOURCE_BUSY)
-            count = ctypes.c_uint()
-            if lib.enumerateDevices(ctypes.byref(count)) != 0:
-                raise error_for("no module found", last_text())
-            if lib.openSpectrometer(self.index) != 0:
-                text = last_text()
-                lib.closeSpectrometer()  # opening may fail after the handle was taken
-                if code_of(text) == INVALID_PARAMETER:
-                    raise NoModuleError(f"no module at index {self.index} "
-                                        f"({count.value} found)", INVALID_PARAMETER, text)
-                raise error_for(f"cannot open module {self.index}", text)
-            self._closed = False
-            Spectrometer._open = weakref.ref(self)
-            try:
-                self._position = self._read_active_position()
-                self._versions = self._read_versions()
-            except QuillonError:
-                self.close()
-                raise
-            self._name_active()
+    def __init__(self, index_or_path=0, serial=None):
+        entry = _choose(index_or_path, serial)
+        self.path, self.serial = entry.path, entry.serial
+        self._handle = ctypes.c_void_p()
+        _check(lib.quillon_open(entry.path.encode("utf-8"), ctypes.byref(self._handle)),
+               f"cannot open the module at {entry.path}")
+        self._closing = threading.Lock()
+        self._versions = None
+        try:
+            words = (ctypes.c_uint32 * 7)()
+            _check(lib.quillon_versions(self._handle, words), "cannot read the module's versions")
+            self._versions = tuple(words)
+        except QuillonError:
+            self.close()
+            raise
 
     # ---- lifecycle --------------------------------------------------------
 
     def close(self):
         """Closes the module; closing a closed Spectrometer does nothing."""
-        with LOCK:
-            if self._closed:
-                return
-            self._closed = True
-            lib.closeSpectrometer()
-            if Spectrometer._holder() in (self, None):
-                Spectrometer._open = None
+        with self._closing:
+            handle, self._handle = self._handle, None
+        if handle:
+            lib.quillon_close(handle)
 
     @property
     def closed(self):
-        return self._closed
+        return not self._handle
 
     def __enter__(self):
         return self
@@ -126,103 +124,114 @@ class Spectrometer:
             pass
 
     def __repr__(self):
-        state = "closed" if self._closed else f"open, active position {self._position}"
-        return f"<quillon.Spectrometer module {self.index}, {state}>"
+        if self.closed:
+            return f"<quillon.Spectrometer {self.serial or self.path}, closed>"
+        return f"<quillon.Spectrometer {self.serial or self.path}, open>"
 
-    def _check_open(self):
-        if self._closed:
+    def _h(self):
+        handle = self._handle
+        if not handle:
             raise ValueError("operation on a closed Spectrometer")
+        return handle
 
     # ---- module state -----------------------------------------------------
-
-    def _read_active_position(self):
-        index = ctypes.c_int(-1)
-        lib.getActiveScanIndex(ctypes.byref(index))
-        if index.value < 0:
-            raise link_error("cannot read the active position", index.value)
-        return index.value
-
-    def _read_versions(self):
-        words = [ctypes.c_uint() for _ in range(7)]
-        clear_last_error()
-        if lib.getVersions(*[ctypes.byref(w) for w in words]) != 0:
-            raise error_for("cannot read the module's versions", last_text())
-        return tuple(w.value for w in words)
-
-    def _name_active(self):
-        # The library activates by position but lists by name; the name is
-        # known when the active position's point count fits one configuration.
-        points = _active_points()
-        fitting = [c.name for c in _read_configurations() if c.points == points]
-        self._active_name = fitting[0] if len(fitting) == 1 else None
 
     @property
     def versions(self):
         """The module's seven version words."""
-        with LOCK:
-            self._check_open()
-            return self._versions
+        self._h()
+        return self._versions
 
     @property
     def estimated_scan_time_ms(self):
-        with LOCK:
-            self._check_open()
-            result = lib.getEstimatedScanTime()
-        if result < 0:
-            raise link_error("cannot read the estimated scan time", result)
-        return result
+        ms = ctypes.c_uint32()
+        _check(lib.quillon_estimated_scan_time(self._h(), ctypes.byref(ms)),
+               "cannot read the estimated scan time")
+        return ms.value
 
     @property
     def active_position(self):
         """The position of the configuration that scans use."""
-        with LOCK:
-            self._check_open()
-            return self._read_active_position()
+        position = ctypes.c_size_t()
+        _check(lib.quillon_active_get(self._h(), ctypes.byref(position)),
+               "cannot read the active position")
+        return position.value
 
     @property
     def configurations(self):
-        """The stored configurations, in the library's listing order (by name)."""
-        with LOCK:
-            self._check_open()
-            return _read_configurations()
+        """The stored configurations in position order, each with ``.position``."""
+        handle = self._h()
+        count = ctypes.c_size_t()
+        _check(lib.quillon_config_count(handle, ctypes.byref(count)),
+               "cannot count the configurations")
+        configs = []
+        for p in range(count.value):
+            name = ctypes.create_string_buffer(_NAME_BUFFER)
+            _check(lib.quillon_config_name(handle, p, name, _NAME_BUFFER),
+                   f"cannot read the name at position {p}")
+            sections = (SectionStruct * cfg.MAX_SECTIONS)()
+            n = ctypes.c_size_t()
+            _check(lib.quillon_config_sections(handle, p, sections, cfg.MAX_SECTIONS,
+                                               ctypes.byref(n), None),
+                   f"cannot read the sections at position {p}")
+            types = cfg.scan_types()
+            configs.append(cfg.Configuration(
+                name.value.decode("utf-8", "replace"),
+                [cfg.Section(types[s.scan_type] if 0 <= s.scan_type < len(types) else "?",
+                             s.start_nm, s.end_nm, s.width_nm, s.patterns, s.exposure_ms)
+                 for s in sections[:n.value]],
+                position=p))
+        return configs
 
-    def activate(self, position):
-        """Makes the configuration at ``position`` the one that scans use."""
-        position = cfg.whole_number(position, "position", 0, MAX_POSITIONS - 1)
-        with LOCK:
-            self._check_open()
-            # Names are listed once each, so at least this many positions hold one.
-            known = lib.getScanSectionNumber()
-            previous = self._position
-            if lib.setActiveScanIndex(position) != 0:
-                raise error_for(f"the module refused position {position}", last_text())
-            self._position = position
-            if position >= known and _active_points() is None:
-                lib.setActiveScanIndex(previous)
-                self._position = previous
-                raise ValueError(f"position {position} holds no configuration")
-            self._name_active()
+    def _position_of(self, position_or_name):
+        configs = self.configurations
+        if isinstance(position_or_name, str):
+            found = [c.position for c in configs if c.name == position_or_name]
+            if not found:
+                raise ValueError(f"no stored configuration is named {position_or_name!r}")
+            if len(found) > 1:
+                raise ValueError(f"positions {', '.join(map(str, found))} are all named "
+                                 f"{position_or_name!r}; give the position")
+            return found[0]
+        position = cfg.whole_number(position_or_name, "position", 0, MAX_POSITIONS - 1)
+        if position >= len(configs):
+            raise ValueError(f"position {position} holds no configuration")
+        return position
+
+    def activate(self, position_or_name):
+        """Makes a stored configuration the one that scans use: by position, or
+        by name when only one configuration carries that name."""
+        position = self._position_of(position_or_name)
+        _check(lib.quillon_active_set(self._h(), position),
+               f"the module refused position {position}")
 
     def set_lamp(self, on):
-        with LOCK:
-            self._check_open()
-            lib.setLampStatus(1 if on else 0)
+        _check(lib.quillon_lamp_set(self._h(), 1 if on else 0), "cannot switch the lamp")
 
-    def max_patterns(self, start_nm, end_nm, width_px, scan_type):
-        """The largest pattern count of a section of this range, width (pixels)
-        and scan type (0 or "Column", 1 or "Hadamard"); 0 when none fits."""
+    def max_patterns(self, start_nm, end_nm, width_nm=None, scan_type="Column", *, width_px=None):
+        """The largest pattern count of a section of this range, pattern width
+        and scan type (0 or "Column", 1 or "Hadamard"); 0 when none fits. The
+        width is in nm, a value of :func:`pattern_widths` as in
+        :class:`Section`, or in pixels by the keyword ``width_px``."""
         start, end = cfg.check_range(start_nm, end_nm)
-        widths = len(cfg.pattern_widths())
-        width = cfg.whole_number(width_px, "width (pixels)", 2, widths + 1)
+        widths = cfg.pattern_widths()
+        if (width_nm is None) == (width_px is None):
+            raise ValueError("give the width either in nm or, by keyword, as width_px")
+        if width_px is not None:
+            width = cfg.whole_number(width_px, "width (pixels)", 2, len(widths) + 1)
+        else:
+            width = cfg.width_pixels(width_nm)
         kind = cfg.scan_type_number(scan_type)
-        with LOCK:
-            self._check_open()
-            return max(0, lib.getMaxPattern(b"", start, end, width, kind, 1))
+        most = ctypes.c_uint32()
+        _check(lib.quillon_max_patterns(self._h(), kind, start, end, widths[width - 2],
+                                        ctypes.byref(most)), "cannot compute the pattern count")
+        return most.value
 
     def add_configuration(self, name, sections, repeats=1):
         """Stores a new configuration of one to five sections after the
-        existing ones. Every value is checked before anything is sent; when the
-        module or the library refuses it, nothing of it stays behind."""
+        existing ones and returns its position. Every value is checked before
+        anything is sent; when the module or the library refuses it, nothing
+        of it stays behind."""
         encoded = cfg.check_name(name)
         sections = list(sections)
         if not 1 <= len(sections) <= cfg.MAX_SECTIONS:
@@ -234,80 +243,136 @@ class Spectrometer:
         if total > most:
             raise ValueError(f"the sections hold {total} patterns together; "
                              f"a configuration has at most {most}")
-        with LOCK:
-            self._check_open()
-            if any(c.name == name for c in _read_configurations()):
-                raise ValueError(f"a configuration named {name!r} is stored already")
-            for i, (s, width_px) in enumerate(checked):
-                kind = cfg.scan_type_number(s.type)
-                fits = lib.getMaxPattern(encoded, s.start_nm, s.end_nm, width_px, kind,
-                                         repeats & 0xFF)
-                if s.patterns > fits:
-                    raise ValueError(f"section {i + 1}: {s.start_nm}-{s.end_nm} nm at width "
-                                     f"{s.width_nm:.2f} holds at most {max(fits, 0)} {s.type} "
-                                     f"patterns, not {s.patterns}")
-            self._commit(encoded, name, [s for s, _ in checked], repeats)
+        if any(c.name == name for c in self.configurations):
+            raise ValueError(f"a configuration named {name!r} is stored already")
+        for i, (s, width_px) in enumerate(checked):
+            fits = self.max_patterns(s.start_nm, s.end_nm, width_px, s.type)
+            if s.patterns > fits:
+                raise ValueError(f"section {i + 1}: {s.start_nm}-{s.end_nm} nm at width "
+                                 f"{s.width_nm:.2f} holds at most {fits} {s.type} "
+                                 f"patterns, not {s.patterns}")
+        structs = (SectionStruct * len(checked))(*[
+            SectionStruct(cfg.scan_type_number(s.type), s.width_nm, s.start_nm, s.end_nm,
+                          s.patterns, s.exposure_ms) for s, _ in checked])
+        position = ctypes.c_size_t()
+        reason = ctypes.create_string_buffer(_REASON_BUFFER)
+        result = lib.quillon_config_add(self._h(), encoded, structs, len(checked), repeats,
+                                        ctypes.byref(position), reason, _REASON_BUFFER)
+        if result != OK:
+            why = reason.value.decode("utf-8", "replace") or result_text(result)
+            raise error_for(f"the configuration {name!r} was not stored", result, why)
+        return position.value
 
-    def _commit(self, encoded, name, sections, repeats):
-        clear_last_error()
-        taken = all(
-            lib.setTgtCfg(encoded, i, s.type.encode("ascii"), s.start_nm, s.end_nm, s.width_nm,
-                          s.patterns, s.exposure_ms) == 0 for i, s in enumerate(sections))
-        if taken and lib.setTgtCfgs(encoded, repeats) == 0:
-            self._name_active()
-            return
-        error = error_for(f"the configuration {name!r} was not stored", last_text())
-        # Refused sections stay in the library's view of the configurations
-        # (and a refused commit may leave the module short of the list);
-        # reopening reads both back from the module.
-        lib.closeSpectrometer()
-        if lib.openSpectrometer(self.index) != 0:
-            text = last_text()
-            self._closed = True
-            Spectrometer._open = None
-            raise error_for(f"{error}; reopening the module failed", text)
-        self._position = self._read_active_position()
-        self._name_active()
-        raise error
-
-    def remove_configuration(self, name):
-        """Removes the stored configuration ``name``."""
-        with LOCK:
-            self._check_open()
-            if not any(c.name == name for c in _read_configurations()):
-                raise ValueError(f"no stored configuration is named {name!r}")
-            if lib.removeTgtCfg(name.encode("utf-8")) != 0:
-                raise error_for(f"cannot remove {name!r}", last_text())
-            # The configurations behind it move up one position.
-            self._position = self._read_active_position()
-            self._name_active()
+    def remove_configuration(self, position_or_name):
+        """Removes a stored configuration, by position or by its unique name;
+        the ones after it move up one position."""
+        position = self._position_of(position_or_name)
+        _check(lib.quillon_config_remove(self._h(), position),
+               f"cannot remove the configuration at position {position}")
 
     # ---- measuring ----------------------------------------------------------
 
-    def scan(self, average=1):
+    def cancel(self):
+        """Stops a scan running on this module (from any thread): it raises
+        :class:`ScanCancelledError`. The module stays usable."""
+        handle = self._handle
+        if handle:
+            lib.quillon_cancel(handle)
+
+    def _scan_once(self, handle, wavelengths, counts):
+        got = ctypes.c_size_t()
+        outcome = {}
+
+        def run():
+            outcome["result"] = lib.quillon_scan(handle, wavelengths.ctypes.data,
+                                                 counts.ctypes.data, len(wavelengths),
+                                                 ctypes.byref(got))
+
+        if threading.current_thread() is not threading.main_thread():
+            run()
+        else:
+            # Ctrl-C reaches Python only between its own steps: the scan runs on
+            # a helper thread while this one waits, and a KeyboardInterrupt
+            # cancels it before it goes on up.
+            worker = threading.Thread(target=run, name="quillon scan", daemon=True)
+            worker.start()
+            try:
+                while worker.is_alive():
+                    worker.join(_INTERRUPT_POLL_S)
+            except BaseException:
+                lib.quillon_cancel(handle)
+                worker.join()
+                raise
+        result = outcome.get("result", CANCELLED)
+        if result == BUFFER_TOO_SMALL:
+            # Another thread activated a longer configuration meanwhile.
+            raise QuillonError("the active configuration changed during the scan", result,
+                               result_text(result))
+        _check(result, "scan failed" if result != CANCELLED else "scan cancelled")
+        return got.value
+
+    def scan(self, average=1, *, sample=None, comment=None, warmup=0):
         """Scans with the active configuration; with ``average`` > 1 the mean
-        of that many scans (float64 intensities)."""
+        of that many scans (float64 intensities). ``sample`` and ``comment``
+        go with the spectrum (and into its files). ``warmup`` > 0 switches the
+        lamp on and waits that many seconds before scanning, so the lamp's
+        light has settled; the lamp is then left on. Ctrl-C stops it at once
+        (KeyboardInterrupt), and so does :meth:`cancel` from another thread."""
         average = cfg.whole_number(average, "average", 1, 65535)
-        with LOCK:
-            self._check_open()
-            points = _active_points()
-            if points is None:
-                raise QuillonError(f"no configuration at the active position {self._position}")
-            wavelengths = np.empty(points, dtype=np.float64)
-            counts = np.empty(points, dtype=np.int32)
-            started = datetime.datetime.now(datetime.timezone.utc)
-            total = None
-            for k in range(average):
-                if lib.getFormattedSpectrum(wavelengths.ctypes.data, counts.ctypes.data) != 0:
-                    raise error_for("scan failed", last_text())
-                if average == 1:
-                    break
-                if total is None:
-                    first, total = wavelengths.copy(), counts.astype(np.float64)
-                elif not np.array_equal(first, wavelengths):
-                    raise QuillonError("the wavelengths changed between the averaged scans")
-                else:
-                    total += counts
-            values = counts if total is None else total / average
-            return Spectrum(wavelengths, values, position=self._position, started=started,
-                            configuration=self._active_name, versions=self._versions)
+        for name, text in (("sample", sample), ("comment", comment)):
+            if text is not None and not isinstance(text, str):
+                raise ValueError(f"{name} is a {type(text).__name__}, not a text")
+        warmup = float(warmup)
+        if not 0 <= warmup <= 3600:
+            raise ValueError(f"warmup {warmup:g} s is not within 0 to 3600 s")
+        if warmup > 0:
+            self.set_lamp(True)
+            time.sleep(warmup)
+        _warn_about_hadamard_table()
+        handle = self._h()
+        position = self.active_position
+        config = next((c for c in self.configurations if c.position == position), None)
+        if config is None:
+            raise QuillonError(f"no configuration at the active position {position}",
+                               INVALID_ARGUMENT, result_text(INVALID_ARGUMENT))
+        wavelengths = np.empty(config.points, dtype=np.float64)
+        counts = np.empty(config.points, dtype=np.int32)
+        started = datetime.datetime.now(datetime.timezone.utc)
+        total = None
+        for _ in range(average):
+            points = self._scan_once(handle, wavelengths, counts)
+            if average == 1:
+                break
+            if total is None:
+                first, total = wavelengths[:points].copy(), counts[:points].astype(np.float64)
+            elif not np.array_equal(first, wavelengths[:points]):
+                raise QuillonError("the wavelengths changed between the averaged scans")
+            else:
+                total += counts[:points]
+        values = counts[:points] if total is None else total / average
+        return Spectrum(wavelengths[:points], values, position=position, started=started,
+                        configuration=config.name, versions=self._versions,
+                        sample=sample, comment=comment)
+
+
+_warned_tables = set()
+
+
+def _warn_about_hadamard_table():
+    """The library decodes with its built-in table when the file that
+    QUILLONLIB_HADAMARD_TABLE names cannot be used, and says so only in its
+    log; a file that cannot even be opened is told here, once per path."""
+    path = os.environ.get("QUILLONLIB_HADAMARD_TABLE")
+    if not path or path in _warned_tables:
+        return
+    try:
+        info = os.stat(path)
+        reason = None if stat.S_ISREG(info.st_mode) else "not a regular file"
+        if reason is None and not os.access(path, os.R_OK):
+            reason = "the file cannot be read"
+    except OSError as error:
+        reason = error.strerror.lower() if error.strerror else str(error)
+    if reason is not None:
+        _warned_tables.add(path)
+        warnings.warn(f"QUILLONLIB_HADAMARD_TABLE {path} refused: {reason}; Hadamard sections "
+                      f"are decoded with the built-in table", RuntimeWarning, stacklevel=3)

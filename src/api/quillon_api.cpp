@@ -123,7 +123,7 @@ const char* quillon_result_text(quillon_result result) {
         case QUILLON_ERR_BUSY:
             return "the module is in use by another handle or process";
         case QUILLON_ERR_ACCESS_DENIED:
-            return "access to the module denied (insufficient permissions)";
+            return "Access denied (insufficient permissions)";
         case QUILLON_ERR_TIMEOUT:
             return "the module did not answer in time";
         case QUILLON_ERR_DISCONNECTED:

@@ -1,6 +1,11 @@
 #include "spectrum/hadamard_table_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <bitset>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -198,28 +203,33 @@ int parseHadamardTable(std::string_view input, HadamardColumns& out, int& orderC
 
 int readHadamardTableFile(const char* path, HadamardColumns& out, int& orderCount,
                           HadamardTableProblem& problem) {
+    const char* refusal = nullptr;
     std::string content;
-    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
-    bool readable = file != nullptr;
-    bool tooLarge = false;
-    if (file) {
+    // Opening never waits: a FIFO or a device named here must not hold the scan.
+    const int fd = path ? open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    struct stat info {};
+    if (fd < 0) {
+        refusal = errno == ENOENT ? "no such file" : "the file cannot be opened";
+    } else if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        refusal = "not a regular file";
+    } else {
         char buffer[4096];
-        size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-            content.append(buffer, got);
+        ssize_t got = 0;
+        while ((got = read(fd, buffer, sizeof buffer)) > 0) {
+            content.append(buffer, static_cast<size_t>(got));
             if (content.size() > kMaxTableFileBytes) {
-                tooLarge = true;
+                refusal = "the file is larger than any table";
                 break;
             }
         }
-        readable = std::ferror(file) == 0;
-        std::fclose(file);
+        if (got < 0) refusal = "the file cannot be read";
     }
-    if (!readable || tooLarge) {
+    if (fd >= 0) close(fd);
+    if (refusal != nullptr) {
         for (auto& list : out) list.clear();
         orderCount = 0;
         problem.line = 0;
-        problem.reason = tooLarge ? "the file is larger than any table" : "the file cannot be read";
+        problem.reason = refusal;
         return -1;
     }
     return parseHadamardTable(content, out, orderCount, problem);
