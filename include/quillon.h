@@ -129,8 +129,9 @@ QUILLON_API quillon_result quillon_list(quillon_module_info* infos, size_t capac
  *
  *  Takes this process's hold of the module (another process, or another
  *  handle of this one, then gets QUILLON_ERR_BUSY), opens it and reads its
- *  calibration and every stored configuration. Only reads: opening never
- *  changes what the module stores, nor its active position.
+ *  calibration and every stored configuration. Opening changes what the
+ *  module stores only to finish a save that a process ended part way (see
+ *  quillon_recovery); otherwise it only reads.
  *
  *  @param path   A path from quillon_list; NULL opens the first module listed.
  *  @param module Receives the handle; NULL after a failure.
@@ -269,6 +270,74 @@ QUILLON_API quillon_result quillon_scan(quillon_module* module, double* waveleng
  *  Only sets a flag: safe from any thread and from a signal handler.
  *  @returns QUILLON_OK, or QUILLON_ERR_INVALID_ARGUMENT for NULL. */
 QUILLON_API quillon_result quillon_cancel(quillon_module* module);
+
+/* ---- Saves cut short, backups ------------------------------------------ */
+
+/** What opening a module did with a save that an earlier process (or a pulled
+ *  cable) did not finish. Every save of configurations is first written to a
+ *  journal in $XDG_STATE_HOME/quillonlib (else ~/.local/state/quillonlib); the
+ *  next opening finds it and compares it with what the module holds. */
+typedef enum quillon_recovery_kind {
+    /** No unfinished save of this module was found. */
+    QUILLON_RECOVERY_NONE = 0,
+    /** The save had not begun: the module holds the list from before it. */
+    QUILLON_RECOVERY_DROPPED,
+    /** The save was finished: `restored` configurations were written. */
+    QUILLON_RECOVERY_FINISHED,
+    /** The journal was damaged, of another module, or the module was changed
+     *  since: nothing was written, and the journal was set aside (see `detail`),
+     *  so this is reported once. */
+    QUILLON_RECOVERY_REFUSED,
+    /** The module could not be read: the journal stays for the next opening. */
+    QUILLON_RECOVERY_PENDING
+} quillon_recovery_kind;
+
+typedef struct quillon_recovery_info {
+    quillon_recovery_kind kind;
+    uint32_t restored; /**< configurations written (QUILLON_RECOVERY_FINISHED) */
+    char detail[512];  /**< why a journal was refused and where it went; "" otherwise */
+} quillon_recovery_info;
+
+/** @brief What the last opening of `module` did with an unfinished save.
+ *  @param module A handle, or NULL for the module opened through
+ *                quillonlib.h's openSpectrometer (whose opening only logs it).
+ *  @returns QUILLON_OK, or QUILLON_ERR_INVALID_ARGUMENT when `info` is NULL. */
+QUILLON_API quillon_result quillon_recovery(quillon_module* module, quillon_recovery_info* info);
+
+/** @brief The record image of the configuration at `position`, byte for byte
+ *  as the library stores it on the module (at most 183 bytes). Sends nothing.
+ *  @returns QUILLON_OK, QUILLON_ERR_INVALID_ARGUMENT for a position past the
+ *  last, QUILLON_ERR_BUFFER_TOO_SMALL (*length tells the size). */
+QUILLON_API quillon_result quillon_config_record(quillon_module* module, size_t position,
+                                                 uint8_t* record, size_t capacity,
+                                                 size_t* length);
+
+/** One configuration for quillon_configs_store: its record image (from
+ *  quillon_config_record), its name, sections and repeat count, or both. */
+typedef struct quillon_stored_config {
+    const char* name;                 /**< NULL: taken from the record */
+    const quillon_section* sections;  /**< with `name`: 1 to 5 sections */
+    size_t section_count;
+    uint16_t repeats;
+    const uint8_t* record; /**< NULL: built from the fields; otherwise stored as is,
+                                and the fields, when given, must agree with it */
+    size_t record_length;
+} quillon_stored_config;
+
+/** @brief Stores several configurations in one save (a backup's import).
+ *
+ *  Every configuration is checked as quillon_config_add checks it before
+ *  anything is sent; then, in one journaled save, they are appended after
+ *  the module's configurations (`replace` 0: the active configuration stays
+ *  active) or replace all of them (`replace` not 0: `active_position` becomes
+ *  active). A count of 0 with `replace` removes every configuration.
+ *  @returns QUILLON_OK, QUILLON_ERR_INVALID_ARGUMENT (nothing sent; see
+ *  `reason`), QUILLON_ERR_INCOMPLETE, or the module's failure. */
+QUILLON_API quillon_result quillon_configs_store(quillon_module* module,
+                                                 const quillon_stored_config* configs,
+                                                 size_t count, int replace,
+                                                 size_t active_position, char* reason,
+                                                 size_t reason_capacity);
 
 /* ---- The fixed tables ------------------------------------------------ */
 

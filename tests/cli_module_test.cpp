@@ -102,8 +102,9 @@ TEST(CliModule, ConfigurationAddedInOneRunIsScannedInTheNext) {
     auto rm = runQuillon({"config", "rm", "Two bands"}, env);
     ASSERT_EQ(rm.status, 0) << rm.err;
     EXPECT_EQ(rm.out, "Removed \"Two bands\"\n");
-    EXPECT_TRUE(contains(rm.err, "no longer holds \"Two bands\"") ||
-                contains(rm.err, "holds no configuration now"))
+    EXPECT_TRUE(contains(rm.err,
+                         "the active configuration \"Two bands\" was removed; position 0 "
+                         "is active now"))
         << rm.err;
     EXPECT_FALSE(contains(runQuillon({"configs"}, env).out, "Two bands"));
     const LibraryView remaining = viewThroughLibrary(state, false);

@@ -276,8 +276,8 @@ TEST(CliWorkflow, UnusableReferencesAreRefusedWithNothingWritten) {
     for (const auto& entry : std::filesystem::directory_iterator(".")) {
         if (entry.path().extension() != ".log") continue;
         const std::string log = readFile(entry.path());
-        EXPECT_NE(log.find("[openSpectrometer:"), std::string::npos) << log;
-        for (const char* call : {"[getFormattedSpectrum:", "[setLampStatus:"})
+        EXPECT_NE(log.find("[openModule:"), std::string::npos) << log;
+        for (const char* call : {"[getFormattedSpectrum:", "[performScanReadData:", "[setLampStatus:"})
             EXPECT_EQ(log.find(call), std::string::npos) << call;
         std::filesystem::remove(entry.path());
     }

@@ -233,6 +233,7 @@ TEST_F(QuillonApi, OneStateFileKeepsEveryModuleOfTheBusAndOldFilesStillLoad) {
     sim::PersistedState one{0, {sim::factoryState().configImages[1]}};
     std::vector<uint8_t> old = sim::encodeStateFile({one});
     old.erase(old.begin() + 12);  // no module count
+    old.erase(old.begin() + 13);  // no lamp byte after the active index
     old[8] = 1;                   // version 1
     old.resize(old.size() - 4);
     bytes::append32(old, fnv1a(old));

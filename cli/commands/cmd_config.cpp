@@ -3,6 +3,7 @@
 
 #include "command_frame.h"
 #include "config_store.h"
+#include "config_transfer.h"
 #include "exit_status.h"
 #include "library_console.h"
 #include "quillonlib.h"
@@ -14,7 +15,9 @@ namespace {
 
 const char* const kHelp =
     "Usage: quillon config add NAME --section SECTION [--section SECTION ...] [--repeats N]\n"
-    "       quillon config rm NAME\n"
+    "       quillon config rm NAME | --all\n"
+    "       quillon config export FILE\n"
+    "       quillon config import FILE [--replace]\n"
     "\n"
     "add stores a new configuration of one to five sections on the module. Each\n"
     "SECTION is a comma-separated list of all six keys:\n"
@@ -28,9 +31,17 @@ const char* const kHelp =
     "Values are checked before anything is sent to the module. The new configuration\n"
     "is stored after the existing ones; it does not become active by itself.\n"
     "\n"
-    "rm removes the stored configuration NAME.\n";
+    "rm removes the stored configuration NAME, or with --all every configuration.\n"
+    "\n"
+    "export writes the module's configurations (positions, names, repeat counts,\n"
+    "sections, each one's record as stored) and its active position to FILE as JSON.\n"
+    "import checks everything FILE holds, then stores its configurations after the\n"
+    "module's, or with --replace in place of them all, with FILE's active position.\n"
+    "Every change is one save, journaled: a save cut short (a killed program, a\n"
+    "pulled cable) is finished the next time the module is opened.\n";
 
-const OptionSpec kOptions[] = {{"section", true}, {"repeats", true}};
+const OptionSpec kOptions[] = {
+    {"section", true}, {"repeats", true}, {"all", false}, {"replace", false}};
 
 int addConfig(const std::string& name, const ParsedArguments& args, const GlobalOptions& global) {
     if (auto why = checkConfigName(name)) return usageError("config add", *why);
@@ -63,6 +74,44 @@ int addConfig(const std::string& name, const ParsedArguments& args, const Global
     return kExitOk;
 }
 
+// What became of the active configuration after a removal, when anything
+// did: the library keeps the same one active (its position moves up when one
+// before it goes) and makes position 0 active when the active one is removed.
+// The library tells a position's configuration only by its point count, so
+// where several share the count the note names them all rather than guess.
+// `activeName`: the active one before, when its count named it alone.
+std::optional<std::string> activeNote(const std::string& removed, const std::string& activeName,
+                                      std::optional<int> positionBefore) {
+    const std::optional<int> position = activePosition();
+    const std::optional<unsigned> points = activePoints();
+    if (!points)
+        return "the active position" +
+               (position ? " " + std::to_string(*position) : std::string()) +
+               " holds no configuration now; choose one with: quillon activate";
+    // Without a name, only a jump to position 0 from past 1 shows for sure
+    // that the active one went; from 0 or 1 it may have, or not.
+    bool wasActive = activeName == removed;
+    bool known = !activeName.empty();
+    if (!known && position && positionBefore && *positionBefore > 1) {
+        wasActive = *position == 0;
+        known = true;
+    }
+    if (known && !wasActive) return std::nullopt;
+    const std::vector<ConfigView> after = readConfigurations();
+    const std::vector<const ConfigView*> now = candidatesFor(after, *points);
+    std::string names;
+    for (size_t i = 0; i < now.size(); ++i)
+        names += (i == 0 ? "\"" : i + 1 == now.size() ? " or \"" : ", \"") + now[i]->name + "\"";
+    if (now.size() > 1)
+        names += " (" + std::to_string(*points) +
+                 " points each; `quillon configs --positions` tells which)";
+    const std::string where = position ? " " + std::to_string(*position) : std::string();
+    if (!known) return "the active position" + where + " holds " + names + " now";
+    const std::string which = activeName.empty() ? "" : " \"" + activeName + "\"";
+    return "the active configuration" + which + " was removed; position" + where +
+           " is active now, holding " + names;
+}
+
 int removeConfig(const std::string& name, const GlobalOptions& global) {
     OpenModule module(global);
     if (!module.ok()) return kExitFailed;
@@ -71,6 +120,7 @@ int removeConfig(const std::string& name, const GlobalOptions& global) {
         reportError("no stored configuration is named \"" + name + "\"");
         return kExitFailed;
     }
+    const std::optional<int> positionBefore = activePosition();
     const ConfigView* activeBefore = activeConfiguration(before);
     const std::string activeName = activeBefore != nullptr ? activeBefore->name : "";
     if (removeTgtCfg(name.c_str()) != 0) {
@@ -78,20 +128,7 @@ int removeConfig(const std::string& name, const GlobalOptions& global) {
         return kExitFailed;
     }
     std::fprintf(LibraryConsole::out(), "Removed \"%s\"\n", name.c_str());
-
-    // The module keeps its active position while the configurations behind
-    // the removed one move up, so the active one may change or vanish.
-    std::optional<int> position = activePosition();
-    const std::string where = position ? " " + std::to_string(*position) : "";
-    if (!activePoints()) {
-        reportError("note: the active position" + where +
-                    " holds no configuration now; choose one with: quillon activate");
-    } else if (!activeName.empty()) {
-        const ConfigView* activeAfter = activeConfiguration(readConfigurations());
-        if (activeAfter == nullptr || activeAfter->name != activeName)
-            reportError("note: the active position" + where + " no longer holds \"" + activeName +
-                        "\"" + (activeAfter ? "; it holds \"" + activeAfter->name + "\" now" : ""));
-    }
+    if (auto note = activeNote(name, activeName, positionBefore)) reportError("note: " + *note);
     return kExitOk;
 }
 
@@ -100,15 +137,29 @@ int removeConfig(const std::string& name, const GlobalOptions& global) {
 int runConfig(const Words& words, GlobalOptions& global) {
     ParsedArguments args;
     if (auto done = beginCommand("config", kHelp, words, kOptions, global, args)) return *done;
-    if (args.positional.empty()) return usageError("config", "say add or rm");
+    if (args.positional.empty()) return usageError("config", "say add, rm, export or import");
     const std::string& action = args.positional[0];
-    if (action != "add" && action != "rm")
-        return usageError("config", "unknown action '" + action + "' (add or rm)");
+    if (action != "add" && action != "rm" && action != "export" && action != "import")
+        return usageError("config", "unknown action '" + action + "' (add, rm, export or import)");
+    if (args.has("replace") && action != "import")
+        return usageError("config", "--replace belongs to import");
+    if (args.has("all") && action != "rm") return usageError("config", "--all belongs to rm");
+    if (action != "add" && (args.has("section") || args.has("repeats")))
+        return usageError(("config " + action).c_str(),
+                          action + " takes no --section or --repeats");
+    if (action == "rm" && args.has("all")) {
+        if (args.positional.size() != 1) return usageError("config rm", "--all takes no NAME");
+        return removeAllConfigurations(global);
+    }
     if (args.positional.size() != 2)
-        return usageError("config", action + " takes exactly one NAME (quote names with spaces)");
+        return usageError("config", action + (action == "add" || action == "rm"
+                                                  ? " takes exactly one NAME (quote names with "
+                                                    "spaces)"
+                                                  : " takes exactly one FILE"));
     if (action == "add") return addConfig(args.positional[1], args, global);
-    if (args.has("section") || args.has("repeats"))
-        return usageError("config rm", "rm takes no --section or --repeats");
+    if (action == "export") return exportConfigurations(args.positional[1], global);
+    if (action == "import")
+        return importConfigurations(args.positional[1], args.has("replace"), global);
     return removeConfig(args.positional[1], global);
 }
 

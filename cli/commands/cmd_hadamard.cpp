@@ -11,6 +11,7 @@
 #include "hadamard_matching.h"
 #include "hadamard_probe.h"
 #include "interrupt.h"
+#include "learn_undo.h"
 #include "library_console.h"
 #include "library_hadamard_table.h"
 #include "quillonlib.h"
@@ -302,9 +303,20 @@ int runHadamard(const Words& words, GlobalOptions& global) {
     InterruptWatch stop;
     OpenModule module(global, &stop);
     if (!module.ok()) return kExitFailed;
-    ProbeSession probe;
+    // Written down before anything changes, so the next command undoes a
+    // run that is killed before it puts the module back itself.
     std::string why;
+    std::vector<std::string> names;
+    for (const ConfigView& config : readConfigurations()) names.push_back(config.name);
+    const std::optional<int> activeAtStart = activePosition();
+    if (!activeAtStart ||
+        !recordLearnStart(global.device, names, *activeAtStart, kProbeConfigName, why)) {
+        reportError(activeAtStart ? why : "the module's active position cannot be read");
+        return kExitFailed;
+    }
+    ProbeSession probe;
     if (!probe.begin(why)) {
+        clearLearnStart(global.device);
         reportError(why);
         return kExitFailed;
     }
@@ -319,6 +331,7 @@ int runHadamard(const Words& words, GlobalOptions& global) {
     }
     setLampStatus(0);
     const bool restored = probe.restore(why);
+    if (restored) clearLearnStart(global.device);
     if (stop.requested()) {
         std::fprintf(stderr, "quillon: stopped by signal %d; %s\n", stop.signal(),
                      restored ? "the module's configurations and active position are as before"

@@ -7,7 +7,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "access_guard.h"
 #include "api_routes.h"
@@ -15,7 +18,9 @@
 #include "event_hub.h"
 #include "exit_status.h"
 #include "library_console.h"
+#include "module_handle.h"
 #include "module_service.h"
+#include "quillonlib.h"
 #include "web_server.h"
 
 namespace quillon::cli {
@@ -91,6 +96,53 @@ std::vector<std::string> acceptedHosts(const std::string& bind, const Address& a
     return hosts;
 }
 
+// One attached module as the server holds it; closed when the server ends.
+struct ServedModule {
+    quillon_module* handle = nullptr;
+    std::unique_ptr<serve::EventHub> events;
+    std::unique_ptr<serve::ModuleService> service;
+
+    ServedModule() = default;
+    ServedModule(ServedModule&& other) noexcept
+        : handle(std::exchange(other.handle, nullptr)),
+          events(std::move(other.events)),
+          service(std::move(other.service)) {}
+    ~ServedModule() {
+        service.reset();
+        if (handle != nullptr) quillon_close(handle);
+    }
+};
+
+// The module --device names, or every attached module when it is not given.
+bool openModules(const GlobalOptions& global, std::vector<ServedModule>& served) {
+    setLogSwitch(global.log ? 1 : 0);
+    const auto modules = listModules();
+    if (!modules) return false;
+    std::vector<size_t> chosen;
+    if (global.deviceGiven || modules->empty()) {
+        const std::optional<size_t> one = chooseModule(global, *modules);
+        if (!one) return false;
+        chosen.push_back(*one);
+    } else {
+        for (size_t i = 0; i < modules->size(); ++i) chosen.push_back(i);
+    }
+    for (size_t index : chosen) {
+        const quillon_module_info& info = (*modules)[index];
+        ServedModule module;
+        if (const quillon_result result = quillon_open(info.path, &module.handle);
+            result != QUILLON_OK) {
+            reportResult("cannot open module " + std::to_string(index) + " (" + info.serial + ")",
+                         result);
+            return false;
+        }
+        module.events = std::make_unique<serve::EventHub>(kMaxEventStreams, kMaxPendingEvents);
+        module.service =
+            std::make_unique<serve::ModuleService>(module.handle, info, *module.events);
+        served.push_back(std::move(module));
+    }
+    return true;
+}
+
 }  // namespace
 
 int runServe(const Words& words, GlobalOptions& global) {
@@ -119,13 +171,15 @@ int runServe(const Words& words, GlobalOptions& global) {
     sigaddset(&stopSignals, SIGUSR1);  // from this thread, when the server has ended
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    OpenModule module(global);
-    if (!module.ok()) return kExitFailed;
-    serve::EventHub events(kMaxEventStreams, kMaxPendingEvents);
-    serve::ModuleService service(events);
-    service.start();
-    serve::ApiRoutes api(service);
-    serve::WebServer server(api, service, events);
+    std::vector<ServedModule> served;
+    if (!openModules(global, served)) return kExitFailed;
+    std::vector<serve::ModuleService*> services;
+    for (ServedModule& module : served) {
+        module.service->start();
+        services.push_back(module.service.get());
+    }
+    serve::ApiRoutes api(services);
+    serve::WebServer server(api);
     const int bound = server.bind(bind, static_cast<int>(port));
     if (bound < 0) {
         reportError("cannot listen on " + bind + " port " + std::to_string(port) +
@@ -151,7 +205,7 @@ int runServe(const Words& words, GlobalOptions& global) {
         while (signal == SIGUSR1 && !ended);
         if (ended) return;
         std::fprintf(stderr, "quillon serve: stopping\n");
-        events.shutdown();
+        for (ServedModule& module : served) module.events->shutdown();
         server.stop();
         // A second signal while cleaning up ends at once.
         do sigwait(&stopSignals, &signal);
@@ -159,8 +213,10 @@ int runServe(const Words& words, GlobalOptions& global) {
         if (!ended) _exit(128 + signal);
     });
     server.serve(guard);
-    events.shutdown();
-    service.shutdown();
+    for (ServedModule& module : served) {
+        module.events->shutdown();
+        module.service->shutdown();
+    }
     ended = true;
     pthread_kill(waiter.native_handle(), SIGUSR1);
     waiter.join();

@@ -19,6 +19,7 @@ const char* const kGlobalOptionsHelp =
 std::optional<std::string> setGlobalOption(const std::string& name, const std::string& value,
                                            GlobalOptions& global) {
     if (name == "device") {
+        global.deviceGiven = true;
         long index = 0;
         const bool digits =
             !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;

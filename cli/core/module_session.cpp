@@ -6,8 +6,10 @@
 #include <thread>
 
 #include "interrupt.h"
+#include "learn_undo.h"
 #include "library_console.h"
 #include "module_handle.h"
+#include "quillon.h"
 #include "quillonlib.h"
 #include "udev_rule.h"
 
@@ -93,6 +95,18 @@ OpenModule::OpenModule(const GlobalOptions& options, const InterruptWatch* inter
             std::this_thread::sleep_for(kRetryEvery);
     }
     open_ = true;
+    reportRecovery(nullptr);
+    if (auto undone = undoInterruptedLearn(options.device)) reportError(*undone);
+}
+
+void reportRecovery(quillon_module* module) {
+    quillon_recovery_info info{};
+    if (quillon_recovery(module, &info) != QUILLON_OK) return;
+    if (info.kind == QUILLON_RECOVERY_FINISHED && info.restored > 0)
+        reportError("Restored " + std::to_string(info.restored) +
+                    " configurations that an interrupted save had not finished writing");
+    else if (info.kind == QUILLON_RECOVERY_REFUSED)
+        reportError(info.detail);
 }
 
 OpenModule::~OpenModule() {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+struct quillon_module;
+
 namespace quillon::cli {
 
 class InterruptWatch;
@@ -11,6 +13,7 @@ class InterruptWatch;
 struct GlobalOptions {
     int device = 0;            // index among the modules found
     std::string deviceSerial;  // when not empty: the module with this serial number
+    bool deviceGiven = false;  // --device was given (else a command may take every module)
     bool log = false;          // the library's dated log file in the working directory
     double waitSeconds = 10;   // for a module another program holds
 };
@@ -20,6 +23,9 @@ struct GlobalOptions {
 void reportLibraryFailure(const std::string& what);
 // Prints "quillon: <text>" on standard error.
 void reportError(const std::string& text);
+// Tells what opening `module` (null: the module of openSpectrometer) did with
+// a save an earlier process left unfinished, when it did anything.
+void reportRecovery(quillon_module* module);
 
 class OpenModule {
   public:

@@ -60,27 +60,52 @@ std::optional<Json> bodyObject(const std::string& body, std::string& why) {
     return parsed;
 }
 
+ModuleService* ApiRoutes::moduleOf(const std::map<std::string, std::string>& query) const {
+    auto it = query.find("module");
+    unsigned long index = 0;
+    if (it != query.end() && !parseUnsigned(it->second, 0, 255, index)) return nullptr;
+    return index < modules_.size() ? modules_[index] : nullptr;
+}
+
 void ApiRoutes::handle(const ApiRequest& request, const std::function<void(Reply)>& done) {
-    const std::string& path = request.path;
+    ModuleService* module = moduleOf(request.query);
+    if (module == nullptr)
+        return done(errorReply(404, "no such module; GET /api/modules lists the " +
+                                        std::to_string(modules_.size()) + " served"));
     if (request.method == "POST") {
         std::string why;
         const std::optional<Json> body = bodyObject(request.body, why);
         if (!body) return done(errorReply(400, why));
-        return post(path, *body, done);
+        return post(*module, request.path, *body, done);
     }
     if (request.method != "GET" && request.method != "HEAD")
         return done(errorReply(405, "use GET or POST"));
-    if (path == "/api/module") return done(jsonReply(module_.state()));
-    if (path == "/api/configurations") return done(jsonReply(module_.configurations()));
-    if (path == "/api/tables") return done(jsonReply(module_.tables()));
+    if (request.path == "/api/modules") {
+        Json list = Json::array();
+        for (size_t i = 0; i < modules_.size(); ++i) {
+            Json entry = modules_[i]->identity();
+            entry["module"] = i;
+            list.push_back(entry);
+        }
+        return done(jsonReply(list));
+    }
+    get(*module, request, done);
+}
+
+void ApiRoutes::get(ModuleService& module, const ApiRequest& request,
+                    const std::function<void(Reply)>& done) {
+    const std::string& path = request.path;
+    if (path == "/api/module") return done(jsonReply(module.state()));
+    if (path == "/api/configurations") return done(jsonReply(module.configurations()));
+    if (path == "/api/tables") return done(jsonReply(module.tables()));
     if (path == "/api/spectra")
         return done(Reply{
             200,
-            module_.measurement().spectra().dump(-1, ' ', false, Json::error_handler_t::replace),
+            module.measurement().spectra().dump(-1, ' ', false, Json::error_handler_t::replace),
             "application/json", ""});
     if (path == "/api/download")
-        return done(module_.measurement().download(queryValue(request, "spectrum"),
-                                                   queryValue(request, "format")));
+        return done(module.measurement().download(queryValue(request, "spectrum"),
+                                                  queryValue(request, "format")));
     if (path == "/api/max-patterns") {
         unsigned long startNm = 0, endNm = 0;
         if (!parseUnsigned(queryValue(request, "start_nm"), 0, 65535, startNm) ||
@@ -92,23 +117,22 @@ void ApiRoutes::handle(const ApiRequest& request, const std::function<void(Reply
         double value = 0;
         if (!parseFiniteDouble(width, value))
             return done(errorReply(400, "width must be a number"));
-        const std::optional<unsigned> widthIndex = widthIndexOf(value);
-        if (!widthIndex)
+        if (!widthIndexOf(value))
             return done(errorReply(
                 400, "width " + width + " is not a pattern width; " + nearestWidths(value)));
         const std::string type = queryValue(request, "type");
         const std::optional<unsigned> scanType = scanTypeNamed(type);
         if (!scanType)
             return done(errorReply(400, "unknown scan type '" + type + "' (Column or Hadamard)"));
-        return module_.maxPatterns(static_cast<unsigned>(startNm), static_cast<unsigned>(endNm),
-                                   *widthIndex, *scanType, done);
+        return module.maxPatterns(static_cast<unsigned>(startNm), static_cast<unsigned>(endNm),
+                                  value, *scanType, done);
     }
     done(errorReply(404, "no such path"));
 }
 
-void ApiRoutes::post(const std::string& path, const Json& body,
+void ApiRoutes::post(ModuleService& module, const std::string& path, const Json& body,
                      const std::function<void(Reply)>& done) {
-    Measurement& measurement = module_.measurement();
+    Measurement& measurement = module.measurement();
     if (path == "/api/scan" || path == "/api/series") {
         const std::optional<LampPolicy> lamp = lampField(body);
         if (!lamp) return done(errorReply(400, kLampModes));
@@ -130,35 +154,36 @@ void ApiRoutes::post(const std::string& path, const Json& body,
     if (path == "/api/dark") return measurement.capture(Kept::Dark, done);
     if (path == "/api/reference") return measurement.capture(Kept::Reference, done);
     if (path == "/api/dark/file" || path == "/api/reference/file")
-        return done(loadFile(path, body));
+        return done(loadFile(module, path, body));
     if (path == "/api/lamp") {
         auto on = body.find("on");
         if (on == body.end() || !on->is_boolean())
             return done(errorReply(400, "say {\"on\": true} or {\"on\": false}"));
-        return module_.switchLamp(on->get<bool>(), done);
+        return module.switchLamp(on->get<bool>(), done);
     }
     if (path == "/api/activate") {
         const std::optional<long> position = countField(body, "position", 0, kMaxPosition, {});
         if (!position)
             return done(errorReply(400, "position must be a stored position from 0 to " +
                                             std::to_string(kMaxPosition)));
-        return module_.activate(static_cast<int>(*position), done);
+        return module.activate(static_cast<size_t>(*position), done);
     }
     if (path == "/api/configurations") {
-        Reply refused = addConfiguration(body, done);
+        Reply refused = addConfiguration(module, body, done);
         if (refused.status != 0) done(refused);
         return;
     }
     if (path == "/api/configurations/remove") {
         const std::optional<std::string> name = textField(body, "name");
         if (!name) return done(errorReply(400, "say which configuration: {\"name\": \"...\"}"));
-        return module_.removeConfiguration(*name, done);
+        return module.removeConfiguration(*name, done);
     }
     done(errorReply(404, "no such path"));
 }
 
 // A status of 0 when the request went to the module and `done` will be called.
-Reply ApiRoutes::addConfiguration(const Json& body, const std::function<void(Reply)>& done) {
+Reply ApiRoutes::addConfiguration(ModuleService& module, const Json& body,
+                                  const std::function<void(Reply)>& done) {
     const std::optional<std::string> name = textField(body, "name");
     if (!name) return errorReply(400, "a configuration needs a \"name\" text");
     if (auto why = checkConfigName(*name)) return errorReply(400, *why);
@@ -189,11 +214,11 @@ Reply ApiRoutes::addConfiguration(const Json& body, const std::function<void(Rep
         if (auto why = sectionFromFields(fields, sections[i])) return errorReply(400, which + *why);
     }
     if (auto why = checkSections(sections)) return errorReply(400, *why);
-    module_.addConfiguration(*name, std::move(sections), static_cast<unsigned>(*repeats), done);
+    module.addConfiguration(*name, std::move(sections), static_cast<unsigned>(*repeats), done);
     return Reply{0, "", "", ""};
 }
 
-Reply ApiRoutes::loadFile(const std::string& path, const Json& body) {
+Reply ApiRoutes::loadFile(ModuleService& module, const std::string& path, const Json& body) {
     const std::optional<std::string> text = textField(body, "text");
     if (!text) return errorReply(400, "send the file's text as {\"text\": ..., \"name\": ...}");
     const std::string name = textField(body, "name").value_or("uploaded file");
@@ -201,8 +226,8 @@ Reply ApiRoutes::loadFile(const std::string& path, const Json& body) {
     std::string why;
     if (!parseSpectrumText(*text, spectrum, why))
         return errorReply(400, "cannot use '" + name + "': " + why);
-    return module_.measurement().load(path == "/api/dark/file" ? Kept::Dark : Kept::Reference,
-                                      spectrum, name);
+    return module.measurement().load(path == "/api/dark/file" ? Kept::Dark : Kept::Reference,
+                                     spectrum, name);
 }
 
 }  // namespace quillon::cli::serve

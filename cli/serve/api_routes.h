@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "module_service.h"
 #include "reply.h"
@@ -24,18 +25,26 @@ std::optional<Json> bodyObject(const std::string& body, std::string& why);
 
 class ApiRoutes {
   public:
-    explicit ApiRoutes(ModuleService& module) : module_(module) {}
+    // The modules served, in the order of `quillon list`.
+    explicit ApiRoutes(std::vector<ModuleService*> modules) : modules_(std::move(modules)) {}
 
+    // The module a request names with "?module=N" (0 when it names none);
+    // null when there is no such module.
+    ModuleService* moduleOf(const std::map<std::string, std::string>& query) const;
     // Answers a request under /api/ other than the event stream; `done` is
     // called once, on this thread or on the module's.
     void handle(const ApiRequest& request, const std::function<void(Reply)>& done);
 
   private:
-    void post(const std::string& path, const Json& body, const std::function<void(Reply)>& done);
-    Reply addConfiguration(const Json& body, const std::function<void(Reply)>& done);
-    Reply loadFile(const std::string& path, const Json& body);
+    void get(ModuleService& module, const ApiRequest& request,
+             const std::function<void(Reply)>& done);
+    void post(ModuleService& module, const std::string& path, const Json& body,
+              const std::function<void(Reply)>& done);
+    Reply addConfiguration(ModuleService& module, const Json& body,
+                           const std::function<void(Reply)>& done);
+    Reply loadFile(ModuleService& module, const std::string& path, const Json& body);
 
-    ModuleService& module_;
+    std::vector<ModuleService*> modules_;
 };
 
 }  // namespace quillon::cli::serve

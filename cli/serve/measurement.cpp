@@ -52,9 +52,9 @@ nlohmann::ordered_json spectrumEvent(const ScanSeries& series, const std::string
 
 }  // namespace
 
-Measurement::Measurement(JobQueue& jobs, EventHub& events, LampSwitch& lamp,
+Measurement::Measurement(JobQueue& jobs, EventHub& events, LampSwitch& lamp, quillon_module* module,
                          std::function<void()> changed)
-    : jobs_(jobs), events_(events), lamp_(lamp), changed_(std::move(changed)) {}
+    : jobs_(jobs), events_(events), lamp_(lamp), module_(module), changed_(std::move(changed)) {}
 
 Measurement::~Measurement() {
     shutdown();
@@ -67,6 +67,7 @@ std::optional<Reply> Measurement::plan(Kept kind, LampPolicy lamp, Quantity quan
                : kind == Kept::Reference ? LampPolicy::On
                                          : lamp;
     out.keepLast = 1;
+    out.module = module_;
     if (kind != Kept::Latest || quantity == Quantity::Intensity) return std::nullopt;
     std::lock_guard lock(mutex_);
     if (!reference_) return errorReply(409, "take a white reference first");

@@ -28,7 +28,8 @@ class Measurement {
     using Done = std::function<void(Reply)>;
 
     // `changed` is called (on any thread) when the state() fields change.
-    Measurement(JobQueue& jobs, EventHub& events, LampSwitch& lamp, std::function<void()> changed);
+    Measurement(JobQueue& jobs, EventHub& events, LampSwitch& lamp, quillon_module* module,
+                std::function<void()> changed);
     ~Measurement();
     Measurement(const Measurement&) = delete;
     Measurement& operator=(const Measurement&) = delete;
@@ -66,6 +67,7 @@ class Measurement {
     JobQueue& jobs_;
     EventHub& events_;
     LampSwitch& lamp_;
+    quillon_module* const module_;
     std::function<void()> changed_;
 
     mutable std::mutex mutex_;

@@ -2,9 +2,8 @@
 
 #include <cstdio>
 
-#include "config_store.h"
 #include "library_console.h"
-#include "quillonlib.h"
+#include "module_configs.h"
 #include "stored_configs.h"
 
 namespace quillon::cli::serve {
@@ -20,13 +19,20 @@ Json sectionJson(const SectionView& s) {
 
 Json buildTables() {
     Json types = Json::array(), widths = Json::array(), exposures = Json::array();
-    for (int i = 0; i < getScanTypesNumber(); ++i) types.push_back(getScanTypesName(i));
-    for (unsigned i = 0; i < getWidthPixelsNumber(); ++i)
-        widths.push_back({{"width", getWidthPixel(static_cast<int>(i))}, {"pixels", i + 2}});
-    for (unsigned i = 0; i < getExposureTimesNumber(); ++i)
-        exposures.push_back(getExposureTime(static_cast<int>(i)));
-    unsigned int minimum = 0, maximum = 0;
-    getPatternsRange(&minimum, &maximum);
+    for (size_t i = 0; i < quillon_scan_type_count(); ++i)
+        types.push_back(quillon_scan_type_name(static_cast<int>(i)));
+    for (size_t i = 0; i < quillon_width_count(); ++i) {
+        double width = 0;
+        quillon_width(i, &width);
+        widths.push_back({{"width", width}, {"pixels", i + 2}});
+    }
+    for (size_t i = 0; i < quillon_exposure_count(); ++i) {
+        double exposure = 0;
+        quillon_exposure(i, &exposure);
+        exposures.push_back(exposure);
+    }
+    uint32_t minimum = 0, maximum = 0;
+    quillon_pattern_range(&minimum, &maximum);
     return {{"types", types},
             {"widths", widths},
             {"exposures", exposures},
@@ -35,16 +41,28 @@ Json buildTables() {
             {"max_sections", kMaxSections}};
 }
 
+std::string resultText(quillon_result result) {
+    return quillon_result_text(result);
+}
+
 }  // namespace
 
-ModuleService::ModuleService(EventHub& events)
-    : events_(events),
+ModuleService::ModuleService(quillon_module* module, const quillon_module_info& info,
+                             EventHub& events)
+    : module_(module),
+      info_(info),
+      events_(events),
       tables_(buildTables()),
       jobs_(kMaxWaitingJobs),
-      measurement_(jobs_, events, lamp_, [this] { publishStatus(); }) {}
+      lamp_(module),
+      measurement_(jobs_, events, lamp_, module, [this] { publishStatus(); }) {}
 
 ModuleService::~ModuleService() {
     shutdown();
+}
+
+Json ModuleService::identity() const {
+    return {{"path", info_.path}, {"serial", info_.serial}};
 }
 
 void ModuleService::start() {
@@ -60,7 +78,7 @@ void ModuleService::shutdown() {
     // The module's thread is gone: this thread is the only caller now.
     if (lamp_.switchedOn() && lamp_.state() == true) {
         lamp_.set(false);
-        std::fprintf(stderr, "quillon serve: lamp switched off\n");
+        std::fprintf(stderr, "quillon serve: lamp switched off (%s)\n", info_.serial);
     }
     LibraryConsole::relay();
 }
@@ -88,49 +106,38 @@ void ModuleService::change(std::function<Reply()> work, Done done) {
 
 void ModuleService::refresh() {
     Json module;
-    std::array<unsigned, 7> v{};
-    if (getVersions(&v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6]) == 0)
-        module["versions"] = v;
-    else
-        module["versions"] = nullptr;
-    module["estimated_scan_time_ms"] = getEstimatedScanTime();
-    const std::optional<int> position = activePosition();
-    const std::optional<unsigned> points = activePoints();
-    module["active_position"] = position ? Json(*position) : Json(nullptr);
-    module["points"] = points ? Json(*points) : Json(nullptr);
-
-    std::vector<ConfigView> configs = readConfigurations();
-    {
-        std::lock_guard lock(mutex_);
-        std::erase_if(configs, [this](const ConfigView& config) {
-            return refusedNames_.contains(config.name);
-        });
-    }
-    const ConfigView* active = activeConfiguration(configs);
-    module["active_name"] = active ? Json(active->name) : Json(nullptr);
+    uint32_t v[7] = {};
+    module["versions"] = quillon_versions(module_, v) == QUILLON_OK ? Json(v) : Json(nullptr);
+    uint32_t estimate = 0;
+    module["estimated_scan_time_ms"] =
+        quillon_estimated_scan_time(module_, &estimate) == QUILLON_OK ? Json(estimate) : Json(-1);
+    size_t active = 0, points = 0;
+    const bool knowsActive = quillon_active_get(module_, &active) == QUILLON_OK;
+    module["active_position"] = knowsActive ? Json(active) : Json(nullptr);
+    module["points"] =
+        quillon_point_count(module_, &points) == QUILLON_OK ? Json(points) : Json(nullptr);
+    const std::vector<StoredConfig> configs = configurationsOf(module_);
+    const StoredConfig* current = knowsActive ? atPosition(configs, active) : nullptr;
+    module["active_name"] = current ? Json(current->view.name) : Json(nullptr);
     module["stored"] = configs.size();
-    std::vector<unsigned> pointsAtPosition;
-    std::string why;
-    const bool probed = probePositions(pointsAtPosition, why);
+    module["serial"] = info_.serial;
     Json list = Json::array();
-    for (const ConfigView& config : configs) {
+    for (const StoredConfig& config : configs) {
         Json sections = Json::array();
-        for (const SectionView& s : config.sections) sections.push_back(sectionJson(s));
-        std::optional<int> at;
-        if (probed) at = positionOfName(configs, pointsAtPosition, config.name, why);
-        list.push_back({{"name", config.name},
-                        {"points", config.points()},
-                        {"position", at ? Json(*at) : Json(nullptr)},
-                        {"active", &config == active},
+        for (const SectionView& s : config.view.sections) sections.push_back(sectionJson(s));
+        list.push_back({{"name", config.view.name},
+                        {"points", config.view.points()},
+                        {"position", config.position},
+                        {"active", &config == current},
                         {"sections", sections}});
     }
     std::lock_guard lock(mutex_);
-    module_ = std::move(module);
+    moduleState_ = std::move(module);
     configs_ = std::move(list);
 }
 
 Json ModuleService::stateLocked() const {
-    Json state = module_;
+    Json state = moduleState_;
     const std::optional<bool> lamp = lamp_.state();
     state["lamp"] = lamp ? Json(*lamp) : Json(nullptr);
     return state;
@@ -155,12 +162,15 @@ void ModuleService::publishStatus() {
     events_.publish("status", state().dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
-void ModuleService::maxPatterns(unsigned startNm, unsigned endNm, unsigned widthIndex,
-                                unsigned scanType, Done done) {
+void ModuleService::maxPatterns(unsigned startNm, unsigned endNm, double width, unsigned scanType,
+                                Done done) {
     query(
-        [=] {
-            const int most = getMaxPattern("", static_cast<int>(startNm), static_cast<int>(endNm),
-                                           static_cast<unsigned char>(widthIndex + 2), scanType, 0);
+        [=, this] {
+            uint32_t most = 0;
+            const quillon_result result = quillon_max_patterns(
+                module_, static_cast<int>(scanType), static_cast<uint16_t>(startNm),
+                static_cast<uint16_t>(endNm), width, &most);
+            if (result != QUILLON_OK) return errorReply(502, resultText(result));
             return jsonReply({{"max_patterns", most}});
         },
         std::move(done));
@@ -169,32 +179,23 @@ void ModuleService::maxPatterns(unsigned startNm, unsigned endNm, unsigned width
 void ModuleService::switchLamp(bool on, Done done) {
     change(
         [this, on] {
-            if (!lamp_.set(on))
-                return errorReply(502,
-                                  std::string("the lamp was not switched: ") + getLastException());
+            if (!lamp_.set(on)) return errorReply(502, "the lamp was not switched");
             return jsonReply({{"lamp", on}});
         },
         std::move(done));
 }
 
-void ModuleService::activate(int position, Done done) {
+void ModuleService::activate(size_t position, Done done) {
     change(
         [this, position] {
-            const std::optional<int> previous = activePosition();
-            if (setActiveScanIndex(static_cast<unsigned char>(position)) != 0) {
-                const std::string why = getLastException();
-                refresh();
-                return errorReply(
-                    502, "the module refused position " + std::to_string(position) + ": " + why);
-            }
-            if (!activePoints()) {
-                // The module takes any position; put back the one that worked.
-                if (previous) setActiveScanIndex(static_cast<unsigned char>(*previous));
-                refresh();
+            const quillon_result result = quillon_active_set(module_, position);
+            refresh();
+            if (result == QUILLON_ERR_INVALID_ARGUMENT)
                 return errorReply(
                     400, "position " + std::to_string(position) + " holds no configuration");
-            }
-            refresh();
+            if (result != QUILLON_OK)
+                return errorReply(502, "the module refused position " + std::to_string(position) +
+                                           ": " + resultText(result));
             return jsonReply({{"active_position", position}});
         },
         std::move(done));
@@ -204,28 +205,30 @@ void ModuleService::addConfiguration(const std::string& name, std::vector<Sectio
                                      unsigned repeats, Done done) {
     change(
         [this, name, sections = std::move(sections), repeats] {
-            const ModuleOutcome outcome = storeConfiguration(name, sections, repeats);
-            {
-                // The library keeps listing what it was given even when the
-                // module refused it; the listing shows what the module holds.
-                std::lock_guard lock(mutex_);
-                if (outcome.kind == ModuleOutcome::Failed)
-                    refusedNames_.insert(name);
-                else if (outcome.kind == ModuleOutcome::Done)
-                    refusedNames_.erase(name);
-            }
+            const std::vector<StoredConfig> configs = configurationsOf(module_);
+            for (const StoredConfig& config : configs)
+                if (config.view.name == name)
+                    return errorReply(409, "a configuration named \"" + name +
+                                               "\" is stored already; remove it first");
+            if (configs.size() >= static_cast<size_t>(kMaxConfigs))
+                return errorReply(409, "the module holds " + std::to_string(kMaxConfigs) +
+                                           " configurations already; remove one first");
+            std::vector<quillon_section> given;
+            for (const SectionRequest& s : sections)
+                given.push_back({static_cast<int>(s.scanType), s.width,
+                                 static_cast<uint16_t>(s.startNm), static_cast<uint16_t>(s.endNm),
+                                 static_cast<uint16_t>(s.patterns), s.exposure});
+            char reason[256] = "";
+            size_t position = 0;
+            const quillon_result result = quillon_config_add(
+                module_, name.c_str(), given.data(), given.size(), static_cast<uint16_t>(repeats),
+                &position, reason, sizeof reason);
             refresh();
-            switch (outcome.kind) {
-                case ModuleOutcome::Done:
-                    return jsonReply({{"stored", name}, {"message", outcome.text}});
-                case ModuleOutcome::Invalid:
-                    return errorReply(400, outcome.text);
-                case ModuleOutcome::Conflict:
-                    return errorReply(409, outcome.text);
-                default:
-                    publishStatus();
-                    return errorReply(502, outcome.text);
-            }
+            if (result != QUILLON_OK)
+                return errorReply(result == QUILLON_ERR_INVALID_ARGUMENT ? 400 : 502,
+                                  "the module did not store \"" + name +
+                                      "\": " + (reason[0] != '\0' ? reason : resultText(result)));
+            return jsonReply({{"stored", name}, {"position", position}});
         },
         std::move(done));
 }
@@ -233,19 +236,14 @@ void ModuleService::addConfiguration(const std::string& name, std::vector<Sectio
 void ModuleService::removeConfiguration(const std::string& name, Done done) {
     change(
         [this, name] {
-            bool listed = false;
-            {
-                std::lock_guard lock(mutex_);
-                listed = !refusedNames_.contains(name);
-            }
-            if (!listed || findByName(readConfigurations(), name) == nullptr)
-                return errorReply(400, "no stored configuration is named \"" + name + "\"");
-            if (removeTgtCfg(name.c_str()) != 0) {
-                const std::string why = getLastException();
-                refresh();
-                return errorReply(502, "cannot remove \"" + name + "\": " + why);
-            }
+            std::string why;
+            const std::optional<size_t> position =
+                positionNamed(configurationsOf(module_), name, why);
+            if (!position) return errorReply(400, why);
+            const quillon_result result = quillon_config_remove(module_, *position);
             refresh();
+            if (result != QUILLON_OK)
+                return errorReply(502, "cannot remove \"" + name + "\": " + resultText(result));
             return jsonReply({{"removed", name}});
         },
         std::move(done));

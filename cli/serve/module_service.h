@@ -6,7 +6,6 @@
 
 #include <functional>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "job_queue.h"
 #include "lamp_switch.h"
 #include "measurement.h"
+#include "quillon.h"
 #include "reply.h"
 #include "section_values.h"
 
@@ -23,7 +23,8 @@ class ModuleService {
   public:
     using Done = std::function<void(Reply)>;
 
-    explicit ModuleService(EventHub& events);
+    // Serves `module` (open, owned by the caller) and publishes to `events`.
+    ModuleService(quillon_module* module, const quillon_module_info& info, EventHub& events);
     ~ModuleService();
     ModuleService(const ModuleService&) = delete;
     ModuleService& operator=(const ModuleService&) = delete;
@@ -36,14 +37,16 @@ class ModuleService {
     void shutdown();
 
     Measurement& measurement() { return measurement_; }
+    EventHub& events() { return events_; }
+    // Where and what the module is: "path" and "serial".
+    Json identity() const;
     Json state() const;
     Json configurations() const;
     const Json& tables() const { return tables_; }
 
-    void maxPatterns(unsigned startNm, unsigned endNm, unsigned widthIndex, unsigned scanType,
-                     Done done);
+    void maxPatterns(unsigned startNm, unsigned endNm, double width, unsigned scanType, Done done);
     void switchLamp(bool on, Done done);
-    void activate(int position, Done done);
+    void activate(size_t position, Done done);
     void addConfiguration(const std::string& name, std::vector<SectionRequest> sections,
                           unsigned repeats, Done done);
     void removeConfiguration(const std::string& name, Done done);
@@ -58,6 +61,8 @@ class ModuleService {
     void publishStatus();
     Json stateLocked() const;
 
+    quillon_module* const module_;
+    const quillon_module_info info_;
     EventHub& events_;
     const Json tables_;
     JobQueue jobs_;
@@ -65,11 +70,8 @@ class ModuleService {
     Measurement measurement_;
 
     mutable std::mutex mutex_;
-    Json module_ = Json::object();
+    Json moduleState_ = Json::object();
     Json configs_ = Json::array();
-    // Names the library lists after the module refused to store them; the
-    // module holds no such configuration.
-    std::set<std::string> refusedNames_;
 };
 
 }  // namespace quillon::cli::serve

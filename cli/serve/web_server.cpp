@@ -77,16 +77,13 @@ void log(const std::string& method, const std::string& path, int status) {
 class Session;
 
 struct WebServer::Impl {
-    Impl(ApiRoutes& api, ModuleService& module, EventHub& events)
-        : api(api), module(module), events(events) {}
+    explicit Impl(ApiRoutes& api) : api(api) {}
 
     void accept();
     void refuseConnection(tcp::socket& socket);
     void closeAll();
 
     ApiRoutes& api;
-    ModuleService& module;
-    EventHub& events;
     const AccessGuard* guard = nullptr;
     // Sessions may end on any thread (the module's thread can hold the last
     // reference to one while its answer is on the way).
@@ -105,7 +102,7 @@ class Session : public std::enable_shared_from_this<Session> {
         : stream_(std::move(socket)), buffer_(kReadBuffer), server_(server), timer_(server.ioc) {}
 
     ~Session() {
-        if (events_) server_.events.close(events_);
+        if (events_) hub_->close(events_);
         std::lock_guard lock(server_.mutex);
         server_.sessions.erase(this);
     }
@@ -181,7 +178,8 @@ class Session : public std::enable_shared_from_this<Session> {
                                   std::string(req[http::field::cookie])))
                 return finish(
                     errorReply(401, "a valid token is needed (the link `quillon serve` printed)"));
-            if (path == "/api/events" && req.method() == http::verb::get) return openEvents();
+            if (path == "/api/events" && req.method() == http::verb::get)
+                return openEvents(server_.api.moduleOf(target.query));
             ApiRequest api{method_, path, std::move(target.query), std::move(req.body())};
             net::io_context& ioc = server_.ioc;
             server_.api.handle(api, [self = shared_from_this(), &ioc](Reply reply) {
@@ -258,10 +256,12 @@ class Session : public std::enable_shared_from_this<Session> {
 
     // The event stream: the current state first, then every event as the hub
     // has it, and a comment now and then that finds clients that are gone.
-    void openEvents() {
+    void openEvents(ModuleService* module) {
+        if (module == nullptr) return finish(errorReply(404, "no such module"));
         std::weak_ptr<Session> weak = weak_from_this();
         net::io_context& ioc = server_.ioc;
-        events_ = server_.events.open([weak, &ioc] {
+        hub_ = &module->events();
+        events_ = hub_->open([weak, &ioc] {
             net::post(ioc, [weak] {
                 if (auto self = weak.lock()) self->pumpEvents();
             });
@@ -271,8 +271,7 @@ class Session : public std::enable_shared_from_this<Session> {
         std::string head = std::string("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n") +
                            kSecurityHeaders + "Connection: close\r\n\r\n";
         writeEvents(head + "retry: 2000\nevent: status\ndata: " +
-                    server_.module.state().dump(-1, ' ', false, Json::error_handler_t::replace) +
-                    "\n\n");
+                    module->state().dump(-1, ' ', false, Json::error_handler_t::replace) + "\n\n");
         // Whatever the client sends now, or its leaving, ends the stream.
         stream_.expires_never();
         stream_.socket().async_read_some(
@@ -292,7 +291,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
     void pumpEvents() {
         if (writing_ || !events_) return;
-        std::optional<std::string> text = server_.events.take(*events_);
+        std::optional<std::string> text = hub_->take(*events_);
         if (!text) return close();
         if (!text->empty()) writeEvents(std::move(*text));
     }
@@ -321,6 +320,7 @@ class Session : public std::enable_shared_from_this<Session> {
     bool head_ = false;
     std::array<char, 4096> scratch_{};
     size_t drained_ = 0;
+    EventHub* hub_ = nullptr;
     std::shared_ptr<EventHub::Stream> events_;
     std::string out_;
     bool writing_ = false;
@@ -374,8 +374,7 @@ void WebServer::Impl::closeAll() {
     for (auto& session : open) session->close();
 }
 
-WebServer::WebServer(ApiRoutes& api, ModuleService& module, EventHub& events)
-    : impl_(std::make_unique<Impl>(api, module, events)) {}
+WebServer::WebServer(ApiRoutes& api) : impl_(std::make_unique<Impl>(api)) {}
 
 WebServer::~WebServer() = default;
 

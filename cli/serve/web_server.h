@@ -11,13 +11,12 @@
 
 #include "access_guard.h"
 #include "api_routes.h"
-#include "event_hub.h"
 
 namespace quillon::cli::serve {
 
 class WebServer {
   public:
-    WebServer(ApiRoutes& api, ModuleService& module, EventHub& events);
+    explicit WebServer(ApiRoutes& api);
     ~WebServer();
     WebServer(const WebServer&) = delete;
     WebServer& operator=(const WebServer&) = delete;

@@ -103,6 +103,19 @@ _PROTOTYPES = {
 }
 
 
+class RecoveryInfo(_c.Structure):
+    """quillon_recovery_info of quillon.h."""
+    _fields_ = [("kind", _c.c_int), ("restored", _c.c_uint32), ("detail", _c.c_char * 512)]
+
+
+RECOVERY_FINISHED = 2
+RECOVERY_REFUSED = 3
+
+# What opening did with a save an earlier process left unfinished (NULL: the
+# module opened through openSpectrometer).
+_PROTOTYPES["quillon_recovery"] = (_c.c_int, [_c.c_void_p, _c.POINTER(RecoveryInfo)])
+
+
 def _installed_paths(here):
     # An installed copy of the package carries the library's path relative to itself.
     try:

@@ -12,7 +12,8 @@ import warnings
 import numpy as np
 
 from . import configuration as cfg
-from ._library import ModuleInfo, SectionStruct, lib, result_text
+from ._library import (RECOVERY_FINISHED, RECOVERY_REFUSED, ModuleInfo, RecoveryInfo,
+                       SectionStruct, lib, result_text)
 from .errors import (BUFFER_TOO_SMALL, CANCELLED, INVALID_ARGUMENT, NOT_FOUND, OK,
                      NoModuleError, QuillonError, error_for)
 from .spectrum import Spectrum
@@ -89,6 +90,7 @@ class Spectrometer:
         _check(lib.quillon_open(entry.path.encode("utf-8"), ctypes.byref(self._handle)),
                f"cannot open the module at {entry.path}")
         self._closing = threading.Lock()
+        self._warn_recovered()
         self._versions = None
         try:
             words = (ctypes.c_uint32 * 7)()
@@ -97,6 +99,18 @@ class Spectrometer:
         except QuillonError:
             self.close()
             raise
+
+    def _warn_recovered(self):
+        """Opening finishes a save that an earlier process was killed in (or
+        refuses a journal that does not fit the module): the caller hears of it."""
+        info = RecoveryInfo()
+        if lib.quillon_recovery(self._handle, ctypes.byref(info)) != 0:
+            return
+        if info.kind == RECOVERY_FINISHED and info.restored > 0:
+            warnings.warn(f"Restored {info.restored} configurations that an interrupted save "
+                          f"had not finished writing", RuntimeWarning, stacklevel=3)
+        elif info.kind == RECOVERY_REFUSED:
+            warnings.warn(info.detail.decode("utf-8", "replace"), RuntimeWarning, stacklevel=3)
 
     # ---- lifecycle --------------------------------------------------------
 
@@ -246,7 +260,7 @@ class Spectrometer:
         if any(c.name == name for c in self.configurations):
             raise ValueError(f"a configuration named {name!r} is stored already")
         for i, (s, width_px) in enumerate(checked):
-            fits = self.max_patterns(s.start_nm, s.end_nm, width_px, s.type)
+            fits = self.max_patterns(s.start_nm, s.end_nm, scan_type=s.type, width_px=width_px)
             if s.patterns > fits:
                 raise ValueError(f"section {i + 1}: {s.start_nm}-{s.end_nm} nm at width "
                                  f"{s.width_nm:.2f} holds at most {fits} {s.type} "

@@ -242,3 +242,23 @@ except quillon.ScanCancelledError as e:
 print(len(sp.scan()))
 """, QUILLONLIB_SIMULATOR_TIME_SCALE="0.5")
     assert out == "interrupted True\ncancelled 9\n228\n"
+
+
+def test_a_save_cut_short_is_finished_at_the_next_opening_with_a_warning(tmp_path):
+    env = dict(os.environ, QUILLONLIB_SIMULATOR_STATE=str(tmp_path / "module.state"))
+    add = ("import quillon\nsp = quillon.Spectrometer()\n"
+           "try:\n    sp.add_configuration('Cut', [quillon.Section('Column', 1000, 1100, 7.03, 10, "
+           "0.635)])\nexcept quillon.QuillonError as e:\n    print('failed')\n")
+    cwd = os.path.join(os.path.dirname(__file__), os.pardir)
+    # The module leaves the bus after the first of its four writes.
+    cut = subprocess.run([sys.executable, "-c", add], cwd=cwd, capture_output=True, text=True,
+                         env=dict(env, QUILLONLIB_SIMULATOR_UNPLUG_AFTER_WRITES="1"))
+    assert cut.stdout == "failed\n", cut.stderr
+    opened = subprocess.run(
+        [sys.executable, "-W", "always", "-c",
+         "import quillon\nsp = quillon.Spectrometer()\n"
+         "print(sorted(c.name for c in sp.configurations))"],
+        cwd=cwd, capture_output=True, text=True, env=env)
+    assert "Restored 3 configurations that an interrupted save had not finished writing" \
+        in opened.stderr
+    assert opened.stdout == str(sorted(list(FACTORY) + ["Cut"])) + "\n"

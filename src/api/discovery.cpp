@@ -147,7 +147,8 @@ Outcome openModuleAtPath(Module& module, const link::HidLayer& hid, const std::s
     recoverSaveAtOpen(module);
     // Only read: opening never changes what the module stores.
     const Outcome read = getScanSection(module);
-    if (!read.ok()) {
+    // A module that stores none opens with none (after `config rm --all`).
+    if (!read.ok() && read.kind != Kind::NoConfiguration) {
         closeModuleLink(module);
         return read;
     }

@@ -11,6 +11,7 @@
 #include "api/call_lock.h"
 #include "api/discovery.h"
 #include "config/editing.h"
+#include "config/list_store.h"
 #include "config/model.h"
 #include "config/table_values.h"
 #include "config/tables.h"
@@ -417,6 +418,69 @@ quillon_result quillon_exposure(size_t index, double* exposure_ms) {
 void quillon_pattern_range(uint32_t* minimum, uint32_t* maximum) {
     if (minimum != nullptr) *minimum = kMinPatterns;
     if (maximum != nullptr) *maximum = kMaxPatterns;
+}
+
+quillon_result quillon_recovery(quillon_module* module, quillon_recovery_info* info) {
+    if (info == nullptr) return QUILLON_ERR_INVALID_ARGUMENT;
+    const auto fill = [&](const RecoveryOutcome& outcome) {
+        info->kind = static_cast<quillon_recovery_kind>(outcome.kind);
+        info->restored = outcome.restored;
+        copyText(outcome.detail, info->detail, sizeof info->detail);
+    };
+    if (module != nullptr)
+        return onModule(module, [&](Module& m) {
+            fill(m.recovery);
+            return succeeded();
+        });
+    std::lock_guard<std::mutex> exports(exportCallLock());
+    SpectrometerSession* session = obtainSession();
+    if (session == nullptr) return QUILLON_ERR_NO_MEMORY;
+    fill(session->module.recovery);
+    return QUILLON_OK;
+}
+
+quillon_result quillon_config_record(quillon_module* module, size_t position, uint8_t* record,
+                                     size_t capacity, size_t* length) {
+    return onModule(module, [&](Module& m) {
+        std::vector<uint8_t> bytes;
+        if (length == nullptr || !storedRecord(m, position, bytes)) return invalid();
+        *length = bytes.size();
+        if (record == nullptr || capacity < bytes.size())
+            return failed(Kind::BufferTooSmall, kParamInError);
+        std::memcpy(record, bytes.data(), bytes.size());
+        return succeeded();
+    });
+}
+
+quillon_result quillon_configs_store(quillon_module* module, const quillon_stored_config* configs,
+                                     size_t count, int replace, size_t active_position,
+                                     char* reason, size_t reason_capacity) {
+    copyText("", reason, reason_capacity);
+    return onModule(module, [&](Module& m) {
+        if (count > 0 && configs == nullptr) return invalid();
+        std::vector<ConfigToStore> list(count);
+        for (size_t i = 0; i < count; ++i) {
+            const quillon_stored_config& given = configs[i];
+            ConfigToStore& to = list[i];
+            to.hasFields = given.name != nullptr;
+            if (to.hasFields) {
+                to.name = given.name;
+                to.repeats = given.repeats;
+                if (!targetSections(given.sections, given.section_count, to.sections))
+                    return invalid();
+            }
+            if (given.record != nullptr)
+                to.record.assign(given.record, given.record + given.record_length);
+            if (!to.hasFields && to.record.empty()) {
+                copyText("configuration " + std::to_string(i) + ": neither fields nor record",
+                         reason, reason_capacity);
+                return invalid();
+            }
+        }
+        const Outcome outcome = storeConfigList(m, list, replace != 0, active_position);
+        if (!outcome.ok()) copyText(m.refusal, reason, reason_capacity);
+        return outcome;
+    });
 }
 
 }  // extern "C"

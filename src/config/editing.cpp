@@ -295,4 +295,16 @@ Outcome removeConfigurationAt(Module& module, size_t position) {
     return removed;
 }
 
+Outcome checkSections(Module& module, const std::vector<TargetSection>& sections,
+                      uint16_t numRepeats, ScanConfig& record) {
+    return validateSections(module, sections, numRepeats, record);
+}
+
+Outcome saveWholeList(Module& module, const std::deque<ScanConfig>& candidate,
+                      uint8_t activeIndex) {
+    if (const Outcome savable = listIsSavable(module, "storeConfigList"); !savable.ok())
+        return savable;
+    return saveList(module, candidate, activeIndex);
+}
+
 }  // namespace quillon

@@ -3,6 +3,7 @@
 // stored list is saved to the module.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -25,5 +26,13 @@ Outcome removeTargetCfg(Module& module, const std::string& name);
 Outcome storeConfigurationAt(Module& module, size_t position, const std::string& name,
                              std::vector<TargetSection> sections, uint16_t numRepeats);
 Outcome removeConfigurationAt(Module& module, size_t position);
+
+// For operations that store a whole list: the checks a committed
+// configuration passes (its sections validated into `record`), and the save
+// of a list (refused while the module's list was not read whole; the list
+// from before written back when the module does not take it).
+Outcome checkSections(Module& module, const std::vector<TargetSection>& sections,
+                      uint16_t numRepeats, ScanConfig& record);
+Outcome saveWholeList(Module& module, const std::deque<ScanConfig>& candidate, uint8_t activeIndex);
 
 }  // namespace quillon

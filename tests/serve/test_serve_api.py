@@ -32,15 +32,16 @@ def test_reads_show_the_module_as_the_command_line_does(server):
     status, _, configs = server.get("/api/configurations")
     assert status == 200
     assert module["stored"] == len(configs) == 3
+    # In position order under their real names, every one with its position.
     names = [c["name"] for c in configs]
-    assert names == ["Column + Hadamard", "Column 900-1700", "Hadamard 900-1700"]
-    mixed = configs[0]
-    assert mixed["position"] == 2 and mixed["points"] == 200
+    assert names == ["Column 900-1700", "Hadamard 900-1700", "Column + Hadamard"]
+    assert [c["position"] for c in configs] == [0, 1, 2]
+    assert [c["active"] for c in configs] == [True, False, False]
+    mixed = configs[2]
+    assert mixed["points"] == 200
     assert [s["type"] for s in mixed["sections"]] == ["Column", "Hadamard"]
     assert mixed["sections"][1] == {"type": "Hadamard", "start_nm": 1300, "end_nm": 1700,
                                     "width": 7.03, "patterns": 100, "exposure": 1.27}
-    # Two configurations of 228 points cannot be told apart by position.
-    assert configs[1]["position"] is None and configs[2]["position"] is None
     status, _, tables = server.get("/api/tables")
     assert tables["types"] == ["Column", "Hadamard"]
     assert len(tables["widths"]) == 51 and tables["widths"][0]["pixels"] == 2
@@ -127,8 +128,8 @@ def test_changes_to_lamp_activation_and_configurations(server):
     # The library refuses two Hadamard plans that exceed the module's pattern limit.
     status, _, reply = server.post("/api/configurations", {"name": "big", "sections": [
         HADAMARD_HALF, dict(HADAMARD_HALF, start_nm=1300, end_nm=1700)]})
-    assert status == 502 and "did not store" in reply["error"]
-    # The listing is the module's: the library still lists "big", the module does not hold it.
+    assert status == 400 and "did not store" in reply["error"] and "624" in reply["error"]
+    # The listing is the module's: nothing of the refused "big" in it.
     listed = server.get("/api/configurations")[2]
     assert "big" not in [c["name"] for c in listed] and len(listed) == 4
     assert server.get("/api/module")[2]["stored"] == 4
@@ -299,6 +300,28 @@ def test_scans_files_and_the_log_as_they_should_be(server):
     assert server.token not in "\n".join(lines)
     assert "GET /?token=<token> 404" in lines and "GET /x\\x0aPOST /api/lamp 200 404" in lines
     assert not any(line.startswith("POST /api/lamp 200") for line in lines)
+
+
+def test_every_attached_module_is_served_on_its_own():
+    two = sim_env(QUILLONLIB_SIMULATOR_MODULES="2")
+    server = Server(env=two)
+    try:
+        modules = server.get("/api/modules")[2]
+        assert [(m["module"], m["serial"]) for m in modules] == [(0, "QSIM0001"), (1, "QSIM0002")]
+        assert server.post("/api/lamp?module=1", {"on": True})[2] == {"lamp": True}
+        assert server.get("/api/module?module=1")[2]["lamp"] is True
+        assert server.get("/api/module")[2]["lamp"] is False
+        assert server.post("/api/scan?module=1", {"lamp": "keep"})[0] == 200
+        assert server.get("/api/spectra?module=1")[2]["latest"] is not None
+        assert server.get("/api/spectra")[2]["latest"] is None
+        assert server.get("/api/module?module=2")[0] == 404
+    finally:
+        assert server.stop() == 0
+    server = Server("--device", "QSIM0002", env=two)
+    try:
+        assert [m["serial"] for m in server.get("/api/modules")[2]] == ["QSIM0002"]
+    finally:
+        server.stop()
 
 
 def test_command_line_refusals():

@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-from serve_process import Server, cli_json
+from serve_process import Server, cli_json, sim_env
 
 ARTIFACT = os.environ.get("QUILLON_SCREENSHOT", "serve_page.png")
 
@@ -208,6 +208,30 @@ def test_the_page_scans_lit_keeps_its_spectra_and_knows_the_lamp():
         with open(ARTIFACT, "wb") as f:
             f.write(base64.b64decode(shot))
         assert os.path.getsize(ARTIFACT) > 10000
+    finally:
+        if browser:
+            browser.close()
+        server.stop()
+
+
+def test_the_page_chooses_among_several_modules():
+    server = Server(env=sim_env(QUILLONLIB_SIMULATOR_MODULES="2"))
+    browser = None
+    try:
+        assert server.post("/api/lamp?module=1", {"on": True})[0] == 200
+        browser = Browser(f"{server.origin}/?token={server.token}")
+        options = browser.wait_for("document.getElementById('module-choice')?.hidden === false && "
+                                   "[...document.querySelectorAll('#module-chooser option')]"
+                                   ".map(o => o.textContent).join('|')", "the module chooser")
+        assert options == "QSIM0001 (0)|QSIM0002 (1)"
+        browser.wait_for("document.getElementById('lamp-state').textContent === 'is off'", "module 0")
+        browser.evaluate("const c = document.getElementById('module-chooser'); c.value = '1';"
+                         "c.dispatchEvent(new Event('change'))")
+        browser.wait_for("document.getElementById('lamp-state').textContent === 'is on'", "module 1")
+        browser.evaluate("document.getElementById('scan').click()")
+        browser.wait_for("document.getElementById('plot').dataset.points === '228'", "its scan")
+        assert server.get("/api/spectra?module=1")[2]["latest"] is not None
+        assert server.get("/api/spectra")[2]["latest"] is None
     finally:
         if browser:
             browser.close()

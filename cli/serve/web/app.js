@@ -16,11 +16,18 @@ const MAX_RECENT = 10;
 // One colour per overlaid spectrum, the latest in the trace's own colour.
 const COLOURS = ["#1f6feb", "#2b8a3e", "#9c36b5", "#e67700", "#0b7285", "#c2255c", "#5c940d", "#862e9c", "#364fc7"];
 let cursorIndex = -1;
+let moduleIndex = 0;     // which of the served modules the page shows
+let eventSource = null;
 let progressTimer = null;
 
 function say(text, ok) {
   $("message").textContent = text;
   $("message").className = ok ? "ok" : "";
+}
+
+// Every request names the module the page shows.
+function withModule(path) {
+  return `${path}${path.includes("?") ? "&" : "?"}module=${moduleIndex}`;
 }
 
 async function api(method, path, body) {
@@ -29,7 +36,7 @@ async function api(method, path, body) {
     options.headers["Content-Type"] = "application/json";
     options.body = JSON.stringify(body || {});
   }
-  const response = await fetch(path, options);
+  const response = await fetch(withModule(path), options);
   const reply = await response.json().catch(() => ({}));
   if (!response.ok) throw new Error(reply.error || `${path}: HTTP ${response.status}`);
   return reply;
@@ -275,18 +282,15 @@ async function loadConfigurations() {
     const item = document.createElement("li");
     item.className = config.active ? "active" : "";
     const head = document.createElement("div");
-    const where = config.position === null ? "position not known" : `position ${config.position}`;
-    head.textContent = `${config.active ? "★ " : ""}${config.name}: ${config.points} points, ${where}`;
+    head.textContent = `${config.active ? "★ " : ""}${config.name}: ${config.points} points, position ${config.position}`;
     item.append(head);
     const sections = document.createElement("div");
     sections.className = "sections";
     sections.textContent = config.sections.map((s) =>
       `${s.type} ${s.start_nm}-${s.end_nm} nm, width ${s.width}, ${s.patterns} patterns, exposure ${s.exposure}`).join("; ");
     item.append(sections);
-    if (config.position !== null) {
-      item.append(button(`Activate ${config.name}`, "Activate", () =>
-        act(`Activated ${config.name}`, "POST", "/api/activate", { position: config.position })));
-    }
+    item.append(button(`Activate ${config.name}`, "Activate", () =>
+      act(`Activated ${config.name}`, "POST", "/api/activate", { position: config.position })));
     item.append(button(`Remove ${config.name}`, "Remove", async () => {
       if (confirm(`Remove "${config.name}" from the module?`))
         await act(`Removed ${config.name}`, "POST", "/api/configurations/remove", { name: config.name });
@@ -360,7 +364,9 @@ async function submitConfiguration(event) {
 // ---- wiring ------------------------------------------------------------------
 
 function follow() {
-  const events = new EventSource("/api/events");
+  if (eventSource) eventSource.close();
+  const events = new EventSource(withModule("/api/events"));
+  eventSource = events;
   events.addEventListener("status", (e) => {
     const previous = state;
     showState(JSON.parse(e.data));
@@ -417,7 +423,14 @@ async function start() {
     const next = cursorIndex < 0 ? 0 : cursorIndex + step;  // the first key press shows the first point
     showCursor(Math.max(0, Math.min(latest.nm.length - 1, next)));
   });
+  $("module-chooser").addEventListener("change", (e) => showModule(Number(e.target.value)));
   try {
+    const modules = await api("GET", "/api/modules");
+    if (modules.length > 1) {
+      fillSelect($("module-chooser"), modules.map((m) => [m.module, `${m.serial || m.path} (${m.module})`]));
+      $("module-choice").hidden = false;
+    }
+    linkDownloads();
     tables = await api("GET", "/api/tables");
     showState(await api("GET", "/api/module"));
     await loadConfigurations();
@@ -426,6 +439,30 @@ async function start() {
     follow();
   } catch (error) {
     say(`${error.message}. Open the link that \`quillon serve\` printed.`);
+  }
+}
+
+// The download links name the module too.
+function linkDownloads() {
+  for (const link of document.querySelectorAll("a[href^='/api/download']"))
+    link.href = withModule(link.getAttribute("href").replace(/&module=\d+$/, ""));
+}
+
+// Another module chosen: everything shown is read again from it.
+async function showModule(index) {
+  moduleIndex = index;
+  latest = null;
+  recent = [];
+  kept.dark = kept.reference = null;
+  $("spectrum-title").textContent = "";
+  linkDownloads();
+  try {
+    showState(await api("GET", "/api/module"));
+    await loadConfigurations();
+    await loadSpectra();
+    follow();
+  } catch (error) {
+    say(error.message);
   }
 }
 
