@@ -72,7 +72,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--cli", default="build/cli/quillon", help="the quillon program")
     parser.add_argument("--latency-spectra", type=int, default=300)
-    parser.add_argument("--spectra", type=int, default=500, help="per module, for the rate")
+    parser.add_argument("--spectra", type=int, default=2000, help="per module, for the rate")
     args = parser.parse_args()
     os.environ["QUILLON_CLI"] = os.path.abspath(args.cli)
     from broker import Broker  # noqa: E402
@@ -85,7 +85,10 @@ def main():
         assert listener.wait(lambda: listener.subscribed, 10)
         for p in range(3):
             serials = [f"BENCH-{p}{m}" for m in range(2)]
-            publishers.append(Publisher(broker, modules=2, serials=serials))
+            # A queue that holds a whole run: the rate is what reaches the
+            # subscriber, not what the modules could measure.
+            publishers.append(Publisher(broker, "--queue", str(10 * args.spectra), modules=2,
+                                        serials=serials))
         serials = [s for pub in publishers for s in pub.serials]
         time.sleep(1)
 
@@ -109,7 +112,7 @@ def main():
         for serial in serials:
             send(broker.port, serial, {"id": 2, "op": "series", "count": args.spectra})
         total = args.spectra * len(serials)
-        assert listener.wait(lambda: len(listener.arrived) == total, 300), len(listener.arrived)
+        assert listener.wait(lambda: len(listener.arrived) == total, 600), len(listener.arrived)
         with listener.lock:
             last = max(got for got, _ in listener.arrived.values())
             complete = all(sorted(i for s, i in listener.arrived if s == serial)

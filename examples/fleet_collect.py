@@ -10,7 +10,8 @@ broker into one SQLite file, and commands any of them.
 It subscribes to P/+/spectrum and P/+/status (P: --prefix, default quillon)
 with a persistent session, so the broker keeps what arrives while the collector
 is away. A spectrum may arrive twice (QoS 1 is "at least once"); it is stored
-once, by its module's serial number and its id.
+once, by its module's serial number, the publisher's run and its id (ids start
+at 1 with every run of `quillon publish`).
 
 Reading the spectra back (the arrays are JSON):
 
@@ -38,6 +39,7 @@ import paho.mqtt.client as mqtt
 
 SCHEMA = """CREATE TABLE IF NOT EXISTS spectra (
     serial TEXT NOT NULL,
+    run TEXT NOT NULL,
     id INTEGER NOT NULL,
     started TEXT,
     sample TEXT,
@@ -47,7 +49,7 @@ SCHEMA = """CREATE TABLE IF NOT EXISTS spectra (
     wavelength_nm TEXT NOT NULL,
     intensity TEXT NOT NULL,
     document TEXT NOT NULL,
-    PRIMARY KEY (serial, id))"""
+    PRIMARY KEY (serial, run, id))"""
 
 
 def parse_broker(url):
@@ -75,10 +77,14 @@ class Collector:
                  client_id="quillon-fleet-collect", tls_ca=None, username=None, password=None):
         self.prefix = prefix
         self.db = sqlite3.connect(db_path, check_same_thread=False)
+        # Each spectrum is committed (and synced) before the broker hears it
+        # arrived, so none is lost; the write-ahead log makes that one sync.
+        self.db.execute("PRAGMA journal_mode=WAL")
         self.db.execute(SCHEMA)
         self.db.commit()
         self.lock = threading.Condition()
         self.statuses = {}   # serial -> last status document
+        self.configurations = {}  # serial -> its stored configurations, by position
         self.replies = {}    # (serial, id) -> reply document
         self.reply_log = []  # (serial, reply document) in arrival order
         self.received = 0    # spectrum messages, duplicates included
@@ -104,6 +110,7 @@ class Collector:
     def _connected(self, client, userdata, flags, rc):
         if rc == 0:
             client.subscribe([(f"{self.prefix}/+/spectrum", 1), (f"{self.prefix}/+/status", 1),
+                              (f"{self.prefix}/+/configurations", 1),
                               (f"{self.prefix}/+/reply", 1)])
 
     def _subscribed(self, client, userdata, mid, granted_qos):
@@ -123,6 +130,8 @@ class Collector:
                 self._store(doc)
             elif leaf == "status":
                 self.statuses[serial] = doc
+            elif leaf == "configurations":
+                self.configurations[serial] = doc
             elif leaf == "reply" and isinstance(doc, dict):
                 self.replies[(serial, doc.get("id"))] = doc
                 self.reply_log.append((serial, doc))
@@ -132,8 +141,8 @@ class Collector:
         scan = doc["scans"][0]
         key = doc["quantity"]
         self.db.execute(
-            "INSERT OR IGNORE INTO spectra VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            (doc["serial"], doc["id"], doc.get("started"), doc.get("sample"), doc.get("comment"),
+            "INSERT OR IGNORE INTO spectra VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            (doc["serial"], doc["run"], doc["id"], doc.get("started"), doc.get("sample"), doc.get("comment"),
              key, (doc.get("configuration") or {}).get("name"), json.dumps(scan["wavelength_nm"]),
              json.dumps(scan[key]), json.dumps(doc)))
         self.db.commit()

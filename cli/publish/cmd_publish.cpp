@@ -143,6 +143,7 @@ std::optional<int> parseRequest(const ParsedArguments& args, Request& request) {
     char host[256] = {};
     gethostname(host, sizeof host - 1);
     s.host = host;
+    s.run = publish::utcText(std::chrono::system_clock::now());
     return std::nullopt;
 }
 
@@ -154,8 +155,14 @@ class Fleet {
     // Opens what is chosen and not yet served. False when a module named on
     // the command line cannot be served at the start.
     bool refresh(bool first) {
-        for (auto it = publishers_.begin(); it != publishers_.end();)
-            it = it->second->serving() ? std::next(it) : publishers_.erase(it);
+        for (auto it = publishers_.begin(); it != publishers_.end();) {
+            if (it->second->serving()) {
+                ++it;
+                continue;
+            }
+            nextIds_[it->first] = it->second->nextId();
+            it = publishers_.erase(it);
+        }
         std::vector<publish::AttachedModule> modules;
         std::string why;
         if (!publish::listModules(modules, why)) {
@@ -182,6 +189,8 @@ class Fleet {
                 continue;
             }
             PublishSettings settings = request_.settings;
+            if (auto next = nextIds_.find(module.serial); next != nextIds_.end())
+                settings.firstId = next->second;
             settings.clientId =
                 (settings.clientId.empty() ? "quillon-" + settings.host : settings.clientId) + "-" +
                 module.serial;
@@ -228,6 +237,8 @@ class Fleet {
 
     const Request& request_;
     std::map<std::string, std::unique_ptr<ModulePublisher>> publishers_;
+    // Of modules that went away: a module attached again goes on counting.
+    std::map<std::string, uint64_t> nextIds_;
 };
 
 }  // namespace

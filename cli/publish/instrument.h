@@ -1,5 +1,6 @@
-// What the publisher needs from one module besides its measurements, on the
-// module's own thread: its facts and its active configuration.
+// One module as the publisher serves it: its handle, which the host core
+// measures with, and its facts and active configuration. Called on the
+// module's own thread, cancel() excepted.
 #pragma once
 
 #include <array>
@@ -8,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "quillon.h"
 
 namespace quillon::cli::publish {
 
@@ -22,7 +25,7 @@ struct ModuleFacts {
 class Instrument {
   public:
     virtual ~Instrument() = default;
-
+    virtual quillon_module* handle() const = 0;
     virtual const std::string& serial() const = 0;
     // False with the reason.
     virtual bool read(ModuleFacts& facts, std::string& why) = 0;

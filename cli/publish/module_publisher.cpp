@@ -20,6 +20,8 @@ constexpr auto kTick = std::chrono::milliseconds(100);
 constexpr size_t kWindow = 16;
 constexpr auto kOfflineAckWait = std::chrono::seconds(1);
 
+}  // namespace
+
 std::string utcText(std::chrono::system_clock::time_point at) {
     const auto us = std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch());
     const std::time_t seconds = static_cast<std::time_t>(us.count() / 1000000);
@@ -31,9 +33,28 @@ std::string utcText(std::chrono::system_clock::time_point at) {
     return text;
 }
 
+namespace {
+
 // A configuration name is the module's bytes, not always UTF-8.
 std::string dumped(const Json& doc) {
     return doc.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// The series' description with `scan` as its only spectrum, without copying
+// the spectra a long series holds.
+ScanSeries withOnly(const ScanSeries& series, const ScanResult& scan) {
+    ScanSeries one;
+    one.position = series.position;
+    one.configuration = series.configuration;
+    one.candidateNames = series.candidateNames;
+    one.versions = series.versions;
+    one.estimatedScanMs = series.estimatedScanMs;
+    one.average = series.average;
+    one.quantity = series.quantity;
+    one.referenceFile = series.referenceFile;
+    one.darkFile = series.darkFile;
+    one.scans.push_back(scan);
+    return one;
 }
 
 }  // namespace
@@ -43,7 +64,9 @@ ModulePublisher::ModulePublisher(std::unique_ptr<Instrument> instrument, Publish
       settings_(std::move(settings)),
       serial_(instrument_->serial()),
       topicRoot_(settings_.prefix + "/" + serial_ + "/"),
-      queue_(settings_.queue, kWindow) {}
+      queue_(settings_.queue, kWindow),
+      lamp_(instrument_->handle()),
+      nextId_(settings_.firstId) {}
 
 ModulePublisher::~ModulePublisher() {
     {
@@ -76,6 +99,11 @@ void ModulePublisher::stopRunning() {
     stopAsked_ = true;
     if (runner_ != nullptr) runner_->cancel();
     wake_.notify_all();
+}
+
+uint64_t ModulePublisher::nextId() const {
+    std::lock_guard lock(mutex_);
+    return nextId_;
 }
 
 bool ModulePublisher::serving() const {
@@ -219,6 +247,8 @@ void ModulePublisher::runMeasurement(const Job& job) {
     plan.count = single ? 1 : command.count;
     plan.intervalSeconds = command.intervalSeconds;
     plan.average = command.scan.average;
+    plan.keepLast = 1;  // each spectrum is handed on as it completes
+    plan.module = instrument_->handle();
     switch (command.scan.lamp) {
         case LampRequest::Auto:
             plan.lamp = LampPolicy::On;
@@ -270,15 +300,14 @@ void ModulePublisher::runMeasurement(const Job& job) {
 uint64_t ModulePublisher::publishSpectrum(const ScanSeries& series, const ScanResult& scan,
                                           const ScanSettings& settings) {
     const auto completed = std::chrono::system_clock::now();
-    ScanSeries one = series;
-    one.scans.assign(1, scan);
-    Json doc = seriesJson(one);
+    Json doc = seriesJson(withOnly(series, scan));
     uint64_t id = 0;
     {
         std::lock_guard lock(mutex_);
         id = nextId_++;
     }
     doc["serial"] = serial_;
+    doc["run"] = settings_.run;
     doc["id"] = id;
     doc["started"] = utcText(scan.startedAt);
     doc["completed"] = utcText(completed);

@@ -34,7 +34,13 @@ struct PublishSettings {
     std::string clientId;  // for this module's connection
     std::string host;      // this computer's name, in the status
     size_t queue = 1000;   // spectra kept while the broker is away
+    // This run of the program, in every spectrum: ids start again with a run.
+    std::string run;
+    uint64_t firstId = 1;  // above the ids an earlier attachment of the module used
 };
+
+// "2026-12-07T18:49:48.123456Z"
+std::string utcText(std::chrono::system_clock::time_point at);
 
 class ModulePublisher {
   public:
@@ -51,6 +57,8 @@ class ModulePublisher {
     // False once the module went away; the publisher then said so and stopped.
     bool serving() const;
     const std::string& serial() const { return serial_; }
+    // The id the next spectrum gets.
+    uint64_t nextId() const;
 
   private:
     using Json = nlohmann::ordered_json;

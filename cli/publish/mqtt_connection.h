@@ -11,24 +11,12 @@
 #include <string>
 #include <thread>
 
+#include "broker_url.h"
+
 struct mosquitto;
 struct mosquitto_message;
 
 namespace quillon::cli::publish {
-
-struct BrokerSettings {
-    std::string host;
-    int port = 1883;
-    bool tls = false;
-    std::string caFile;  // with tls
-    std::string username;
-    std::string password;
-    int keepaliveSeconds = 30;
-};
-
-// "mqtt://HOST[:PORT]" or "mqtts://HOST[:PORT]" (IPv6 as [ADDR]) into `out`;
-// the explanation when the text is not one.
-std::optional<std::string> parseBrokerUrl(const std::string& url, BrokerSettings& out);
 
 struct Will {
     std::string topic;
@@ -74,6 +62,7 @@ class MqttConnection {
     void connectLater();
 
     BrokerSettings broker_;
+    std::string clientId_;
     Events events_;
     mosquitto* client_ = nullptr;
     bool started_ = false;

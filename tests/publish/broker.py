@@ -30,18 +30,27 @@ class Broker:
     be private to its owner); run as root, the broker keeps root rather than
     dropping to a user who could not write there."""
 
-    def __init__(self):
+    def __init__(self, users=None):
+        """`users`: name -> password; then no one else may connect."""
         self.dir = tempfile.mkdtemp(prefix="quillon-broker-")
         self.port = free_port()
         self.proc = None
         self.config = os.path.join(self.dir, "mosquitto.conf")
-        lines = [f"listener {self.port} 127.0.0.1", "allow_anonymous true",
+        lines = [f"listener {self.port} 127.0.0.1", f"allow_anonymous {'false' if users else 'true'}",
                  "persistence true", f"persistence_location {self.dir}/",
                  "persistence_file mosquitto.db", "autosave_interval 1",
                  f"log_dest file {self.dir}/mosquitto.log", "log_type error",
                  "log_type warning", "log_type notice",
                  # A collector that is away keeps everything meant for it.
                  "max_queued_messages 0", "max_queued_bytes 0"]
+        if users:
+            passwords = os.path.join(self.dir, "passwords")
+            open(passwords, "w").close()
+            for name, password in users.items():
+                subprocess.run([shutil.which("mosquitto_passwd") or "/usr/bin/mosquitto_passwd",
+                                "-b", passwords, name, password], check=True, timeout=10,
+                               capture_output=True)
+            lines.append(f"password_file {passwords}")
         if os.geteuid() == 0:
             lines.append("user root")
         with open(self.config, "w", encoding="utf-8") as f:

@@ -22,21 +22,23 @@ def sim_env(**extra):
 class Publisher:
     """One process; `serials` are the modules it said it publishes."""
 
-    def __init__(self, broker, *args, modules=1, serials=None):
+    def __init__(self, broker, *args, modules=1, serials=None, serving=None, time_scale="0"):
         self.err = tempfile.NamedTemporaryFile(prefix="publish-", suffix=".log", delete=False)
-        extra = {"QUILLONLIB_SIMULATOR_MODULES": str(modules)}
+        extra = {"QUILLONLIB_SIMULATOR_MODULES": str(modules),
+                 "QUILLONLIB_SIMULATOR_TIME_SCALE": time_scale}
         if serials:
             extra["QUILLONLIB_SIMULATOR_SERIALS"] = ",".join(serials)
         self.proc = subprocess.Popen([CLI, "publish", "--broker", broker.url, *args],
                                      stdout=subprocess.PIPE, stderr=self.err, text=True,
                                      env=sim_env(**extra))
         self.serials = []
-        for _ in range(modules):
+        for _ in range(modules if serving is None else serving):
             line = self.proc.stdout.readline()
             match = re.fullmatch(r"Publishing module (\S+) as \S+/\n", line)
             if not match:
+                log = self.log()
                 self.stop()
-                raise AssertionError(f"unexpected line {line!r}: {self.log()}")
+                raise AssertionError(f"unexpected line {line!r}: {log}")
             self.serials.append(match[1])
 
     def log(self):

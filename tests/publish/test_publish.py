@@ -73,8 +73,21 @@ def test_commands_scan_and_run_a_series_on_the_chosen_module(broker, collector):
 
         assert command(collector, serial, "lamp", on=True)["ok"]
         wait_status(collector, serial, lamp=True)
+        with collector.lock:
+            configs = collector.configurations[serial]
+        assert [(c["position"], c["name"], c["points"]) for c in configs] == [
+            (0, "Column 900-1700", 228), (1, "Hadamard 900-1700", 228),
+            (2, "Column + Hadamard", 200)]
+        assert [s["type"] for s in configs[2]["sections"]] == ["Column", "Hadamard"]
         assert command(collector, serial, "activate", position=2)["ok"]
-        wait_status(collector, serial, active_position=2)
+        wait_status(collector, serial, active_position=2, active_name="Column + Hadamard")
+        reply = command(collector, serial, "scan", lamp="keep", average=3)
+        doc = collector.document(serial, reply["spectrum"])
+        assert doc["configuration"]["name"] == "Column + Hadamard" and doc["average"] == 3
+        assert doc["scans"][0]["points"] == 200
+        reply = command(collector, serial, "scan", quantity="absorbance")
+        assert reply["error"] == ("quantity absorbance needs a white reference, which the "
+                                  "publisher does not keep")
         reply = command(collector, serial, "activate", position=7)
         assert reply["ok"] is False and "no configuration at position 7" in reply["error"]
 
@@ -91,12 +104,43 @@ def test_commands_scan_and_run_a_series_on_the_chosen_module(broker, collector):
         assert reply["ok"] and reply["stopped"] is True
         wait_status(collector, serial, busy=False, queued=0)
         ids = collector.ids_of(serial)
-        assert ids == list(range(1, len(ids) + 1)) and len(ids) > 6
+        assert ids == list(range(1, len(ids) + 1)) and len(ids) > 7
         # The lamp was on before the series: it stays on after it.
         assert status_of(collector, serial)["lamp"] is True
         assert command(collector, serial, "stop")["stopped"] is False
     finally:
         assert pub.stop() == 0
+
+
+def test_three_computers_of_two_modules_deliver_every_spectrum_once(broker, collector):
+    publishers = [Publisher(broker, modules=2, serials=[f"QN-{p}1", f"QN-{p}2"])
+                  for p in range(3)]
+    try:
+        serials = [s for pub in publishers for s in pub.serials]
+        assert sorted(serials) == ["QN-01", "QN-02", "QN-11", "QN-12", "QN-21", "QN-22"]
+        assert collector.wait(lambda: collector.online() == sorted(serials), 10)
+        for serial in serials:
+            assert command(collector, serial, "series", count=20, interval_s=0.01)["ok"]
+        assert collector.wait(lambda: all(len(collector.ids_of(s)) == 20 for s in serials), 30)
+        for serial in serials:
+            assert collector.ids_of(serial) == list(range(1, 21))
+            assert collector.document(serial, 20)["serial"] == serial
+        assert collector.received >= 120
+    finally:
+        assert [pub.stop() for pub in publishers] == [0, 0, 0]
+    assert collector.wait(lambda: collector.online() == [], 10)
+
+
+def test_device_chooses_modules_by_serial_or_index(broker, collector):
+    for args, chosen in ((["--device", "QD-2"], ["QD-2"]), (["--device", "0"], ["QD-1"]),
+                         (["--all"], ["QD-1", "QD-2"])):
+        pub = Publisher(broker, *args, modules=2, serials=["QD-1", "QD-2"], serving=len(chosen))
+        try:
+            assert pub.serials == chosen
+            assert collector.wait(lambda: collector.online() == chosen, 10)
+        finally:
+            assert pub.stop() == 0
+        assert collector.wait(lambda: collector.online() == [], 10)
 
 
 MALFORMED = [
@@ -158,6 +202,14 @@ def test_sigterm_stops_the_series_switches_the_lamp_off_and_says_offline(broker,
     # Everything measured before the signal went out before the program ended.
     ids = collector.ids_of(serial)
     assert ids == list(range(1, len(ids) + 1))
+    # The next run counts from 1 again; its spectra are kept beside the first run's.
+    again = Publisher(broker)
+    try:
+        wait_status(collector, serial, online=True)
+        assert command(collector, serial, "scan")["spectrum"] == 1
+        assert collector.wait(lambda: collector.ids_of(serial) == ids + [1], 10)
+    finally:
+        assert again.stop() == 0
 
 
 def test_sigkill_leaves_the_will_within_the_keepalive(broker, collector):
@@ -172,13 +224,13 @@ def test_sigkill_leaves_the_will_within_the_keepalive(broker, collector):
 
 
 def test_spectra_measured_while_the_broker_is_away_arrive_in_order_after_it(broker, collector):
-    pub = Publisher(broker)
+    pub = Publisher(broker, modules=2, serials=["QR-1", "QR-2"])
     try:
-        serial = pub.serials[0]
-        wait_status(collector, serial, online=True)
+        collector.wait(lambda: collector.online() == pub.serials, 10)
         broker.wait_saved()  # the collector's session
-        assert command(collector, serial, "series", count=20, interval_s=0.1)["ok"]
-        assert collector.wait(lambda: len(collector.ids_of(serial)) >= 3, 10)
+        for serial in pub.serials:
+            assert command(collector, serial, "series", count=20, interval_s=0.1)["ok"]
+        assert collector.wait(lambda: len(collector.ids_of("QR-2")) >= 3, 10)
         # Frozen, the broker leaves what it was sent unacknowledged; killed,
         # it loses it: only the publisher can send it again.
         broker.proc.send_signal(signal.SIGSTOP)
@@ -186,10 +238,28 @@ def test_spectra_measured_while_the_broker_is_away_arrive_in_order_after_it(brok
         broker.stop(signal.SIGKILL)
         time.sleep(0.5)
         broker.start()
-        assert collector.wait(lambda: len(collector.ids_of(serial)) == 20, 40), \
-            collector.ids_of(serial)
-        assert collector.ids_of(serial) == list(range(1, 21))
-        wait_status(collector, serial, busy=False, queued=0, dropped=0)
+        for serial in pub.serials:
+            assert collector.wait(lambda: len(collector.ids_of(serial)) == 20, 40), \
+                collector.ids_of(serial)
+            assert collector.ids_of(serial) == list(range(1, 21))
+            wait_status(collector, serial, busy=False, queued=0, dropped=0)
+    finally:
+        assert pub.stop() == 0
+
+
+def test_stop_cancels_a_scan_in_progress(broker, collector):
+    pub = Publisher(broker, time_scale="1")  # a scan of about 2 s
+    try:
+        serial = pub.serials[0]
+        wait_status(collector, serial, online=True)
+        assert command(collector, serial, "series", count=0)["ok"]
+        wait_status(collector, serial, busy=True, lamp=True)
+        time.sleep(0.3)
+        asked = time.monotonic()
+        assert command(collector, serial, "stop")["stopped"] is True
+        wait_status(collector, serial, timeout=5, busy=False, lamp=False)
+        assert time.monotonic() - asked < 1.5
+        assert collector.ids_of(serial) == []  # the cancelled scan gave no spectrum
     finally:
         assert pub.stop() == 0
 
@@ -228,6 +298,30 @@ def test_a_full_queue_drops_the_oldest_and_counts_each_drop(broker, collector):
         assert pub.stop() == 0
 
 
+def test_a_broker_with_passwords_takes_the_right_one_only(tmp_path):
+    broker = Broker(users={"bench1": "s3cret", "collector": "c0llect"})
+    secrets = tmp_path / "bench1.pw"
+    secrets.write_text("s3cret\n")
+    wrong = tmp_path / "wrong.pw"
+    wrong.write_text("guess\n")
+    collector = collector_for(broker, str(tmp_path / "fleet.sqlite"), username="collector",
+                              password="c0llect")
+    good = Publisher(broker, "--username", "bench1", "--password-file", str(secrets),
+                     serials=["QP-1"])
+    bad = Publisher(broker, "--username", "bench1", "--password-file", str(wrong),
+                    serials=["QP-2"])
+    try:
+        wait_status(collector, "QP-1", online=True)
+        time.sleep(1.5)  # a refused login is tried again; it never gets in
+        assert collector.online() == ["QP-1"] and bad.proc.poll() is None
+    finally:
+        refused = bad.log()
+        assert good.stop() == 0 and bad.stop() == 0
+        collector.close()
+        broker.close()
+    assert "the broker refused quillon-" in refused and "-QP-2: " in refused
+
+
 def test_a_publisher_refuses_what_it_cannot_serve():
     for args, text in ((["--broker", "http://x"], "--broker needs mqtt://HOST[:PORT]"),
                        (["--broker", "mqtt://h:0"], "port must be from 1 to 65535"),
@@ -236,7 +330,9 @@ def test_a_publisher_refuses_what_it_cannot_serve():
                        (["--broker", "mqtt://h", "--tls-ca", "/etc/hostname"],
                         "--tls-ca goes with an mqtts:// broker"),
                        (["--broker", "mqtt://h", "--prefix", "a/#"], "--prefix needs topic"),
-                       (["--prefix", "p"], "--broker mqtt://HOST[:PORT] is needed")):
+                       (["--prefix", "p"], "--broker mqtt://HOST[:PORT] is needed"),
+                       (["--broker", "mqtt://h", "--password-file", "/etc/hostname"],
+                        "--password-file goes with --username")):
         out = subprocess.run([CLI, "publish", *args], capture_output=True, text=True,
                              env=sim_env(), timeout=30)
         assert out.returncode == 2 and text in out.stderr, (args, out.stderr)
