@@ -1,22 +1,11 @@
 #include "module_handle.h"
 
-#include <chrono>
-#include <cstdio>
-#include <thread>
-
-#include "interrupt.h"
 #include "learn_undo.h"
 #include "library_console.h"
 #include "module_session.h"
 #include "quillonlib.h"
-#include "udev_rule.h"
 
 namespace quillon::cli {
-namespace {
-
-constexpr auto kRetryEvery = std::chrono::milliseconds(100);
-
-}  // namespace
 
 void reportResult(const std::string& what, quillon_result result) {
     reportError(what + ": " + quillon_result_text(result));
@@ -65,47 +54,26 @@ ModuleHandle::ModuleHandle(const GlobalOptions& options, const InterruptWatch* i
     if (!chosen) return;
     const quillon_module_info& info = (*modules)[*chosen];
     const std::string which = "module " + std::to_string(*chosen);
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double>(options.waitSeconds));
-    bool waiting = false;
-    for (;;) {
-        const quillon_result result = quillon_open(info.path, &module_);
-        if (result == QUILLON_OK) {
-            reportRecovery(module_);
-            if (auto undone = undoInterruptedLearn(static_cast<int>(*chosen), module_))
-                reportError(*undone);
-            return;
+    quillon_result result = QUILLON_OK;
+    const auto attempt = [&] {
+        result = quillon_open(info.path, &module_);
+        switch (result) {
+            case QUILLON_OK:
+                return OpenTry::Opened;
+            case QUILLON_ERR_BUSY:
+                return OpenTry::Busy;
+            case QUILLON_ERR_ACCESS_DENIED:
+                return OpenTry::AccessDenied;
+            default:
+                return OpenTry::Refused;
         }
-        const bool stop = result != QUILLON_ERR_BUSY ||
-                          std::chrono::steady_clock::now() + kRetryEvery > deadline ||
-                          (interrupt != nullptr && interrupt->requested());
-        if (stop) {
-            if (result == QUILLON_ERR_BUSY) {
-                reportError("cannot open " + which +
-                            ": the module is busy (in use by another program)");
-            } else {
-                reportResult("cannot open " + which, result);
-                if (result == QUILLON_ERR_ACCESS_DENIED)
-                    reportError(
-                        "this user may not open the module: install the udev rule with 'sudo "
-                        "quillon setup' (or copy " QUILLON_UDEV_RULE_SOURCE
-                        " to /etc/udev/rules.d/), then re-plug the module");
-            }
-            return;
-        }
-        if (!waiting) {
-            LibraryConsole::relay();
-            std::fprintf(stderr,
-                         "quillon: %s is in use by another program; waiting up to %g s for it\n",
-                         which.c_str(), options.waitSeconds);
-            waiting = true;
-        }
-        if (interrupt != nullptr)
-            interrupt->sleepUntil(std::chrono::steady_clock::now() + kRetryEvery);
-        else
-            std::this_thread::sleep_for(kRetryEvery);
-    }
+    };
+    if (!openWaiting(options, interrupt, which, attempt,
+                     [&] { reportResult("cannot open " + which, result); }))
+        return;
+    reportRecovery(module_);
+    if (auto undone = undoInterruptedLearn(static_cast<int>(*chosen), module_))
+        reportError(*undone);
 }
 
 ModuleHandle::~ModuleHandle() {

@@ -32,6 +32,47 @@ void reportLibraryFailure(const std::string& what) {
     std::fprintf(stderr, "quillon: %s: %s\n", what.c_str(), getLastException());
 }
 
+bool openWaiting(const GlobalOptions& options, const InterruptWatch* interrupt,
+                 const std::string& which, const std::function<OpenTry()>& attempt,
+                 const std::function<void()>& refused) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(options.waitSeconds));
+    bool waiting = false;
+    for (;;) {
+        const OpenTry result = attempt();
+        if (result == OpenTry::Opened) return true;
+        const bool stop = result != OpenTry::Busy ||
+                          std::chrono::steady_clock::now() + kRetryEvery > deadline ||
+                          (interrupt != nullptr && interrupt->requested());
+        if (stop) {
+            if (result == OpenTry::Busy) {
+                reportError("cannot open " + which +
+                            ": the module is busy (in use by another program)");
+                return false;
+            }
+            refused();
+            if (result == OpenTry::AccessDenied)
+                reportError(
+                    "this user may not open the module: install the udev rule with 'sudo "
+                    "quillon setup' (or copy " QUILLON_UDEV_RULE_SOURCE
+                    " to /etc/udev/rules.d/), then re-plug the module");
+            return false;
+        }
+        if (!waiting) {
+            LibraryConsole::relay();
+            std::fprintf(stderr,
+                         "quillon: %s is in use by another program; waiting up to %g s for it\n",
+                         which.c_str(), options.waitSeconds);
+            waiting = true;
+        }
+        if (interrupt != nullptr)
+            interrupt->sleepUntil(std::chrono::steady_clock::now() + kRetryEvery);
+        else
+            std::this_thread::sleep_for(kRetryEvery);
+    }
+}
+
 void reportError(const std::string& text) {
     LibraryConsole::relay();
     std::fprintf(stderr, "quillon: %s\n", text.c_str());
@@ -59,41 +100,17 @@ OpenModule::OpenModule(const GlobalOptions& options, const InterruptWatch* inter
         return;
     }
     const std::string which = "module " + std::to_string(device);
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              std::chrono::duration<double>(options.waitSeconds));
-    bool waiting = false;
-    while (openSpectrometer(device) != 0) {
-        const bool stop = !lastFailureIs(kBusyText) ||
-                          std::chrono::steady_clock::now() + kRetryEvery > deadline ||
-                          (interrupt != nullptr && interrupt->requested());
-        if (stop) {
-            if (lastFailureIs(kBusyText)) {
-                reportError("cannot open " + which +
-                            ": the module is busy (in use by another program)");
-            } else {
-                reportLibraryFailure("cannot open " + which);
-                if (lastFailureIs(kAccessDeniedText))
-                    reportError(
-                        "this user may not open the module: install the udev rule with 'sudo "
-                        "quillon setup' (or copy " QUILLON_UDEV_RULE_SOURCE
-                        " to /etc/udev/rules.d/), then re-plug the module");
-            }
-            closeSpectrometer();  // opening may fail after the handle was taken
-            return;
-        }
-        if (!waiting) {
-            LibraryConsole::relay();
-            std::fprintf(stderr,
-                         "quillon: %s is in use by another program; waiting up to %g s for it\n",
-                         which.c_str(), options.waitSeconds);
-            waiting = true;
-        }
-        if (interrupt != nullptr)
-            interrupt->sleepUntil(std::chrono::steady_clock::now() + kRetryEvery);
-        else
-            std::this_thread::sleep_for(kRetryEvery);
-    }
+    const auto attempt = [device] {
+        if (openSpectrometer(device) == 0) return OpenTry::Opened;
+        const OpenTry result = lastFailureIs(kBusyText)           ? OpenTry::Busy
+                               : lastFailureIs(kAccessDeniedText) ? OpenTry::AccessDenied
+                                                                  : OpenTry::Refused;
+        closeSpectrometer();  // opening may fail after the handle was taken
+        return result;
+    };
+    if (!openWaiting(options, interrupt, which, attempt,
+                     [&which] { reportLibraryFailure("cannot open " + which); }))
+        return;
     open_ = true;
     reportRecovery(nullptr);
     if (auto undone = undoInterruptedLearn(options.device)) reportError(*undone);

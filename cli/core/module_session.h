@@ -2,6 +2,7 @@
 // end, and telling the user why an operation failed.
 #pragma once
 
+#include <functional>
 #include <string>
 
 struct quillon_module;
@@ -26,6 +27,17 @@ void reportError(const std::string& text);
 // Tells what opening `module` (null: the module of openSpectrometer) did with
 // a save an earlier process left unfinished, when it did anything.
 void reportRecovery(quillon_module* module);
+
+// One try at opening a module, as either interface tells it.
+enum class OpenTry { Opened, Busy, Refused, AccessDenied };
+
+// Tries `attempt` until it opens or is refused; while another program holds
+// the module, again every 100 ms for up to options.waitSeconds (saying so
+// once), unless `interrupt` reports a signal. On a refusal `refused` prints
+// why; the busy module and the missing udev rule are told here. True: opened.
+bool openWaiting(const GlobalOptions& options, const InterruptWatch* interrupt,
+                 const std::string& which, const std::function<OpenTry()>& attempt,
+                 const std::function<void()>& refused);
 
 class OpenModule {
   public:
