@@ -31,6 +31,13 @@ class SectionStruct(ctypes.Structure):
                 ("patterns", ctypes.c_uint16), ("exposure_ms", ctypes.c_double)]
 
 
+class StoredConfig(ctypes.Structure):
+    """quillon_stored_config of quillon.h."""
+    _fields_ = [("name", ctypes.c_char_p), ("sections", ctypes.POINTER(SectionStruct)),
+                ("section_count", ctypes.c_size_t), ("repeats", ctypes.c_uint16),
+                ("record", ctypes.POINTER(ctypes.c_uint8)), ("record_length", ctypes.c_size_t)]
+
+
 _module = ctypes.c_void_p
 _size_p = ctypes.POINTER(ctypes.c_size_t)
 _result = ctypes.c_int
@@ -54,6 +61,11 @@ _PROTOTYPES = {
                                      ctypes.c_size_t]),
     "quillon_config_remove": (_result, [_module, ctypes.c_size_t]),
     "quillon_active_get": (_result, [_module, _size_p]),
+    "quillon_config_record": (_result, [_module, ctypes.c_size_t, ctypes.POINTER(ctypes.c_uint8),
+                                        ctypes.c_size_t, _size_p]),
+    "quillon_configs_store": (_result, [_module, ctypes.POINTER(StoredConfig), ctypes.c_size_t,
+                                        ctypes.c_int, ctypes.c_size_t, ctypes.c_char_p,
+                                        ctypes.c_size_t]),
     "quillon_active_set": (_result, [_module, ctypes.c_size_t]),
     "quillon_point_count": (_result, [_module, _size_p]),
     "quillon_estimated_scan_time": (_result, [_module, ctypes.POINTER(ctypes.c_uint32)]),

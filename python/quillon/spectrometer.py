@@ -12,10 +12,11 @@ import warnings
 
 import numpy as np
 
+from . import backup
 from . import configuration as cfg
 from ._library import (RECOVERY_FINISHED, RECOVERY_REFUSED, ModuleInfo, RecoveryInfo,
                        SectionStruct, lib, result_text)
-from .errors import (BUFFER_TOO_SMALL, CANCELLED, NOT_FOUND, OK,
+from .errors import (BUFFER_TOO_SMALL, CANCELLED, INVALID_ARGUMENT, NOT_FOUND, OK,
                      NoModuleError, QuillonError, error_for)
 from .spectrum import Spectrum
 
@@ -288,6 +289,43 @@ class Spectrometer:
         position = self._position_of(position_or_name)
         _check(lib.quillon_config_remove(self._h(), position),
                f"cannot remove the configuration at position {position}")
+
+    def export_configurations(self, path):
+        """Writes the stored configurations and the active position to
+        ``path`` in the file format of ``quillon config export``."""
+        handle = self._h()
+        configs = self.configurations
+        records, repeats = [], []
+        for c in configs:
+            image = (ctypes.c_uint8 * backup.MAX_RECORD)()
+            length, count, times = ctypes.c_size_t(), ctypes.c_size_t(), ctypes.c_uint16()
+            _check(lib.quillon_config_record(handle, c.position, image, backup.MAX_RECORD,
+                                             ctypes.byref(length)),
+                   f"cannot read the record at position {c.position}")
+            sections = (SectionStruct * cfg.MAX_SECTIONS)()
+            _check(lib.quillon_config_sections(handle, c.position, sections, cfg.MAX_SECTIONS,
+                                               ctypes.byref(count), ctypes.byref(times)),
+                   f"cannot read the repeats at position {c.position}")
+            records.append(bytes(image[:length.value]))
+            repeats.append(times.value)
+        backup.write_backup(path, backup.backup_document(configs, records, repeats,
+                                                         self.active_position))
+
+    def import_configurations(self, path, replace=False):
+        """Stores the configurations of a backup file after the stored ones,
+        or instead of all of them and with the file's active position
+        (``replace``). Everything is checked first: a faulty file (a
+        ValueError naming it) stores nothing. The save is journaled."""
+        document = backup.read_backup(path)
+        configs, count, keep = backup.stored_configs(document, os.fspath(path))
+        reason = ctypes.create_string_buffer(512)
+        result = lib.quillon_configs_store(self._h(), configs, count, 1 if replace else 0,
+                                           document["active_position"] if replace else 0,
+                                           reason, len(reason))
+        del keep
+        if result == INVALID_ARGUMENT:
+            raise ValueError(f"{os.fspath(path)}: {reason.value.decode('utf-8', 'replace')}")
+        _check(result, f"cannot store the configurations of {os.fspath(path)}")
 
     # ---- measuring ----------------------------------------------------------
 

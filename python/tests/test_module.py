@@ -262,3 +262,36 @@ def test_a_save_cut_short_is_finished_at_the_next_opening_with_a_warning(tmp_pat
     assert "Restored 3 configurations that an interrupted save had not finished writing" \
         in opened.stderr
     assert opened.stdout == str(sorted(list(FACTORY) + ["Cut"])) + "\n"
+
+
+def test_backups_round_trip_byte_for_byte_and_faulty_files_store_nothing(tmp_path):
+    state = tmp_path / "module.state"
+    code = f"""
+import json, os, quillon
+sp = quillon.Spectrometer()
+sp.add_configuration("Two bands", [quillon.Section("Column", 900, 1300, 7.03, 80, 1.27),
+                                   quillon.Section("Hadamard", 1300, 1700, 9.37, 60, 1.27)], 3)
+sp.activate(3)
+before = open({str(state)!r}, "rb").read()
+sp.export_configurations("backup.json")
+saved = json.load(open("backup.json"))
+print(saved["active_position"], [(c["name"], c["repeats"]) for c in saved["configurations"]][3])
+for p in reversed(range(len(sp.configurations))):
+    sp.remove_configuration(p)
+print(len(sp.configurations))
+sp.import_configurations("backup.json", replace=True)
+print(open({str(state)!r}, "rb").read() == before)
+saved["configurations"][1]["sections"][0]["patterns"] = 5
+json.dump(saved, open("bad.json", "w"))
+for bad in ("bad.json", "/dev/zero", "missing.json"):
+    try:
+        sp.import_configurations(bad)
+    except ValueError as e:
+        print(bad in str(e))
+print(open({str(state)!r}, "rb").read() == before)
+"""
+    done = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True,
+                          text=True, timeout=120,
+                          env=dict(os.environ, QUILLONLIB_SIMULATOR_STATE=str(state),
+                                   PYTHONPATH=os.path.join(os.path.dirname(__file__), os.pardir)))
+    assert done.stdout == "3 ('Two bands', 3)\n0\nTrue\nTrue\nTrue\nTrue\nTrue\n", done.stderr
